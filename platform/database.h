@@ -1,0 +1,92 @@
+// The job database behind one small interface, whichever engine the
+// connection string names: SQLite (embedded, the default) or PostgreSQL.
+//
+// All calls throw Failure on any error of the engine, with the engine's own
+// message; nothing returns an error code.
+#ifndef QLOK_PLATFORM_DATABASE_H_
+#define QLOK_PLATFORM_DATABASE_H_
+
+#include <cstddef>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/value.h"
+
+namespace qlok {
+
+// The rows of one statement, read row by row, field by field.
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+  // True when there is no current row: the result is empty or the last row
+  // has been passed.
+  virtual bool AtEnd() const = 0;
+  // Back to the first row, without running the statement again. Throws
+  // Failure when rows the recordset no longer holds would be needed (see
+  // Connection::Open).
+  virtual void MoveFirst() = 0;
+  // To the next row. Throws Failure at the end.
+  virtual void MoveNext() = 0;
+  // A field of the current row by column name (exact, or else without
+  // regard to ASCII letter case). Throws Failure at the end or for a column
+  // the result does not have.
+  virtual Value Field(std::u16string_view column) const = 0;
+};
+
+// Writes rows into one table through one prepared statement.
+class RowWriter {
+ public:
+  virtual ~RowWriter() = default;
+  // Inserts one row: one value per column named when the writer was made.
+  virtual void Insert(const std::vector<Value>& row) = 0;
+};
+
+class Connection {
+ public:
+  static constexpr size_t kKeepAll = std::numeric_limits<size_t>::max();
+
+  virtual ~Connection() = default;
+  // Runs `source`, a SELECT statement or the bare name of a table (which
+  // opens the whole table, without order or limit), exactly as given.
+  // The statement runs once. Rows are read as the recordset moves; the first
+  // `keep_rows` rows are held in memory so that MoveFirst can return to them,
+  // later rows are dropped once passed, so memory does not grow with the
+  // result.
+  virtual std::unique_ptr<Recordset> Open(const std::u16string& source,
+                                          size_t keep_rows) = 0;
+  // Runs statements that return no rows (schema, transactions).
+  virtual void Execute(const std::u16string& sql) = 0;
+  // A writer of rows into `table`, one value per column of `columns`.
+  virtual std::unique_ptr<RowWriter> PrepareInsert(
+      const std::u16string& table,
+      const std::vector<std::u16string>& columns) = 0;
+  // The engine's name, "sqlite" or "postgresql".
+  virtual std::string Engine() const = 0;
+};
+
+// Opens the database a connection string names:
+//   "sqlite:PATH"  SQLite; a relative PATH is taken from `site_home`,
+//                  ":memory:" opens an empty database in memory;
+//   "postgresql://..." or "postgres://..."  PostgreSQL, the URI as it stands.
+// Throws Failure for any other string and when the engine refuses.
+std::unique_ptr<Connection> OpenConnection(
+    const std::u16string& connection_string, const std::string& site_home);
+
+// Opens connections; the request handler gets one so that tests can hand in
+// databases that fail on demand.
+class Databases {
+ public:
+  virtual ~Databases() = default;
+  virtual std::unique_ptr<Connection> Open(
+      const std::u16string& connection_string) = 0;
+};
+
+// Opens through OpenConnection with the given site home.
+std::unique_ptr<Databases> NewDatabases(const std::string& site_home);
+
+}  // namespace qlok
+
+#endif  // QLOK_PLATFORM_DATABASE_H_

@@ -1,0 +1,45 @@
+// The site configuration, read from site.conf in the site home: the
+// addresses and names that differ from site to site. Every key has an
+// example value that stands when the key is missing; README.md lists them.
+#ifndef QLOK_PLATFORM_SITE_CONFIG_H_
+#define QLOK_PLATFORM_SITE_CONFIG_H_
+
+#include <array>
+#include <string>
+
+namespace qlok {
+
+struct Advertisement {
+  std::u16string link;             // where the text link and the banner go
+  std::u16string text;             // the text of the text link
+  std::u16string tracking_image;   // 1x1 image beside the text link
+  std::u16string banner_image;     // the banner picture
+  std::u16string banner_tracking;  // 1x1 image beside the banner
+};
+
+struct SiteConfig {
+  // [site]
+  std::u16string top_url;      // top_url: the site's top page
+  std::u16string map_base;     // map_base: scheme and host of the map page
+  // [employment_service]
+  std::u16string service_page_url;  // page_url: secure address, for the page
+  std::u16string service_mail_url;  // mail_url: plain address, for the mail
+  // [ad1] [ad2] [ad3]
+  std::array<Advertisement, 3> ads;
+  // [smtp]
+  std::u16string first_relay;   // first_relay: host name
+  std::u16string second_relay;  // second_relay: host name
+  // [senders]
+  std::array<std::u16string, 3> sender_addresses;  // account1..account3
+
+  // The example values, which stand for every key that site.conf lacks.
+  static SiteConfig Defaults();
+};
+
+// Reads `path` (INI, UTF-8). A missing file gives the defaults; a file that
+// cannot be parsed throws Failure naming the line.
+SiteConfig LoadSiteConfig(const std::string& path);
+
+}  // namespace qlok
+
+#endif  // QLOK_PLATFORM_SITE_CONFIG_H_
