@@ -1,0 +1,213 @@
+// The file-backed settings store.
+//
+// Layout: <dir>/<app>/<section>/<key>, each of the three names encoded so
+// that any text makes one safe file name, and the file holding the value in
+// UTF-8. A write goes to a fresh temporary file in the key's folder and is
+// renamed over the key file: rename within one folder replaces atomically,
+// so a reader opens either the old file or the new one, never a part, and
+// two writers never mix their texts (the later rename wins). Nothing locks
+// and nothing waits.
+#include "platform/settings_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "platform/failure.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+// Names longer than this (in encoded bytes) keep a prefix and a hash of the
+// whole name, so that a file name never exceeds the usual limit of 255.
+constexpr size_t kMaxPlainName = 200;
+constexpr size_t kKeptPrefix = 160;
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path,
+                       int error) {
+  throw Failure("settings store: " + what + " " + path + ": " +
+                ErrnoText(error));
+}
+
+bool IsPlainByte(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+         (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
+uint64_t Fnv1a64(std::string_view bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+void AppendHex(std::string& out, uint64_t value, int digits) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (int i = digits - 1; i >= 0; --i) out += kHex[(value >> (4 * i)) & 15];
+}
+
+// Letters, digits, "_" and "-" stay; every other byte of the UTF-8 form is
+// written as "%XX". So the result never holds "/", "." or NUL, never starts
+// with "." (temporary files do), and different texts give different names.
+// The empty text becomes "%", which no other text gives. Very long names
+// end in "~" and a hash; "~" appears in no other name.
+std::string EncodeName(std::u16string_view name) {
+  if (name.empty()) return "%";
+  const std::string utf8 = U8(name);
+  std::string out;
+  for (unsigned char c : utf8) {
+    if (IsPlainByte(c)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      AppendHex(out, c, 2);
+    }
+  }
+  if (out.size() > kMaxPlainName) {
+    // Keep a prefix that does not cut an escape in half.
+    size_t cut = kKeptPrefix;
+    if (out[cut - 1] == '%') {
+      cut -= 1;
+    } else if (out[cut - 2] == '%') {
+      cut -= 2;
+    }
+    out.resize(cut);
+    out += '~';
+    AppendHex(out, Fnv1a64(utf8), 16);
+    AppendHex(out, Fnv1a64(out + utf8), 16);
+  }
+  return out;
+}
+
+void MakeFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return;
+  const int error = errno;
+  struct stat st;
+  if (error == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    return;
+  Fail("cannot create folder", path, error);
+}
+
+void WriteAll(int fd, std::string_view bytes, const std::string& path) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail("cannot write", path, errno);
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+// A name for a temporary file that no other process picks: the process id,
+// a counter of this process and a random number.
+std::string TemporaryName() {
+  static std::atomic<uint64_t> counter{0};
+  static const uint64_t salt = [] {
+    std::random_device device;
+    return (static_cast<uint64_t>(device()) << 32) ^ device();
+  }();
+  std::string name = ".tmp-" + std::to_string(::getpid()) + "-" +
+                     std::to_string(counter.fetch_add(1)) + "-";
+  AppendHex(name, salt ^ Fnv1a64(name), 16);
+  return name;
+}
+
+class FileSettingsStore : public SettingsStore {
+ public:
+  // An empty folder name means the current folder.
+  explicit FileSettingsStore(std::string dir)
+      : dir_(dir.empty() ? std::string(".") : std::move(dir)) {}
+
+  std::u16string Read(const std::u16string& app, const std::u16string& section,
+                      const std::u16string& key,
+                      const std::u16string& fallback) override {
+    const std::string path = FolderOf(app, section) + "/" + EncodeName(key);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      // No key file, or not even its folder: the key was never written.
+      if (errno == ENOENT) return fallback;
+      Fail("cannot open", path, errno);
+    }
+    std::string bytes;
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        const int error = errno;
+        ::close(fd);
+        Fail("cannot read", path, error);
+      }
+      if (n == 0) break;
+      bytes.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return U16(bytes);
+  }
+
+  void Write(const std::u16string& app, const std::u16string& section,
+             const std::u16string& key, const std::u16string& value) override {
+    MakeFolder(dir_);
+    const std::string app_folder = dir_ + "/" + EncodeName(app);
+    MakeFolder(app_folder);
+    const std::string folder = app_folder + "/" + EncodeName(section);
+    MakeFolder(folder);
+    const std::string path = folder + "/" + EncodeName(key);
+
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+      temporary = folder + "/" + TemporaryName();
+      fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                  0666);
+      // A leftover of a crashed process of the same id: take another name.
+      if (fd < 0 && (errno != EEXIST || attempt >= 8))
+        Fail("cannot create", temporary, errno);
+    }
+    try {
+      WriteAll(fd, U8(value), temporary);
+      // The text reaches the disk before the name points at it, so a crash
+      // leaves the old value or the new one, not an empty file.
+      if (::fsync(fd) != 0) Fail("cannot flush", temporary, errno);
+      const int result = ::close(fd);
+      fd = -1;
+      if (result != 0) Fail("cannot close", temporary, errno);
+      if (::rename(temporary.c_str(), path.c_str()) != 0)
+        Fail("cannot replace", path, errno);
+    } catch (...) {
+      if (fd >= 0) ::close(fd);
+      ::unlink(temporary.c_str());
+      throw;
+    }
+  }
+
+ private:
+  std::string FolderOf(const std::u16string& app,
+                       const std::u16string& section) const {
+    return dir_ + "/" + EncodeName(app) + "/" + EncodeName(section);
+  }
+
+  std::string dir_;
+};
+
+}  // namespace
+
+std::unique_ptr<SettingsStore> NewFileSettingsStore(const std::string& dir) {
+  return std::make_unique<FileSettingsStore>(dir);
+}
+
+}  // namespace qlok

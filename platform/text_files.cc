@@ -1,0 +1,171 @@
+// The site's text files on disk, and the in-memory stand-in for tests.
+#include "platform/text_files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "platform/failure.h"
+
+namespace qlok {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path,
+                       int error) {
+  throw Failure("text file: " + what + " " + path + ": " +
+                std::strerror(error));
+}
+
+// Splits off complete lines from the front of `pending` into `lines` (at
+// most `max_lines` in all), dropping LF or CR LF. Returns true when enough
+// lines have been taken.
+bool TakeLines(std::string& pending, size_t max_lines,
+               std::vector<std::u16string>& lines) {
+  size_t start = 0;
+  while (lines.size() < max_lines) {
+    const size_t end = pending.find('\n', start);
+    if (end == std::string::npos) break;
+    size_t stop = end;
+    if (stop > start && pending[stop - 1] == '\r') --stop;
+    // No byte of a double-byte character of the code page is LF, so the
+    // bytes can be cut at LF before they are decoded.
+    lines.push_back(
+        FromAnsi(std::string_view(pending).substr(start, stop - start)));
+    start = end + 1;
+  }
+  pending.erase(0, start);
+  return lines.size() >= max_lines;
+}
+
+// The last line of a file that does not end in a line end.
+void TakeRest(const std::string& pending, size_t max_lines,
+              std::vector<std::u16string>& lines) {
+  if (!pending.empty() && lines.size() < max_lines)
+    lines.push_back(FromAnsi(pending));
+}
+
+// Paths are given by the program itself; still, none of them may leave the
+// site home.
+void CheckRelative(const std::string& path) {
+  bool bad = path.empty() || path.front() == '/';
+  size_t start = 0;
+  while (!bad && start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (path.compare(start, end - start, "..") == 0) bad = true;
+    start = end + 1;
+  }
+  if (bad) throw Failure("text file: path outside the site home: " + path);
+}
+
+class SiteTextFiles : public TextFiles {
+ public:
+  // An empty folder name means the current folder.
+  explicit SiteTextFiles(std::string home)
+      : home_(home.empty() ? std::string(".") : std::move(home)) {}
+
+  std::vector<std::u16string> ReadLines(const std::string& path,
+                                        size_t max_lines) override {
+    const std::string full = FullPath(path);
+    const int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) Fail("cannot open", full, errno);
+    std::vector<std::u16string> lines;
+    std::string pending;
+    char buffer[8192];
+    bool done = max_lines == 0;
+    while (!done) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        const int error = errno;
+        ::close(fd);
+        Fail("cannot read", full, error);
+      }
+      if (n == 0) {
+        TakeRest(pending, max_lines, lines);
+        break;
+      }
+      pending.append(buffer, static_cast<size_t>(n));
+      done = TakeLines(pending, max_lines, lines);
+    }
+    ::close(fd);
+    return lines;
+  }
+
+  void Truncate(const std::string& path) override {
+    const std::string full = FullPath(path);
+    const int fd = ::open(full.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) Fail("cannot empty", full, errno);
+    if (::close(fd) != 0) Fail("cannot close", full, errno);
+  }
+
+  void Append(const std::string& path, std::string_view bytes) override {
+    const std::string full = FullPath(path);
+    // No O_CREAT: a log that is not there is a failure, not a new file.
+    const int fd = ::open(full.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) Fail("cannot open for appending", full, errno);
+    // One write: the kernel places it at the end of the file as a whole, so
+    // the records of concurrent processes never mix. Only a short write
+    // (the disk is full, a signal came) makes a second one.
+    while (!bytes.empty()) {
+      const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        const int error = errno;
+        ::close(fd);
+        Fail("cannot append to", full, error);
+      }
+      bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    if (::close(fd) != 0) Fail("cannot close", full, errno);
+  }
+
+ private:
+  std::string FullPath(const std::string& path) const {
+    CheckRelative(path);
+    return home_ + "/" + path;
+  }
+
+  std::string home_;
+};
+
+}  // namespace
+
+std::unique_ptr<TextFiles> NewSiteTextFiles(const std::string& home) {
+  return std::make_unique<SiteTextFiles>(home);
+}
+
+std::vector<std::u16string> InMemoryTextFiles::ReadLines(
+    const std::string& path, size_t max_lines) {
+  if (fail_all) throw Failure("text file: failing on purpose: " + path);
+  auto it = files.find(path);
+  if (it == files.end()) throw Failure("text file: no such file: " + path);
+  std::vector<std::u16string> lines;
+  std::string pending = it->second;
+  if (!TakeLines(pending, max_lines, lines))
+    TakeRest(pending, max_lines, lines);
+  return lines;
+}
+
+void InMemoryTextFiles::Truncate(const std::string& path) {
+  if (fail_all) throw Failure("text file: failing on purpose: " + path);
+  auto it = files.find(path);
+  if (it == files.end()) throw Failure("text file: no such file: " + path);
+  it->second.clear();
+}
+
+void InMemoryTextFiles::Append(const std::string& path,
+                               std::string_view bytes) {
+  if (fail_all) throw Failure("text file: failing on purpose: " + path);
+  auto it = files.find(path);
+  if (it == files.end()) throw Failure("text file: no such file: " + path);
+  it->second.append(bytes);
+}
+
+}  // namespace qlok
