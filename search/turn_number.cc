@@ -1,0 +1,130 @@
+#include "search/turn_number.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "platform/failure.h"
+#include "text/date_time.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+constexpr char16_t kApp[] = u"MyApp";
+constexpr char16_t kSection[] = u"Startup_j";
+constexpr char16_t kJun[] = u"jun";
+constexpr char16_t kLatest[] = u"tyokuzen";
+constexpr int kFirstTurn = 100;
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+// Rounds to the nearest whole number, halves to the even neighbour,
+// whatever rounding mode the process is in.
+double RoundHalfEven(double value) {
+  const double down = std::floor(value);
+  const double rest = value - down;
+  if (rest > 0.5) return down + 1;
+  if (rest < 0.5) return down;
+  return std::fmod(down, 2.0) == 0 ? down : down + 1;
+}
+
+}  // namespace
+
+std::optional<int> ParseTurnNumber(std::u16string_view text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  text = text.substr(begin, end - begin);
+
+  // Check the shape in full before converting, so that "12abc", "inf" or
+  // "0x10" are not numbers; the ASCII copy is what the converter reads.
+  std::string ascii;
+  size_t i = 0;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+    if (text[i] == u'-') ascii += '-';
+    ++i;
+  }
+  size_t mantissa_digits = 0;
+  for (; i < text.size() && IsDigit(text[i]); ++i, ++mantissa_digits)
+    ascii += static_cast<char>(text[i]);
+  if (i < text.size() && text[i] == u'.') {
+    ascii += '.';
+    for (++i; i < text.size() && IsDigit(text[i]); ++i, ++mantissa_digits)
+      ascii += static_cast<char>(text[i]);
+  }
+  if (mantissa_digits == 0) return std::nullopt;
+  if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
+    ascii += 'e';
+    ++i;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+      ascii += static_cast<char>(text[i++]);
+    size_t exponent_digits = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i, ++exponent_digits)
+      ascii += static_cast<char>(text[i]);
+    if (exponent_digits == 0) return std::nullopt;
+  }
+  if (i != text.size()) return std::nullopt;
+
+  double value = 0;
+  const auto [stop, error] =
+      std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
+  // A huge exponent overflows (out of range); a tiny one is zero.
+  if (error == std::errc::result_out_of_range) {
+    if (ascii.find_first_of("123456789") == std::string::npos) return 0;
+    const size_t e = ascii.find('e');
+    if (e != std::string::npos && ascii[e + 1] == '-') return 0;
+    return std::nullopt;
+  }
+  if (error != std::errc() || stop != ascii.data() + ascii.size())
+    return std::nullopt;
+  const double rounded = RoundHalfEven(value);
+  if (!(rounded >= std::numeric_limits<int32_t>::min() &&
+        rounded <= std::numeric_limits<int32_t>::max()))
+    return std::nullopt;
+  return static_cast<int>(rounded);
+}
+
+int AssignTurnNumber(SettingsStore& settings, ProcessInfo& processes,
+                     Clock& clock) {
+  // Every step below runs on its own; what one of them throws is dropped
+  // and the next one runs with the values reached so far.
+  int turn = kFirstTurn;
+  bool others_running = true;
+  std::optional<int> stored;
+  std::optional<int64_t> process_id;
+  std::optional<std::u16string> now;
+
+  IgnoringFailure([&] { others_running = processes.AnotherInstanceRunning(); });
+  if (others_running) {
+    // A "jun" that cannot be read or is no number counts as nothing; one
+    // past the largest number counts as no number either.
+    IgnoringFailure([&] {
+      stored = ParseTurnNumber(settings.Read(kApp, kSection, kJun, u"100"));
+    });
+    turn = stored && *stored < std::numeric_limits<int32_t>::max() ? *stored + 1
+                                                                   : 1;
+  }
+  const std::u16string turn_key = Digits(turn);
+  IgnoringFailure([&] { settings.Write(kApp, kSection, kJun, turn_key); });
+  IgnoringFailure([&] { process_id = processes.CurrentProcessId(); });
+  IgnoringFailure([&] {
+    if (process_id)
+      settings.Write(kApp, kSection, turn_key, Digits(*process_id));
+  });
+  IgnoringFailure([&] { now = FormatGeneral(clock.Now()); });
+  IgnoringFailure([&] {
+    if (now) settings.Write(kApp, kSection, turn_key + u"time", *now);
+  });
+  IgnoringFailure([&] {
+    if (now) settings.Write(kApp, kSection, kLatest, *now);
+  });
+  return turn;
+}
+
+}  // namespace qlok
