@@ -1,10 +1,95 @@
 #include "search/handle_request.h"
 
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "mail/outcome.h"
+#include "platform/failure.h"
+#include "results/data_access.h"
+#include "results/registration_log.h"
+#include "search/query_builder.h"
+#include "search/search_form.h"
+#include "search/search_request.h"
+#include "search/turn_number.h"
+
 namespace qlok {
+namespace {
+
+constexpr char16_t kSampleIntroduction[] =
+    u"<BR>下の方にサンプル（実際の求人）を載せました。<BR>"
+    u"この条件設定で今後の新規求人のメール通知をご希望なら、"
+    u"メールアドレスを入力して送信ボタンを。<BR>"
+    u"条件を変えて再検索する場合はメールアドレスを入力せずに送信ボタンを。";
+
+// How many rows of the result later steps read after the count: the sample
+// jobs of the page, or the jobs of the first match mail, which the daily
+// maximum bounds (rounded, halves to even; below 1 it sets no limit).
+size_t RowsToKeep(const SearchRequest& request) {
+  if (request.address.empty()) return kSampleJobLimit;
+  if (!request.daily_maximum) return Connection::kKeepAll;
+  double maximum = std::nearbyint(*request.daily_maximum);
+  if (!(maximum >= 1) || maximum > std::numeric_limits<int32_t>::max()) {
+    return Connection::kKeepAll;
+  }
+  return static_cast<size_t>(maximum);
+}
+
+// The recordset and the connection of one request, closed on every path out
+// of the handler, failures of the closing ignored.
+struct JobDatabase {
+  std::unique_ptr<Connection> connection;
+  std::unique_ptr<Recordset> jobs;
+  ~JobDatabase() { CloseJobDatabase(jobs, connection); }
+};
+
+}  // namespace
 
 std::u16string HandleRequest(std::u16string& posted,
                              RequestServices& services) {
-  return u"";
+  // Numbering: its own steps skip their failures; it never throws.
+  const int turn_number = AssignTurnNumber(
+      services.settings, services.processes, services.clock);
+
+  // From the first form field to the form or the registration record and
+  // the mail account lines, a failing statement is skipped and the next one
+  // runs: these are all the statements of the handler that ignore failures.
+  SearchRequest request;
+  std::u16string query_text;
+  std::u16string page;
+  std::u16string registration_record;
+  MailAccounts mail_accounts;
+  IgnoringFailure([&] { request = ReadSearchRequest(posted); });
+  IgnoringFailure([&] { query_text = BuildQuery(request); });
+  if (request.address.empty()) {
+    IgnoringFailure([&] { page = RenderSearchForm(request, query_text); });
+  } else {
+    IgnoringFailure(
+        [&] { registration_record = BuildRegistrationRecord(request); });
+  }
+  IgnoringFailure([&] { mail_accounts = LoadMailAccounts(services.files); });
+
+  // From the connection string on, every failure goes to the page shell's
+  // trap (the connection open alone is tried twice).
+  JobDatabase database;
+  const std::u16string connection_string = LoadConnectionString(services.files);
+  database.connection = OpenJobDatabase(services.databases, connection_string);
+  database.jobs =
+      OpenJobQuery(*database.connection, query_text, RowsToKeep(request));
+  AppendRegistrationLog(services.files, services.clock, request.address,
+                        turn_number, query_text);
+
+  if (database.jobs->AtEnd()) {
+    page = NoHitNotice(page);
+    return page;
+  }
+
+  const int64_t hit_count = CountHits(*database.jobs);
+  if (request.address.empty()) {
+    page = HitCountMessage(hit_count) + kSampleIntroduction + page;
+  }
+  page += u"<HR>";
+  return page;
 }
 
 }  // namespace qlok

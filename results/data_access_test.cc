@@ -1,0 +1,106 @@
+#include "results/data_access.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/failure.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+// Rows of one integer column "rank"; counts how often it is rewound.
+class VectorRecordset : public Recordset {
+ public:
+  explicit VectorRecordset(int rows) : rows_(rows) {}
+  bool AtEnd() const override { return at_ >= rows_; }
+  void MoveFirst() override {
+    at_ = 0;
+    ++rewinds;
+  }
+  void MoveNext() override {
+    if (AtEnd()) throw Failure("past the end");
+    ++at_;
+  }
+  Value Field(std::u16string_view column) const override {
+    if (AtEnd() || column != u"rank") throw Failure("no such field");
+    return Value::Integer(at_);
+  }
+  int rewinds = 0;
+
+ private:
+  int rows_;
+  int at_ = 0;
+};
+
+// A database that refuses the first `failures` opens.
+class FlakyDatabases : public Databases {
+ public:
+  explicit FlakyDatabases(int failures) : failures_(failures) {}
+  std::unique_ptr<Connection> Open(const std::u16string& cs) override {
+    ++opens;
+    seen = cs;
+    if (opens <= failures_) throw Failure("connection refused");
+    return OpenConnection(u"sqlite::memory:", "/tmp");
+  }
+  int opens = 0;
+  std::u16string seen;
+
+ private:
+  int failures_;
+};
+
+TEST(DataAccessTest, ConnectionStringIsLineThreeOfFourOrMore) {
+  InMemoryTextFiles files;
+  files.files["pw/qevo.txt"] = "one\r\ntwo\r\nsqlite:jobs.db\r\nfour\r\nfive\r\n";
+  EXPECT_EQ(LoadConnectionString(files), u"sqlite:jobs.db");
+
+  files.files["pw/qevo.txt"] = "one\ntwo\nsqlite:jobs.db\n";
+  EXPECT_THROW(LoadConnectionString(files), Failure);
+  files.files.erase("pw/qevo.txt");
+  EXPECT_THROW(LoadConnectionString(files), Failure);
+}
+
+TEST(DataAccessTest, MailAccountsNeverFail) {
+  InMemoryTextFiles files;
+  EXPECT_EQ(LoadMailAccounts(files), (MailAccounts{}));
+  files.files["pw/mail.txt"] = "a:1\r\nb:2\r\n";
+  EXPECT_EQ(LoadMailAccounts(files), (MailAccounts{u"a:1", u"b:2", u""}));
+  files.files["pw/mail.txt"] = "a:1\nb:2\nc:3\nd:4\n";
+  EXPECT_EQ(LoadMailAccounts(files), (MailAccounts{u"a:1", u"b:2", u"c:3"}));
+  files.fail_all = true;
+  EXPECT_EQ(LoadMailAccounts(files), (MailAccounts{}));
+}
+
+TEST(DataAccessTest, OpenRetriesOnceOnly) {
+  FlakyDatabases once(1);
+  EXPECT_NE(OpenJobDatabase(once, u"sqlite:x.db"), nullptr);
+  EXPECT_EQ(once.opens, 2);
+  EXPECT_EQ(once.seen, u"sqlite:x.db");
+
+  FlakyDatabases twice(2);
+  EXPECT_THROW(OpenJobDatabase(twice, u"sqlite:x.db"), Failure);
+  EXPECT_EQ(twice.opens, 2);
+}
+
+TEST(DataAccessTest, CountWalksThenRewinds) {
+  struct Case {
+    int rows;
+    std::u16string sentence;
+  } cases[] = {
+      {1000, u"この検索条件で過去約２週間の求人を検索すると1000件以上の求人がヒットしました。"},
+      {999, u"この検索条件で過去約２週間の求人を検索すると999件の求人がヒットしました。"},
+      {1, u"この検索条件で過去約２週間の求人を検索すると1件の求人がヒットしました。"},
+      {1001, u"この検索条件で過去約２週間の求人を検索すると1001件の求人がヒットしました。"},
+  };
+  for (const Case& c : cases) {
+    VectorRecordset jobs(c.rows);
+    int64_t count = CountHits(jobs);
+    EXPECT_EQ(count, c.rows);
+    EXPECT_FALSE(jobs.AtEnd());
+    EXPECT_EQ(jobs.Field(u"rank"), Value::Integer(0));
+    EXPECT_EQ(HitCountMessage(count), c.sentence);
+  }
+}
+
+}  // namespace
+}  // namespace qlok

@@ -1,0 +1,198 @@
+#include "search/handle_request.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "mail/outcome.h"
+#include "platform/failure.h"
+#include "platform/schema.h"
+#include "results/data_access.h"
+#include "search/query_builder.h"
+#include "search/search_form.h"
+#include "search/search_request.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+class AloneProcesses : public ProcessInfo {
+ public:
+  bool AnotherInstanceRunning() override { return false; }
+  int64_t CurrentProcessId() override { return 4242; }
+};
+
+class RefusingMail : public MailSender {
+ public:
+  std::u16string SendMail(const std::u16string&, const std::u16string&,
+                          const std::u16string&, const std::u16string&,
+                          const std::u16string&,
+                          const std::u16string&) override {
+    ++calls;
+    return u"refused";
+  }
+  int calls = 0;
+};
+
+class NoSleep : public Sleeper {
+ public:
+  void Sleep(int) override {}
+};
+
+// A SQLite file of jobs in a temporary folder; refuses the first
+// `refusals` opens.
+class FileDatabases : public Databases {
+ public:
+  std::unique_ptr<Connection> Open(const std::u16string& cs) override {
+    if (refusals > 0) {
+      --refusals;
+      throw Failure("refused");
+    }
+    return OpenConnection(cs, home);
+  }
+  std::string home;
+  int refusals = 0;
+};
+
+constexpr char kSearchBody[] =
+    "_su=is1&aaa=&aa6=1&aa8=100&aab=&aac=事務&aad=&aae=&aaf=&aag=&aah=&"
+    "aai=0&asa=2&zzz=end";
+constexpr char kRegistrationBody[] =
+    "_su=is1&aaa=taro@example.jp&aa6=1&aa8=100&aab=&aac=事務&aad=&aae=&aaf=&"
+    "aag=&aah=&aai=0&asa=2&zzz=end";
+
+class HandleRequestTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    home_ = std::filesystem::temp_directory_path() /
+            ("qlok_handler_" + std::to_string(getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(home_);
+    std::filesystem::create_directories(home_);
+    databases_.home = home_.string();
+    files_.files["pw/qevo.txt"] = "-\r\n-\r\nsqlite:jobs.db\r\n-\r\n";
+    files_.files["pw/mail.txt"] = "a:1\r\nb:2\r\nc:3\r\n";
+    files_.files["received/worqlet.txt"] = "";
+    auto connection = OpenConnection(u"sqlite:jobs.db", home_.string());
+    connection->Execute(JobTableSchema(connection->Engine()));
+  }
+  void TearDown() override { std::filesystem::remove_all(home_); }
+
+  void AddJobs(int count, const std::u16string& job_type) {
+    auto connection = OpenConnection(u"sqlite:jobs.db", home_.string());
+    auto writer =
+        connection->PrepareInsert(u"求人", {u"社名", u"職種1", u"rank", u"障専"});
+    for (int i = 0; i < count; ++i) {
+      writer->Insert({Value::Text(u"会社" + Digits(i)), Value::Text(job_type),
+                      Value::Integer(i), Value::Integer(0)});
+    }
+  }
+
+  std::u16string Handle(const char* body) {
+    std::u16string posted = U16(body);
+    RequestServices services{clock_,     settings_, processes_, files_,
+                             databases_, mail_,     sleeper_,   site_};
+    return HandleRequest(posted, services);
+  }
+
+  // The three lines of the log's records.
+  std::vector<std::u16string> LogLines() {
+    std::vector<std::u16string> lines =
+        files_.ReadLines("received/worqlet.txt", 1000);
+    return lines;
+  }
+
+  std::filesystem::path home_;
+  FixedClock clock_{DateTime{2026, 12, 9, 12, 0, 0}};
+  InMemorySettingsStore settings_;
+  AloneProcesses processes_;
+  InMemoryTextFiles files_;
+  FileDatabases databases_;
+  RefusingMail mail_;
+  NoSleep sleeper_;
+  SiteConfig site_ = SiteConfig::Defaults();
+};
+
+TEST_F(HandleRequestTest, SearchWithHitsPutsTheCountAboveTheForm) {
+  AddJobs(3, u"一般事務");
+  AddJobs(2, u"営業");
+  std::u16string posted = U16(kSearchBody);
+  SearchRequest request = ReadSearchRequest(posted);
+  std::u16string query = BuildQuery(request);
+
+  std::u16string page = Handle(kSearchBody);
+  std::u16string expected_start =
+      HitCountMessage(3) + u"<BR>下の方にサンプル（実際の求人）を載せました。";
+  EXPECT_EQ(page.substr(0, expected_start.size()), expected_start);
+  EXPECT_NE(page.find(RenderSearchForm(request, query)), std::u16string::npos);
+  EXPECT_EQ(page.substr(page.size() - 4), u"<HR>");
+
+  EXPECT_EQ(LogLines(), (std::vector<std::u16string>{
+                            u"12:00:00", u"メルアドなし  along=100", query}));
+  EXPECT_EQ(settings_.Read(u"MyApp", u"Startup_j", u"jun", u""), u"100");
+  EXPECT_EQ(mail_.calls, 0);
+}
+
+TEST_F(HandleRequestTest, SearchWithoutHitsShowsTheNoticeAboveTheForm) {
+  AddJobs(2, u"営業");
+  std::u16string posted = U16(kSearchBody);
+  SearchRequest request = ReadSearchRequest(posted);
+  std::u16string form = RenderSearchForm(request, BuildQuery(request));
+
+  EXPECT_EQ(Handle(kSearchBody), NoHitNotice(form));
+  EXPECT_EQ(LogLines().size(), 3u);
+}
+
+TEST_F(HandleRequestTest, RegistrationShowsNoFormAndLogsTheAddress) {
+  AddJobs(3, u"一般事務");
+  std::u16string page = Handle(kRegistrationBody);
+  EXPECT_EQ(page.find(u"<form"), std::u16string::npos);
+  EXPECT_EQ(page.find(u"ヒットしました"), std::u16string::npos);
+  ASSERT_EQ(LogLines().size(), 3u);
+  EXPECT_EQ(LogLines()[1], u"taro@example.jp  along=100");
+}
+
+TEST_F(HandleRequestTest, FailuresFromTheConnectionStringOnReachTheTrap) {
+  struct Case {
+    const char* name;
+    std::function<void(HandleRequestTest&)> arrange;
+    bool fails;
+  } cases[] = {
+      {"three-line connection file",
+       [](HandleRequestTest& t) {
+         t.files_.files["pw/qevo.txt"] = "-\r\n-\r\nsqlite:jobs.db\r\n";
+       },
+       true},
+      {"missing connection file",
+       [](HandleRequestTest& t) { t.files_.files.erase("pw/qevo.txt"); },
+       true},
+      {"missing log", [](HandleRequestTest& t) {
+         t.files_.files.erase("received/worqlet.txt");
+       }, true},
+      {"database refusing twice",
+       [](HandleRequestTest& t) { t.databases_.refusals = 2; }, true},
+      {"database refusing once",
+       [](HandleRequestTest& t) { t.databases_.refusals = 1; }, false},
+      {"missing mail account file",
+       [](HandleRequestTest& t) { t.files_.files.erase("pw/mail.txt"); },
+       false},
+      {"unknown engine",
+       [](HandleRequestTest& t) {
+         t.files_.files["pw/qevo.txt"] = "-\r\n-\r\nProvider=X;\r\n-\r\n";
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    c.arrange(*this);
+    if (c.fails) {
+      EXPECT_THROW(Handle(kSearchBody), Failure) << c.name;
+    } else {
+      EXPECT_NO_THROW(Handle(kSearchBody)) << c.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qlok
