@@ -1,0 +1,56 @@
+#include "platform/database.h"
+
+#include "platform/failure.h"
+#include "platform/postgres_connection.h"
+#include "platform/sqlite_connection.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+class SiteDatabases : public Databases {
+ public:
+  explicit SiteDatabases(std::string site_home)
+      : site_home_(std::move(site_home)) {}
+
+  std::unique_ptr<Connection> Open(
+      const std::u16string& connection_string) override {
+    return OpenConnection(connection_string, site_home_);
+  }
+
+ private:
+  std::string site_home_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> OpenConnection(
+    const std::u16string& connection_string, const std::string& site_home) {
+  std::string text = U8(connection_string);
+  constexpr std::string_view kSqlite = "sqlite:";
+  if (text.starts_with(kSqlite)) {
+    std::string path = text.substr(kSqlite.size());
+    if (path.empty()) {
+      throw Failure("the connection string \"sqlite:\" names no file");
+    }
+    if (path != ":memory:" && path[0] != '/') {
+      std::string home = site_home.empty() ? "." : site_home;
+      if (home.back() != '/') home += '/';
+      path = home + path;
+    }
+    return OpenSqliteConnection(path);
+  }
+  if (text.starts_with("postgresql://") || text.starts_with("postgres://")) {
+    return OpenPostgresConnection(text);
+  }
+  // The text itself stays out of the message: it may hold a password.
+  throw Failure(
+      "the connection string is neither \"sqlite:PATH\" nor a "
+      "\"postgresql://\" or \"postgres://\" URI");
+}
+
+std::unique_ptr<Databases> NewDatabases(const std::string& site_home) {
+  return std::make_unique<SiteDatabases>(site_home);
+}
+
+}  // namespace qlok

@@ -1,0 +1,424 @@
+#include "platform/postgres_connection.h"
+
+#include <libpq-fe.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <utility>
+
+#include "platform/failure.h"
+#include "platform/recordset.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+// Type OIDs of the built-in types, as pg_type has them.
+constexpr Oid kBool = 16;
+constexpr Oid kInt8 = 20;
+constexpr Oid kInt2 = 21;
+constexpr Oid kInt4 = 23;
+constexpr Oid kOidType = 26;
+constexpr Oid kFloat4 = 700;
+constexpr Oid kFloat8 = 701;
+constexpr Oid kDate = 1082;
+constexpr Oid kTimestamp = 1114;
+constexpr Oid kTimestampTz = 1184;
+constexpr Oid kNumeric = 1700;
+
+std::string Trimmed(const char* message) {
+  std::string text = message != nullptr ? message : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text.empty() ? "unknown error" : text;
+}
+
+void IgnoreNotice(void*, const char*) {}
+
+// Something that holds the connection busy with a streaming result.
+class Stream {
+ public:
+  virtual void Abandon() = 0;
+
+ protected:
+  ~Stream() = default;
+};
+
+// The connection, shared by the connection object, its recordsets and its
+// writers, so that it closes when the last of them is gone.
+class Session {
+ public:
+  explicit Session(PGconn* conn) : conn_(conn) {}
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  ~Session() { PQfinish(conn_); }
+
+  PGconn* get() const { return conn_; }
+  // Makes the connection ready for a new command: a result still streaming
+  // is stopped.
+  void Quiesce() {
+    if (streaming_ != nullptr) streaming_->Abandon();
+  }
+  void StartStreaming(Stream* stream) { streaming_ = stream; }
+  void StopStreaming(Stream* stream) {
+    if (streaming_ == stream) streaming_ = nullptr;
+  }
+  bool IsStreaming() const { return streaming_ != nullptr; }
+  std::string NextStatementName() {
+    return "qlok_insert_" + std::to_string(++statements_);
+  }
+
+ private:
+  PGconn* conn_;
+  Stream* streaming_ = nullptr;
+  int statements_ = 0;
+};
+
+// Owns a PGresult.
+struct ResultDeleter {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+using Result = std::unique_ptr<PGresult, ResultDeleter>;
+
+// Reads every result left on the connection, so that it is idle again.
+void Drain(PGconn* conn) {
+  while (PGresult* result = PQgetResult(conn)) PQclear(result);
+}
+
+[[noreturn]] void FailResult(const PGresult* result, const std::string& doing,
+                             std::string_view sql) {
+  std::string message =
+      "PostgreSQL: " + doing + ": " + Trimmed(PQresultErrorMessage(result));
+  if (!sql.empty()) message += " (in: " + StatementForMessage(sql) + ")";
+  throw Failure(message);
+}
+
+std::optional<int64_t> WholeNumber(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
+  if (i == text.size()) return std::nullopt;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+  }
+  errno = 0;
+  long long value = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno == ERANGE) return std::nullopt;
+  return value;
+}
+
+class PgRowSource : public RowSource, private Stream {
+ public:
+  PgRowSource(std::shared_ptr<Session> session, std::string sql)
+      : session_(std::move(session)), sql_(std::move(sql)) {
+    session_->Quiesce();
+    PGconn* conn = session_->get();
+    // The extended protocol runs exactly one statement; the single-row mode
+    // hands the rows over one at a time as the server sends them.
+    if (PQsendQueryParams(conn, sql_.c_str(), 0, nullptr, nullptr, nullptr,
+                          nullptr, 0) != 1) {
+      throw Failure("PostgreSQL: cannot send the statement: " +
+                    Trimmed(PQerrorMessage(conn)) +
+                    " (in: " + StatementForMessage(sql_) + ")");
+    }
+    session_->StartStreaming(this);
+    if (PQsetSingleRowMode(conn) != 1) {
+      Finish();
+      throw Failure("PostgreSQL: cannot read the rows one at a time");
+    }
+  }
+
+  ~PgRowSource() override {
+    if (!done_) Abandon();
+  }
+
+  bool Fetch() override {
+    if (abandoned_) {
+      throw Failure(
+          "PostgreSQL: the rest of this result was dropped when another "
+          "statement ran on the connection");
+    }
+    if (done_) return false;
+    row_.reset();
+    Result result(PQgetResult(session_->get()));
+    if (result == nullptr) {
+      Finish();
+      return false;
+    }
+    switch (PQresultStatus(result.get())) {
+      case PGRES_SINGLE_TUPLE:
+        Describe(result.get());
+        row_ = std::move(result);
+        return true;
+      case PGRES_TUPLES_OK:  // the end of the rows; describes an empty one
+        Describe(result.get());
+        Finish();
+        return false;
+      case PGRES_COMMAND_OK:
+        Finish();
+        return false;
+      case PGRES_EMPTY_QUERY:
+        Finish();
+        throw Failure("PostgreSQL: the statement text is empty");
+      default:
+        Finish();
+        FailResult(result.get(), "cannot read the rows", sql_);
+    }
+  }
+
+  const std::vector<std::u16string>& ColumnNames() const override {
+    return names_;
+  }
+
+  RawCell Cell(size_t column) const override {
+    RawCell cell;
+    int i = static_cast<int>(column);
+    if (row_ == nullptr || PQgetisnull(row_.get(), 0, i)) return cell;
+    cell.type = RawCell::Type::kText;
+    cell.text.assign(PQgetvalue(row_.get(), 0, i),
+                     PQgetlength(row_.get(), 0, i));
+    return cell;
+  }
+
+  Value Convert(size_t column, const RawCell& cell) const override {
+    if (cell.type == RawCell::Type::kNull) return Value();
+    const std::string& text = cell.text;
+    switch (types_[column]) {
+      case kInt2:
+      case kInt4:
+      case kInt8:
+      case kOidType:
+        if (std::optional<int64_t> n = WholeNumber(text)) {
+          return Value::Integer(*n);
+        }
+        break;
+      case kNumeric:
+        if (std::optional<int64_t> n = WholeNumber(text)) {
+          return Value::Integer(*n);
+        }
+        [[fallthrough]];
+      case kFloat4:
+      case kFloat8: {
+        char* end = nullptr;
+        double d = std::strtod(text.c_str(), &end);
+        if (end != text.c_str() && *end == '\0') return Value::Double(d);
+        break;
+      }
+      case kBool:
+        if (text == "t") return Value::Integer(1);
+        if (text == "f") return Value::Integer(0);
+        break;
+      case kTimestamp:
+        if (std::optional<DateTime> t = ParseDateTime(U16(text))) {
+          return Value::DateTimeOf(*t);
+        }
+        break;
+      case kTimestampTz: {
+        // The local time as the server wrote it; the zone offset after the
+        // seconds ("+09", "-03:30") is left out.
+        size_t zone = text.find_first_of("+-", 19);
+        if (std::optional<DateTime> t =
+                ParseDateTime(U16(text.substr(0, zone)))) {
+          return Value::DateTimeOf(*t);
+        }
+        break;
+      }
+      case kDate:
+        if (std::optional<DateTime> t = ParseDateTime(U16(text))) {
+          return Value::DateOf(*t);
+        }
+        break;
+      default:
+        break;
+    }
+    return Value::Text(U16(text));
+  }
+
+ private:
+  void Describe(const PGresult* result) {
+    if (described_) return;
+    described_ = true;
+    int count = PQnfields(result);
+    for (int i = 0; i < count; ++i) {
+      names_.push_back(U16(PQfname(result, i)));
+      types_.push_back(PQftype(result, i));
+    }
+  }
+
+  // The statement is over: the connection is idle again.
+  void Finish() {
+    Drain(session_->get());
+    done_ = true;
+    session_->StopStreaming(this);
+  }
+
+  // Stops the statement before its end: the server is asked to cancel it
+  // and the rows already on their way are read and dropped. The current row
+  // stays readable.
+  void Abandon() override {
+    if (done_) return;
+    if (PGcancel* cancel = PQgetCancel(session_->get())) {
+      char error[256];
+      PQcancel(cancel, error, sizeof error);
+      PQfreeCancel(cancel);
+    }
+    Finish();
+    abandoned_ = true;
+  }
+
+  std::shared_ptr<Session> session_;
+  std::string sql_;
+  Result row_;
+  bool described_ = false;
+  bool done_ = false;
+  bool abandoned_ = false;
+  std::vector<std::u16string> names_;
+  std::vector<Oid> types_;
+};
+
+class PgRowWriter : public RowWriter {
+ public:
+  PgRowWriter(std::shared_ptr<Session> session, std::string sql, size_t columns)
+      : session_(std::move(session)),
+        sql_(std::move(sql)),
+        columns_(columns),
+        name_(session_->NextStatementName()) {
+    session_->Quiesce();
+    Result result(PQprepare(session_->get(), name_.c_str(), sql_.c_str(),
+                            static_cast<int>(columns_), nullptr));
+    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+      FailResult(result.get(), "cannot prepare the insert", sql_);
+    }
+  }
+
+  ~PgRowWriter() override {
+    // The prepared statement would otherwise live as long as the
+    // connection; a streaming result is not stopped for this.
+    if (!session_->IsStreaming()) {
+      std::string deallocate = "DEALLOCATE " + name_;
+      PQclear(PQexec(session_->get(), deallocate.c_str()));
+    }
+  }
+
+  void Insert(const std::vector<Value>& row) override {
+    if (row.size() != columns_) {
+      throw Failure("PostgreSQL: an insert needs " + std::to_string(columns_) +
+                    " values, not " + std::to_string(row.size()));
+    }
+    std::vector<std::string> texts(row.size());
+    std::vector<const char*> values(row.size(), nullptr);
+    for (size_t i = 0; i < row.size(); ++i) {
+      const Value& v = row[i];
+      switch (v.kind()) {
+        case Value::Kind::kNull:
+          continue;
+        case Value::Kind::kInteger:
+          texts[i] = std::to_string(v.AsInteger());
+          break;
+        case Value::Kind::kDouble: {
+          char buffer[40];
+          std::snprintf(buffer, sizeof buffer, "%.17g", v.AsDouble());
+          texts[i] = buffer;
+          break;
+        }
+        case Value::Kind::kText:
+          texts[i] = U8(v.ToText());
+          // A parameter ends at its first zero byte; rather than store a
+          // cut text, refuse it (PostgreSQL texts cannot hold one anyway).
+          if (texts[i].find('\0') != std::string::npos) {
+            throw Failure("PostgreSQL: value " + std::to_string(i + 1) +
+                          " holds a NUL character");
+          }
+          break;
+        case Value::Kind::kDateTime:
+          texts[i] = IsoDateTime(v.AsDateTime());
+          break;
+        case Value::Kind::kDate:
+          texts[i] = IsoDate(v.AsDateTime());
+          break;
+      }
+      values[i] = texts[i].c_str();
+    }
+    session_->Quiesce();
+    Result result(PQexecPrepared(session_->get(), name_.c_str(),
+                                 static_cast<int>(values.size()), values.data(),
+                                 nullptr, nullptr, 0));
+    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+      FailResult(result.get(), "cannot insert the row", sql_);
+    }
+  }
+
+ private:
+  std::shared_ptr<Session> session_;
+  std::string sql_;
+  size_t columns_;
+  std::string name_;
+};
+
+class PgConnection : public Connection {
+ public:
+  explicit PgConnection(std::shared_ptr<Session> session)
+      : session_(std::move(session)) {}
+
+  std::unique_ptr<Recordset> Open(const std::u16string& source,
+                                  size_t keep_rows) override {
+    return std::make_unique<KeepingRecordset>(
+        std::make_unique<PgRowSource>(session_, U8(StatementForSource(source))),
+        keep_rows);
+  }
+
+  void Execute(const std::u16string& sql) override {
+    session_->Quiesce();
+    std::string text = U8(sql);
+    Result result(PQexec(session_->get(), text.c_str()));
+    switch (PQresultStatus(result.get())) {
+      case PGRES_COMMAND_OK:
+      case PGRES_TUPLES_OK:
+      case PGRES_EMPTY_QUERY:
+        return;
+      default:
+        FailResult(result.get(), "cannot execute", text);
+    }
+  }
+
+  std::unique_ptr<RowWriter> PrepareInsert(
+      const std::u16string& table,
+      const std::vector<std::u16string>& columns) override {
+    return std::make_unique<PgRowWriter>(
+        session_, InsertStatement(table, columns, '$'), columns.size());
+  }
+
+  std::string Engine() const override { return "postgresql"; }
+
+ private:
+  std::shared_ptr<Session> session_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> OpenPostgresConnection(const std::string& uri) {
+  PGconn* conn = PQconnectdb(uri.c_str());
+  if (conn == nullptr) throw Failure("PostgreSQL: out of memory connecting");
+  auto session =
+      std::make_shared<Session>(conn);  // finishes conn on every path
+  if (PQstatus(conn) != CONNECTION_OK) {
+    throw Failure("PostgreSQL: cannot connect: " +
+                  Trimmed(PQerrorMessage(conn)));
+  }
+  PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
+  if (PQsetClientEncoding(conn, "UTF8") != 0) {
+    throw Failure("PostgreSQL: cannot set the client encoding UTF8: " +
+                  Trimmed(PQerrorMessage(conn)));
+  }
+  // Date-times come back as "2000-01-01 08:30:00", whatever the server's
+  // default; the order of day and month in dates it reads stays its own.
+  Result result(PQexec(conn, "SET DateStyle TO ISO"));
+  if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+    FailResult(result.get(), "cannot set the date style", {});
+  }
+  return std::make_unique<PgConnection>(std::move(session));
+}
+
+}  // namespace qlok

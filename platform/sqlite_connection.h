@@ -1,0 +1,27 @@
+// The job database on SQLite.
+#ifndef QLOK_PLATFORM_SQLITE_CONNECTION_H_
+#define QLOK_PLATFORM_SQLITE_CONNECTION_H_
+
+#include <memory>
+#include <string>
+
+#include "platform/database.h"
+
+namespace qlok {
+
+// Opens (creating it when missing) the SQLite database file at `path`, or
+// an empty database in memory for ":memory:". Every connection has the
+// collation qlok_time of the working-time columns, and waits up to a few
+// seconds for a writer's lock instead of failing at once. Throws Failure
+// when SQLite refuses.
+//
+// On the connection, Open runs exactly one statement (a text holding more
+// throws Failure); a column declared TIMESTAMP or DATETIME gives date-time
+// values and one declared DATE gives dates, read from the stored texts
+// (a text that is no date-time stays a text). Recordsets and writers may
+// outlive the connection object.
+std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path);
+
+}  // namespace qlok
+
+#endif  // QLOK_PLATFORM_SQLITE_CONNECTION_H_
