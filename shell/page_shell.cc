@@ -1,0 +1,111 @@
+#include "shell/page_shell.h"
+
+#include <string>
+
+#include "frame/url_decode.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+void AppendHead(std::u16string& page, const SiteConfig& site) {
+  AppendLine(page,
+             u"<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 "
+             u"Transitional//EN\"><HTML lang=\"ja\"><HEAD><meta "
+             u"http-equiv=\"Content-Type\" content=\"text/html; "
+             u"charset=shift_jis\">");
+  AppendLine(page,
+             u"<META http-equiv=\"Content-Script-Type\" "
+             u"content=\"text/javascript\"><meta name=\"viewport\" "
+             u"content=\"width=device-width, initial-scale=1, "
+             u"minimum-scale=1, maximum-scale=1, user-scalable=no\">");
+  AppendLine(page,
+             u"<LINK rel=\"stylesheet\" type=\"text/css\" "
+             u"href=\"../style2.css\">");
+  AppendLine(page, u"<TITLE>お試し求人検索と登録</TITLE></HEAD><BODY>");
+  AppendLine(page, u"<DIV ALIGN=\"LEFT\">");
+  AppendLine(page,
+             u"<H1><a name=\"top\">お試し求人検索＆求人マッチメール登録</a>"
+             u"</H1>|<A href=\"" +
+                 site.top_url +
+                 u"\">サイトTOPへ</A>|<script type=\"text/JavaScript\" "
+                 u"src=\"moji.js\">");
+  AppendLine(page, u"</script><noscript><b><small>");
+  AppendLine(page, u"<BR></small></b></noscript><HR>");
+}
+
+std::u16string TrackingImage(const std::u16string& address) {
+  return u"<img border=\"0\" width=\"1\" height=\"1\" src=\"" + address +
+         u"\" alt=\"\">";
+}
+
+std::u16string Banner(const std::u16string& address, int width, int height) {
+  return u"<img border=\"0\" width=\"" + Digits(width) + u"\" height=\"" +
+         Digits(height) + u"\" alt=\"\" src=\"" + address + u"\"></a>";
+}
+
+void AppendAdvertisementFoot(std::u16string& page, const SiteConfig& site) {
+  const Advertisement& ad1 = site.ads[0];
+  const Advertisement& ad2 = site.ads[1];
+  const Advertisement& ad3 = site.ads[2];
+  const std::u16string blank = u"\" target=\"_blank\">";
+  const std::u16string nofollow = u"\" target=\"_blank\" rel=\"nofollow\">";
+
+  AppendLine(page,
+             u"<HR><A href=\"" + site.top_url + u"\">サイトトップページへ</A>");
+
+  AppendLine(page, u"<HR><HR>【広告 人気1位】<BR>");
+  AppendLine(page, u"<a href=\"" + ad1.link + blank + ad1.text + u"</a>");
+  AppendLine(page, TrackingImage(ad1.tracking_image));
+  AppendLine(page, u"<BR><a href=\"" + ad1.link + blank);
+  AppendLine(page, Banner(ad1.banner_image, 468, 60));
+  AppendLine(page, TrackingImage(ad1.banner_tracking));
+
+  AppendLine(page, u"<HR><BR>【広告 人気2位】<BR>");
+  AppendLine(page, u"<a href=\"" + ad2.link + blank + ad2.text + u"</a>");
+  AppendLine(page, TrackingImage(ad2.tracking_image));
+  AppendLine(page, u"<BR><a href=\"" + ad2.link + blank);
+  AppendLine(page, Banner(ad2.banner_image, 728, 90));
+  AppendLine(page, TrackingImage(ad2.banner_tracking));
+
+  AppendLine(page, u"<HR><BR>【広告 人気3位】<BR>");
+  AppendLine(page, u"<a href=\"" + ad3.link + nofollow + ad3.text + u"</a>");
+  AppendLine(page, TrackingImage(ad3.tracking_image) + u"<BR>");
+  AppendLine(page, u"<a href=\"" + ad3.link + nofollow);
+  AppendLine(page, Banner(ad3.banner_image, 320, 50));
+  AppendLine(page, TrackingImage(ad3.banner_tracking));
+
+  AppendLine(page, u"<HR>");
+}
+
+void AppendShortFoot(std::u16string& page, const SiteConfig& site) {
+  AppendLine(
+      page, u"<HR><A href=\"" + site.top_url +
+                u"\">サイトTOPへ</A>｜<a href=\"#top\">このページの先頭へ</a>");
+}
+
+}  // namespace
+
+void BuildPage(RequestFields& fields, const SiteConfig& site,
+               const RequestHandler& handler, ErrorTrap& trap) {
+  trap.Run(fields, [&] {
+    std::u16string& page = fields.PageBuffer;
+    AppendHead(page, site);
+    if (!fields.PostedString.empty()) {
+      AppendLine(page, u"");
+      std::u16string posted = UrlDecode(fields.PostedString);
+      std::u16string body = handler(posted, site);
+      AppendLine(page, body);
+      if (body.size() <= kAdvertisementFootLimit) {
+        AppendAdvertisementFoot(page, site);
+      } else {
+        AppendShortFoot(page, site);
+      }
+    }
+    AppendLine(page, u"</DIV>");
+    AppendLine(page, u"</BODY>");
+    AppendLine(page, u"</HTML>");
+  });
+}
+
+}  // namespace qlok

@@ -1,0 +1,31 @@
+// The page shell: the fixed head and foot around the request handler's
+// output, and the advertisement blocks.
+#ifndef QLOK_SHELL_PAGE_SHELL_H_
+#define QLOK_SHELL_PAGE_SHELL_H_
+
+#include <cstddef>
+
+#include "frame/request_fields.h"
+#include "platform/site_config.h"
+#include "shell/error_page.h"
+
+namespace qlok {
+
+// Handler outputs up to this many UTF-16 code units get the advertisement
+// foot; longer ones the short foot.
+inline constexpr size_t kAdvertisementFootLimit = 10000;
+
+// Appends the page to fields.PageBuffer, all of it under `trap`: the eight
+// head lines; then, only when fields.PostedString is not empty, an empty
+// line, the handler's output for UrlDecode(PostedString) as one line and
+// the advertisement foot (twenty lines built from `site`) or, for an output
+// above kAdvertisementFootLimit, the short foot; then "</DIV>", "</BODY>"
+// and "</HTML>". The handler is not called for an empty posted string.
+// When anything fails, the trap's error page replaces the response and the
+// page ends there. Throws nothing.
+void BuildPage(RequestFields& fields, const SiteConfig& site,
+               const RequestHandler& handler, ErrorTrap& trap);
+
+}  // namespace qlok
+
+#endif  // QLOK_SHELL_PAGE_SHELL_H_
