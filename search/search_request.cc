@@ -109,6 +109,14 @@ std::optional<std::u16string> NormaliseClock(std::u16string_view time) {
 
 std::u16string ClockStamp(std::u16string_view digits) {
   if (digits.size() != 3 && digits.size() != 4) return u"";
+  const std::u16string_view hour = digits.substr(0, digits.size() - 2);
+  if (digits.substr(digits.size() - 2) == u"60") {
+    // The time check lets sixty minutes through ("2260"). As a stamp that is
+    // no time at all: one engine refuses the query, another sorts it after
+    // every time. Sixty minutes are the next full hour.
+    const int next_hour = static_cast<int>(NumericValue(hour)) + 1;
+    return FormatGeneral(AddSeconds(DateTime{2000, 1, 1}, next_hour * 3600));
+  }
   std::u16string stamp = u"2000/01/01 ";
   stamp += digits.substr(0, digits.size() - 2);
   stamp += u":";

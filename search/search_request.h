@@ -127,7 +127,10 @@ std::optional<std::u16string> NormaliseClock(std::u16string_view time);
 // The stamp of normalised digits: "2000/01/01 " + hour + ":" + the last two
 // digits + ":00", the hour being the first digit of three or the first two
 // of four, as they stand ("830" -> "2000/01/01 8:30:00", "0030" ->
-// "2000/01/01 00:30:00"). Empty for digits of any other length.
+// "2000/01/01 00:30:00"). Sixty minutes, which the time check lets
+// through, are the next full hour ("2260" -> "2000/01/01 23:00:00", "2360"
+// -> "2000/01/02"), so that every stamp reads as a time. Empty for digits of
+// any other length.
 std::u16string ClockStamp(std::u16string_view digits);
 
 // When both stamps read as date-times and the start lies strictly after the

@@ -160,13 +160,13 @@ TEST(ReadSearchRequestTest, FieldCases) {
          e.end_digits = u"000";
          e.end_stamp = u"2000/01/02";
        }},
-      {"unreadable minutes leave the end where it is",
+      {"sixty minutes are the next hour, and the end moves past midnight",
        Body({{u"aaf", u"2260"}, {u"aag", u"0500"}}),
        [](SearchRequest& e) {
          e.start_digits = u"2260";
-         e.start_stamp = u"2000/01/01 22:60:00";
+         e.start_stamp = u"2000/01/01 23:00:00";
          e.end_digits = u"500";
-         e.end_stamp = u"2000/01/01 5:00:00";
+         e.end_stamp = u"2000/01/02 5:00:00";
        }},
       {"full-width time digits", Body({{u"aaf", u"８３０"}}),
        [](SearchRequest& e) {
@@ -430,6 +430,9 @@ TEST(ClockStampTest, Stamps) {
       {u"1730", u"2000/01/01 17:30:00"},
       {u"0030", u"2000/01/01 00:30:00"},
       {u"000", u"2000/01/01 0:00:00"},
+      {u"1760", u"2000/01/01 18:00:00"},
+      {u"960", u"2000/01/01 10:00:00"},
+      {u"2360", u"2000/01/02"},
       {u"00030", u""},
       {u"", u""},
   };
