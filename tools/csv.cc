@@ -53,6 +53,10 @@ bool CsvReader::Next(CsvRecord& record) {
     size_t field_line = line_;
 
     auto end_field = [&] {
+      // Texts end at a NUL in some engines and not in others.
+      if (field.find('\0') != std::string::npos) {
+        Fail(field_line, "a NUL character in a field");
+      }
       if (!IsValidUtf8(field)) {
         Fail(field_line,
              "not UTF-8 text (a file in Shift_JIS must be saved as UTF-8 "

@@ -38,7 +38,8 @@ class CsvReader {
   //
   // Throws Failure "NAME:LINE: why" for a quoted field that is never
   // closed, a quote inside an unquoted field, anything but a comma or a
-  // line end after a closing quote, or bytes that are not UTF-8.
+  // line end after a closing quote, bytes that are not UTF-8, or a NUL
+  // byte.
   bool Next(CsvRecord& record);
 
  private:

@@ -116,6 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"TextAfterQuote", "a\n\"b\"c\n", "t.csv:2: text after"},
         BadCase{"ShiftJis", "a\n\x8E\x96\x96\xB1\n", "t.csv:2: not UTF-8"},
         BadCase{"Truncated", "\xE6\x97", "t.csv:1: not UTF-8"},
+        BadCase{"Nul", std::string("a\nb\0c\n", 6), "t.csv:2: a NUL"},
         // The line counts the breaks inside the quoted field before it.
         BadCase{"LineAfterEmbeddedBreaks", "\"x\n\ny\",\"\xFF\"\n",
                 "t.csv:3: not UTF-8"}),
