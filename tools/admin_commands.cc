@@ -1,6 +1,7 @@
 #include "tools/admin_commands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -117,8 +118,10 @@ const Command* FindCommand(const std::string& name) {
 std::string CommandHelp(const Command& command) {
   std::string text = "usage: q_lok-admin " + std::string(command.name);
   if (*command.arguments != '\0') text += " " + std::string(command.arguments);
-  text += " [OPTIONS]\n\n" + std::string(command.summary) + ".\n" +
-          command.details + "\noptions of every command:\n" + kCommonOptions;
+  std::string summary = command.summary;
+  summary[0] = static_cast<char>(std::toupper(summary[0]));
+  text += " [OPTIONS]\n\n" + summary + ".\n" + command.details +
+          "\noptions of every command:\n" + kCommonOptions;
   return text;
 }
 
