@@ -1,0 +1,210 @@
+"""A search posted through a real web server, answered from SQLite and from
+PostgreSQL.
+
+Usage: search_server_test.py Q_LOK_CGI Q_LOK_ADMIN LIGHTTPD [POSTGRES_URI_FILE]
+
+Each engine gets a site home laid out by q_lok-admin and a small table of
+known jobs imported from CSV; lighttpd runs the built q_lok.cgi against it.
+The PostgreSQL cases are skipped when no URI file is given or it is absent.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import uuid
+from urllib.parse import quote_plus
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))), "frame", "testing"))
+from cgi_server import CgiServer, request  # noqa: E402
+
+CGI, ADMIN, LIGHTTPD = None, None, None
+POSTGRES_URI_FILE = None
+
+# Three office jobs (two general, one for people with disabilities), a
+# night shift and a nurse without shifts.
+JOBS_CSV = """\
+社名,職種1,就労場所1,始時,終時,雇,ken,パート,rank,障専,齢下,齢上
+第一商事,一般事務,東京都港区,8:30,17:30,1,1,0,90,0,18,60
+第二物産,経理事務,大阪府大阪市,9:00,18:00,1,0,1,80,0,0,99
+第三工業,事務補助,東京都港区,10:00,15:00,0,0,1,70,1,0,99
+夜間警備,警備,東京都新宿区,22:00,2000/01/02 5:00:00,1,1,0,60,0,18,65
+看護の会,看護師,神奈川県横浜市,,,1,1,0,50,0,20,59
+"""
+
+
+def form(**fields):
+    """A form body as the browser sends the search form: Shift_JIS,
+    URL-encoded, in the form's order, checked boxes between aai and asa."""
+    parts = [("_su", "is1")]
+    for name in ("aaa", "aa6", "aa8", "aab", "aac", "aad", "aae", "aaf",
+                 "aag", "aah"):
+        parts.append((name, fields.get(name, {"aa6": "1", "aa8": "100"}
+                                       .get(name, ""))))
+    parts.append(("aai", "0"))
+    parts += [(box, "1") for box in fields.get("boxes", [])]
+    parts += [("asa", fields.get("asa", "2")), ("zzz", "end")]
+    return "&".join(n + "=" + quote_plus(v, encoding="cp932")
+                    for n, v in parts).encode("ascii")
+
+
+def page_text(body):
+    """The page as text; the response ends in two zero bytes."""
+    assert body.endswith(b"\r\n\x00\x00"), body[-20:]
+    return body[:-2].decode("cp932")
+
+
+class SearchThroughServer:
+    """The cases, run once per engine by the subclasses below."""
+
+    engine = None
+
+    @classmethod
+    def connection_string(cls, home):
+        raise NotImplementedError
+
+    @classmethod
+    def setUpClass(cls):
+        cls.home = tempfile.mkdtemp(prefix="qlok_search_home_")
+        cls.addClassCleanup(shutil.rmtree, cls.home, ignore_errors=True)
+        connection = cls.connection_string(cls.home)
+        subprocess.run([ADMIN, "site", cls.home, "--database", connection],
+                       check=True, stdout=subprocess.DEVNULL)
+        csv = os.path.join(cls.home, "jobs.csv")
+        with open(csv, "w", encoding="utf-8") as out:
+            out.write(JOBS_CSV)
+        for command in (["init"], ["import", csv]):
+            subprocess.run([ADMIN] + command + ["--home", cls.home],
+                           check=True, stdout=subprocess.DEVNULL)
+        cls.server = CgiServer(CGI, cls.home, lighttpd=LIGHTTPD,
+                               environment={"TZ": "Asia/Tokyo"})
+        cls.url = cls.server.__enter__() + "q_lok.cgi"
+        cls.addClassCleanup(cls.server.__exit__, None, None, None)
+
+    def post(self, body):
+        status, _, raw = request(self.url, body)
+        self.assertEqual(status, 200, self.server.cgi_errors())
+        return page_text(raw)
+
+    def last_log_record(self):
+        with open(os.path.join(self.home, "received", "worqlet.txt"),
+                  "rb") as log:
+            lines = log.read().decode("cp932").split("\r\n")
+        return lines[-4:-1]
+
+    def test_hit_count_stands_above_the_form(self):
+        cases = [
+            (form(aac="事務"), 3),
+            (form(aac="事務", asa="0"), 2),
+            (form(aac="事務", boxes=["agc"]), 2),
+            (form(aab="35", boxes=["ara", "ard"]), 3),
+            (form(aah="港区"), 2),
+            (form(aaf="800", aag="1800"), 3),      # the three day shifts
+            (form(aaf="2200", aag="0600"), 1),     # the night shift
+            (form(aaf="760", aag="1760"), 3),      # sixty minutes: 8:00-18:00
+            (form(aaf="2100", aag="2400"), 0),     # ends before 5:00 the next day
+        ]
+        for body, hits in cases:
+            with self.subTest(body=body):
+                page = self.post(body)
+                if hits:
+                    sentence = ("この検索条件で過去約２週間の求人を検索すると%d件の求人が"
+                                "ヒットしました。" % hits)
+                    self.assertIn(sentence + "<BR>下の方にサンプル", page)
+                    self.assertLess(page.index(sentence), page.index("<form"))
+                    self.assertIn("</FORM><HR>", page)
+                else:
+                    self.assertIn("ヒットする求人はありませんでした。", page)
+                    self.assertNotIn("件の求人がヒットしました", page)
+                record = self.last_log_record()
+                self.assertEqual(record[1][:len("メルアドなし  along=")],
+                                 "メルアドなし  along=")
+                self.assertTrue(record[2].startswith("SELECT * FROM 求人 WHERE "))
+
+    def test_bare_table_counts_every_job(self):
+        page = self.post(form())
+        self.assertIn("検索すると5件の求人がヒットしました。", page)
+        self.assertEqual(self.last_log_record()[2], "求人")
+
+    def test_form_comes_back_as_it_was_sent(self):
+        page = self.post(form(aab="35", aac="事務　経理", aad="パソコン",
+                              aae="土日", aaf="0830", aag="1730", aah="東京",
+                              boxes=["agc", "ark"], asa="1"))
+        for piece in [
+                "NAME='aab' SIZE=20 maxlength='2' value='35'",
+                "NAME='aac' SIZE=50 maxlength='50' value='事務　経理'",
+                "NAME='aad' SIZE=50 maxlength='99' value='パソコン'",
+                "NAME='aae' SIZE=20 maxlength='7' value='土日'",
+                "NAME='aaf' SIZE=4 maxlength='4' value='830'",
+                "NAME='aag' SIZE=4 maxlength='4' value='1730'",
+                "NAME='aah' SIZE=50 maxlength='99' value='東京'",
+                "<input type=checkbox name='agc' value='1' checked>パート・バイト",
+                "<input type=checkbox name='ark' value='1' checked>通勤用駐車場",
+                "<option selected value='1'>障がい者対象求人のみ",
+                "<option value='0'>", "<option value='2'>"]:
+            self.assertIn(piece, page)
+        self.assertEqual(page.count(" checked>"), 2)
+
+    def test_visitor_markup_stays_inside_the_attribute(self):
+        page = self.post(form(aac="<b>", aah="'x"))
+        self.assertIn("value='&lt;b&gt;'", page)
+        self.assertIn("value='&#39;x'", page)
+        self.assertNotIn("'<b>'", page)
+
+    def test_raw_shift_jis_bytes_become_full_stops(self):
+        body = form(aac="X").replace(b"aac=X", b"aac=\x82\xa0")
+        page = self.post(body)
+        self.assertIn("NAME='aac' SIZE=50 maxlength='50' value='..'", page)
+
+    def test_registration_shows_no_form(self):
+        page = self.post(form(aaa="taro@example.jp", aac="事務"))
+        self.assertNotIn("<form", page)
+        self.assertNotIn("件の求人がヒットしました", page)
+        self.assertEqual(self.last_log_record()[1], "taro@example.jp  along=" +
+                         self.last_log_record()[1].split("along=")[1])
+
+
+class SqliteSearchTest(SearchThroughServer, unittest.TestCase):
+
+    @classmethod
+    def connection_string(cls, home):
+        return "sqlite:jobs.db"
+
+
+class PostgresSearchTest(SearchThroughServer, unittest.TestCase):
+
+    @classmethod
+    def connection_string(cls, home):
+        if not POSTGRES_URI_FILE or not os.path.exists(POSTGRES_URI_FILE):
+            raise unittest.SkipTest("no PostgreSQL server for the tests")
+        with open(POSTGRES_URI_FILE) as f:
+            uri = f.read().strip()
+        schema = "search_" + uuid.uuid4().hex[:12]
+        subprocess.run(["psql", "-X", "-q", uri, "-c", "CREATE SCHEMA " + schema],
+                       check=True)
+        separator = "&" if "?" in uri else "?"
+        return uri + separator + "options=-csearch_path%3D" + schema
+
+    def test_unreachable_server_gives_the_error_page(self):
+        qevo = os.path.join(self.home, "pw", "qevo.txt")
+        with open(qevo, "rb") as f:
+            kept = f.read()
+        self.addCleanup(lambda: open(qevo, "wb").write(kept))
+        with open(qevo, "wb") as f:
+            f.write(b"-\r\n-\r\npostgresql:///qlok_test?host=/nonexistent"
+                    b"&connect_timeout=2\r\n-\r\n")
+        status, headers, body = request(self.url, form(aac="事務"))
+        self.assertEqual(status, 500)
+        self.assertIn(b"CGI-Program Runtime Error", body)
+        self.assertNotIn(b"nonexistent", body)
+        self.assertIn("q_lok:", self.server.cgi_errors())
+
+
+if __name__ == "__main__":
+    CGI, ADMIN, LIGHTTPD = sys.argv[1:4]
+    if len(sys.argv) > 4:
+        POSTGRES_URI_FILE = sys.argv[4]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
