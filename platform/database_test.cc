@@ -15,19 +15,12 @@
 
 #include "platform/failure.h"
 #include "platform/schema.h"
+#include "platform/testing/postgres_uri.h"
 #include "results/job_columns.h"
 #include "text/unicode.h"
 
 namespace qlok {
 namespace {
-
-std::optional<std::string> PostgresUri() {
-  const char* from_env = std::getenv("QLOK_POSTGRES_URI_FILE");
-  std::ifstream file(from_env != nullptr ? from_env : QLOK_POSTGRES_URI_FILE);
-  std::string uri;
-  if (!file || !std::getline(file, uri) || uri.empty()) return std::nullopt;
-  return uri;
-}
 
 using Row = std::vector<std::pair<std::u16string, Value>>;
 
@@ -70,7 +63,7 @@ class DataAccessTest : public testing::TestWithParam<std::string> {
       db_ = OpenConnection(u"sqlite::memory:", "/nonexistent");
       return;
     }
-    std::optional<std::string> uri = PostgresUri();
+    std::optional<std::string> uri = PostgresTestUri();
     if (!uri) GTEST_SKIP() << "no PostgreSQL test server: URI file absent";
     db_ = OpenConnection(U16(*uri), "/nonexistent");
     // Each case works in a schema of its own, so that cases may run side by
@@ -588,7 +581,7 @@ TEST(ConnectionStringTest, AnUnopenableSqliteFileThrows) {
 class PostgresOnly : public testing::Test {
  protected:
   void SetUp() override {
-    std::optional<std::string> uri = PostgresUri();
+    std::optional<std::string> uri = PostgresTestUri();
     if (!uri) GTEST_SKIP() << "no PostgreSQL test server: URI file absent";
     uri_ = *uri;
     db_ = OpenConnection(U16(uri_), "/");

@@ -15,6 +15,7 @@
 
 #include "platform/database.h"
 #include "platform/failure.h"
+#include "platform/testing/postgres_uri.h"
 #include "text/unicode.h"
 #include "tools/job_generator.h"
 #include "tools/job_table.h"
@@ -209,16 +210,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "jobs.csv:2: text after the closing quote of a field"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The URI of the throw-away PostgreSQL server of the test fixture
-// "postgres", which the fixture writes to a file; nullopt without it.
-std::optional<std::string> PostgresUri() {
-  const char* from_env = std::getenv("QLOK_POSTGRES_URI_FILE");
-  std::ifstream file(from_env != nullptr ? from_env : QLOK_POSTGRES_URI_FILE);
-  std::string uri;
-  if (!file || !std::getline(file, uri) || uri.empty()) return std::nullopt;
-  return uri;
-}
-
 // The database cases run on SQLite in memory and on PostgreSQL.
 // A generated job read by column name.
 class Job {
@@ -241,7 +232,7 @@ class ImportJobsTest : public ::testing::TestWithParam<std::string> {
     if (GetParam() == "sqlite") {
       db_ = OpenConnection(u"sqlite::memory:", "/nonexistent");
     } else {
-      std::optional<std::string> uri = PostgresUri();
+      std::optional<std::string> uri = PostgresTestUri();
       if (!uri) GTEST_SKIP() << "no PostgreSQL test server";
       db_ = OpenConnection(U16(*uri), "/nonexistent");
       // A schema of its own, so that cases of other tests may run beside.
