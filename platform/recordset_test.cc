@@ -81,6 +81,8 @@ struct WalkCase {
   size_t keep;
 };
 
+void PrintTo(const WalkCase& c, std::ostream* out) { *out << c.name; }
+
 class RecordsetWalkTest : public testing::TestWithParam<WalkCase> {};
 
 // Count, back to the first row, then walk again as far as the kept rows
@@ -176,6 +178,8 @@ struct NameCase {
   int column;  // -1: no such column
 };
 
+void PrintTo(const NameCase& c, std::ostream* out) { *out << U8(c.asked); }
+
 class RecordsetNameTest : public testing::TestWithParam<NameCase> {};
 
 TEST_P(RecordsetNameTest, FindsColumnsExactlyElseIgnoringAsciiCase) {
@@ -215,6 +219,8 @@ struct SourceCase {
   const char16_t* source;
   const char16_t* statement;
 };
+
+void PrintTo(const SourceCase& c, std::ostream* out) { *out << U8(c.source); }
 
 class StatementForSourceTest : public testing::TestWithParam<SourceCase> {};
 

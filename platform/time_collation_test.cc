@@ -21,6 +21,10 @@ struct OrderCase {
   const char* later;
 };
 
+void PrintTo(const OrderCase& c, std::ostream* out) {
+  *out << c.earlier << " < " << c.later;
+}
+
 class TimeCollationOrderTest : public testing::TestWithParam<OrderCase> {};
 
 TEST_P(TimeCollationOrderTest, SortsInTimeOrder) {
@@ -56,6 +60,10 @@ struct EqualCase {
   const char* a;
   const char* b;
 };
+
+void PrintTo(const EqualCase& c, std::ostream* out) {
+  *out << c.a << " = " << c.b;
+}
 
 class TimeCollationEqualTest : public testing::TestWithParam<EqualCase> {};
 

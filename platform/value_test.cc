@@ -16,6 +16,8 @@ struct TextCase {
   std::u16string text;
 };
 
+void PrintTo(const TextCase& c, std::ostream* out) { *out << c.name; }
+
 class ValueTextTest : public testing::TestWithParam<TextCase> {};
 
 TEST_P(ValueTextTest, WritesThePlatformTextForm) {
@@ -52,6 +54,8 @@ struct RoundCase {
   double value;
   int64_t whole;
 };
+
+void PrintTo(const RoundCase& c, std::ostream* out) { *out << c.value; }
 
 class ValueRoundingTest : public testing::TestWithParam<RoundCase> {};
 

@@ -40,6 +40,7 @@ struct ReadCase {
   Rows rows;
   std::vector<size_t> lines;
 };
+void PrintTo(const ReadCase& c, std::ostream* out) { *out << c.name; }
 
 class CsvReadTest : public ::testing::TestWithParam<ReadCase> {};
 
@@ -95,6 +96,7 @@ struct BadCase {
   std::string input;
   std::string message;
 };
+void PrintTo(const BadCase& c, std::ostream* out) { *out << c.name; }
 
 class CsvBadTest : public ::testing::TestWithParam<BadCase> {};
 

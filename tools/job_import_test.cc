@@ -174,6 +174,8 @@ struct BadCsvCase {
   std::string message;
 };
 
+void PrintTo(const BadCsvCase& c, std::ostream* out) { *out << c.name; }
+
 class JobCsvReaderBadTest : public ::testing::TestWithParam<BadCsvCase> {};
 
 TEST_P(JobCsvReaderBadTest, ReportsPlace) {
