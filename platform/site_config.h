@@ -19,8 +19,8 @@ struct Advertisement {
 
 struct SiteConfig {
   // [site]
-  std::u16string top_url;      // top_url: the site's top page
-  std::u16string map_base;     // map_base: scheme and host of the map page
+  std::u16string top_url;   // top_url: the site's top page
+  std::u16string map_base;  // map_base: scheme and host of the map page
   // [employment_service]
   std::u16string service_page_url;  // page_url: secure address, for the page
   std::u16string service_mail_url;  // mail_url: plain address, for the mail

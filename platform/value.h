@@ -17,8 +17,12 @@ class Value {
   Value() = default;  // null
   static Value Integer(int64_t v) { return Value(Kind::kInteger, v); }
   static Value Double(double v) { return Value(Kind::kDouble, v); }
-  static Value Text(std::u16string v) { return Value(Kind::kText, std::move(v)); }
-  static Value DateTimeOf(const DateTime& v) { return Value(Kind::kDateTime, v); }
+  static Value Text(std::u16string v) {
+    return Value(Kind::kText, std::move(v));
+  }
+  static Value DateTimeOf(const DateTime& v) {
+    return Value(Kind::kDateTime, v);
+  }
   // A calendar date; its time of day is ignored.
   static Value DateOf(const DateTime& v) {
     return Value(Kind::kDate, DateTime{v.year, v.month, v.day});
@@ -50,9 +54,10 @@ class Value {
   bool operator==(const Value&) const = default;
 
  private:
-  using Payload = std::variant<std::monostate, int64_t, double, std::u16string,
-                               DateTime>;
-  Value(Kind kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
+  using Payload =
+      std::variant<std::monostate, int64_t, double, std::u16string, DateTime>;
+  Value(Kind kind, Payload payload)
+      : kind_(kind), payload_(std::move(payload)) {}
 
   Kind kind_ = Kind::kNull;
   Payload payload_;

@@ -57,7 +57,8 @@ int64_t CountHits(Recordset& jobs) {
 
 std::u16string HitCountMessage(int64_t hit_count) {
   if (hit_count == 1000) {
-    return u"この検索条件で過去約２週間の求人を検索すると1000件以上の求人がヒットしました。";
+    return u"この検索条件で過去約２週間の求人を検索すると1000件以上の求人がヒッ"
+           u"トしました。";
   }
   return u"この検索条件で過去約２週間の求人を検索すると" + Digits(hit_count) +
          u"件の求人がヒットしました。";

@@ -51,7 +51,8 @@ class FlakyDatabases : public Databases {
 
 TEST(DataAccessTest, ConnectionStringIsLineThreeOfFourOrMore) {
   InMemoryTextFiles files;
-  files.files["pw/qevo.txt"] = "one\r\ntwo\r\nsqlite:jobs.db\r\nfour\r\nfive\r\n";
+  files.files["pw/qevo.txt"] =
+      "one\r\ntwo\r\nsqlite:jobs.db\r\nfour\r\nfive\r\n";
   EXPECT_EQ(LoadConnectionString(files), u"sqlite:jobs.db");
 
   files.files["pw/qevo.txt"] = "one\ntwo\nsqlite:jobs.db\n";
@@ -87,10 +88,18 @@ TEST(DataAccessTest, CountWalksThenRewinds) {
     int rows;
     std::u16string sentence;
   } cases[] = {
-      {1000, u"この検索条件で過去約２週間の求人を検索すると1000件以上の求人がヒットしました。"},
-      {999, u"この検索条件で過去約２週間の求人を検索すると999件の求人がヒットしました。"},
-      {1, u"この検索条件で過去約２週間の求人を検索すると1件の求人がヒットしました。"},
-      {1001, u"この検索条件で過去約２週間の求人を検索すると1001件の求人がヒットしました。"},
+      {1000,
+       u"この検索条件で過去約２週間の求人を検索すると1000件以上の求人がヒットし"
+       u"ました。"},
+      {999,
+       u"この検索条件で過去約２週間の求人を検索すると999件の求人がヒットしまし"
+       u"た。"},
+      {1,
+       u"この検索条件で過去約２週間の求人を検索すると1件の求人がヒットしました"
+       u"。"},
+      {1001,
+       u"この検索条件で過去約２週間の求人を検索すると1001件の求人がヒットしまし"
+       u"た。"},
   };
   for (const Case& c : cases) {
     VectorRecordset jobs(c.rows);

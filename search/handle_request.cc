@@ -48,8 +48,8 @@ struct JobDatabase {
 std::u16string HandleRequest(std::u16string& posted,
                              RequestServices& services) {
   // Numbering: its own steps skip their failures; it never throws.
-  const int turn_number = AssignTurnNumber(
-      services.settings, services.processes, services.clock);
+  const int turn_number =
+      AssignTurnNumber(services.settings, services.processes, services.clock);
 
   // From the first form field to the form or the registration record and
   // the mail account lines, a failing statement is skipped and the next one

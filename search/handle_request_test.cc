@@ -81,8 +81,8 @@ class HandleRequestTest : public ::testing::Test {
 
   void AddJobs(int count, const std::u16string& job_type) {
     auto connection = OpenConnection(u"sqlite:jobs.db", home_.string());
-    auto writer =
-        connection->PrepareInsert(u"求人", {u"社名", u"職種1", u"rank", u"障専"});
+    auto writer = connection->PrepareInsert(
+        u"求人", {u"社名", u"職種1", u"rank", u"障専"});
     for (int i = 0; i < count; ++i) {
       writer->Insert({Value::Text(u"会社" + Digits(i)), Value::Text(job_type),
                       Value::Integer(i), Value::Integer(0)});
@@ -165,11 +165,12 @@ TEST_F(HandleRequestTest, FailuresFromTheConnectionStringOnReachTheTrap) {
        },
        true},
       {"missing connection file",
-       [](HandleRequestTest& t) { t.files_.files.erase("pw/qevo.txt"); },
-       true},
-      {"missing log", [](HandleRequestTest& t) {
+       [](HandleRequestTest& t) { t.files_.files.erase("pw/qevo.txt"); }, true},
+      {"missing log",
+       [](HandleRequestTest& t) {
          t.files_.files.erase("received/worqlet.txt");
-       }, true},
+       },
+       true},
       {"database refusing twice",
        [](HandleRequestTest& t) { t.databases_.refusals = 2; }, true},
       {"database refusing once",

@@ -65,7 +65,8 @@ TEST_F(QueryEngineTest, QuotedWordsStayInsideTheirLiterals) {
   } cases[] = {
       {"aab=&aac=a'b&aad=&aae=&aaf=&aag=&aah=&aai=0&asa=2", {u"quote"}},
       {"aab=&aac=&aad=a'b&aae=&aaf=&aag=&aah=&aai=0&asa=2", {u"quote"}},
-      {"aab=&aac=&aad=&aae=&aaf=&aag=&aah='　港区&aai=0&asa=2", {u"quote", u"plain"}},
+      {"aab=&aac=&aad=&aae=&aaf=&aag=&aah='　港区&aai=0&asa=2",
+       {u"quote", u"plain"}},
       {"aab=&aac=')--&aad=&aae=&aaf=&aag=&aah=&aai=0&asa=2", {}},
       {"aab=&aac=x%y&aad=&aae=&aaf=&aag=&aah=&aai=0&asa=2", {u"percent"}},
       // A time with a quote in it is no time: no time condition at all.

@@ -6,11 +6,14 @@ namespace qlok {
 namespace {
 
 TEST(UnicodeTest, Utf8RoundTripsThroughUtf16) {
-  for (std::string s : {"", "abc", "お試し求人", "～━①㈱髙", "\xF0\x9F\x98\x80"}) {
+  for (std::string s :
+       {"", "abc", "お試し求人", "～━①㈱髙", "\xF0\x9F\x98\x80"}) {
     EXPECT_EQ(U8(U16(s)), s);
   }
   EXPECT_EQ(U16("\xF0\x9F\x98\x80").size(), 2u);  // a surrogate pair
-  EXPECT_EQ(U16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(U16("a\xFF"
+                "b"),
+            u"a\uFFFDb");
   EXPECT_EQ(U16("\xE3\x81"), u"\uFFFD\uFFFD");  // cut short
   EXPECT_EQ(U16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
 }
@@ -33,9 +36,9 @@ TEST(UnicodeTest, NumericValueReadsTheLeadingNumber) {
     std::u16string text;
     double value;
   } cases[] = {
-      {u"", 0},        {u"abc", 0},     {u"35", 35},    {u"  12x", 12},
-      {u"-5", -5},     {u"3.5kg", 3.5}, {u"1e3", 1000}, {u"1e", 1},
-      {u"0830", 830},  {u".5", 0.5},    {u"+7", 7},     {u"1 2", 1},
+      {u"", 0},       {u"abc", 0},     {u"35", 35},    {u"  12x", 12},
+      {u"-5", -5},    {u"3.5kg", 3.5}, {u"1e3", 1000}, {u"1e", 1},
+      {u"0830", 830}, {u".5", 0.5},    {u"+7", 7},     {u"1 2", 1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(NumericValue(c.text), c.value) << U8(c.text);
