@@ -12,6 +12,7 @@ packages=(
   libcurl4-openssl-dev
   lighttpd
   python3 python3-aiosmtpd
+  tzdata
 )
 
 sudo=()
