@@ -73,6 +73,28 @@ return map;
 return *keys;
 }
 
+// The keys that hold port numbers.
+const std::map<std::pair<std::string, std::string>, int SiteConfig::*>&
+PortKeys() {
+  static const auto* keys =
+      new std::map<std::pair<std::string, std::string>, int SiteConfig::*>{
+          {{"smtp", "submission_port"}, &SiteConfig::submission_port},
+          {{"smtp", "relay_port"}, &SiteConfig::relay_port},
+      };
+  return *keys;
+}
+
+// A port: decimal digits only, 1 to 65535; 0 for anything else.
+int PortNumber(std::string_view value) {
+  if (value.empty() || value.size() > 5) return 0;
+  int port = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return 0;
+    port = port * 10 + (c - '0');
+  }
+  return port <= 65535 ? port : 0;
+}
+
 // The state of one parse: the text, the reader's position, and what the
 // handler needs to know about the line the parser is on.
 struct Parse {
@@ -82,6 +104,8 @@ struct Parse {
   bool line_is_continuation = false;
   int overlong_line = 0;  // the first line too long for the parser, or 0
   int max_line = 0;       // the parser's line buffer, terminator included
+  int bad_port_line = 0;  // the first line with an unusable port, or 0
+  std::string bad_port_key;
   std::string last_section;
   std::string last_key;
   SiteConfig config = SiteConfig::Defaults();
@@ -113,6 +137,21 @@ char* ReadLine(char* buffer, int size, void* stream) {
 int HandleValue(void* user, const char* section, const char* name,
                 const char* value) {
   Parse& parse = *static_cast<Parse*>(user);
+  auto port = PortKeys().find({section, name});
+  if (port != PortKeys().end()) {
+    // A port is one short value: a continuation line makes it unusable.
+    bool continues = parse.line_is_continuation &&
+                     parse.last_section == section && parse.last_key == name;
+    int number = continues ? 0 : PortNumber(value);
+    if (number == 0 && parse.bad_port_line == 0) {
+      parse.bad_port_line = parse.line_number;
+      parse.bad_port_key = name;
+    }
+    if (number != 0) parse.config.*(port->second) = number;
+    parse.last_section = section;
+    parse.last_key = name;
+    return 1;
+  }
   auto it = Keys().find({section, name});
   if (it == Keys().end()) return 1;  // a key of no use here is left alone
   std::u16string& field = it->second(parse.config);
@@ -178,6 +217,11 @@ SiteConfig LoadSiteConfig(const std::string& path) {
                   " is neither a [section], a key = value nor a comment");
   }
   if (error < 0) throw Failure(path + ": the parser ran out of memory");
+  if (parse.bad_port_line > 0) {
+    throw Failure(path + ": line " + std::to_string(parse.bad_port_line) +
+                  ": " + parse.bad_port_key +
+                  " must be a port number from 1 to 65535");
+  }
   if (parse.overlong_line > 0) {
     throw Failure(path + ": line " + std::to_string(parse.overlong_line) +
                   " is longer than " + std::to_string(parse.max_line - 1) +

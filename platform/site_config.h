@@ -29,6 +29,8 @@ struct SiteConfig {
   // [smtp]
   std::u16string first_relay;   // first_relay: host name
   std::u16string second_relay;  // second_relay: host name
+  int submission_port = 587;    // submission_port: the relays' port 587
+  int relay_port = 25;          // relay_port: the second relay's port 25
   // [senders]
   std::array<std::u16string, 3> sender_addresses;  // account1..account3
 
@@ -37,7 +39,8 @@ struct SiteConfig {
 };
 
 // Reads `path` (INI, UTF-8). A missing file gives the defaults; a file that
-// cannot be parsed throws Failure naming the line.
+// cannot be parsed, or a port that is not a whole number from 1 to 65535,
+// throws Failure naming the line.
 SiteConfig LoadSiteConfig(const std::string& path);
 
 }  // namespace qlok

@@ -152,6 +152,27 @@ TEST_F(SiteConfigTest, MalformedFilesNameTheLine) {
   }
 }
 
+TEST_F(SiteConfigTest, PortsAreWholeNumbers) {
+  SiteConfig defaults = LoadSiteConfig(path_);
+  EXPECT_EQ(defaults.submission_port, 587);
+  EXPECT_EQ(defaults.relay_port, 25);
+
+  Write("[smtp]\nsubmission_port = 2587\nrelay_port = 65535\n");
+  SiteConfig c = LoadSiteConfig(path_);
+  EXPECT_EQ(c.submission_port, 2587);
+  EXPECT_EQ(c.relay_port, 65535);
+
+  const char* bad[] = {"0", "65536", "-25", "25x", "", " 1e3", "99999999999"};
+  for (const char* value : bad) {
+    Write(std::string("[smtp]\nfirst_relay = r\nrelay_port = ") + value + "\n");
+    std::string error = LoadError();
+    EXPECT_THAT(error, HasSubstr("line 3")) << value;
+    EXPECT_THAT(error, HasSubstr("relay_port")) << value;
+  }
+  Write("[smtp]\nsubmission_port = 58\n  7\n");
+  EXPECT_THAT(LoadError(), HasSubstr("submission_port"));
+}
+
 TEST_F(SiteConfigTest, OverlongLineIsReportedNotSplit) {
   std::string url = "https://long.test/" + std::string(300, 'a');
   Write("[site]\ntop_url = " + url + "\nmap_base = m\n");
