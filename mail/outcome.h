@@ -2,6 +2,7 @@
 #ifndef QLOK_MAIL_OUTCOME_H_
 #define QLOK_MAIL_OUTCOME_H_
 
+#include <cstdint>
 #include <string>
 
 namespace qlok {
@@ -9,6 +10,14 @@ namespace qlok {
 // A search that found no job: the notice, then the page text as it was
 // (the search form).
 std::u16string NoHitNotice(const std::u16string& page_text);
+
+// A registration: the confirmation that replaces the whole page text. With
+// `mail_job_count` above 0 it says how many jobs the first match mail held,
+// otherwise that jobs will be sent once found; both end with the note that
+// shows `sender_address` (placed as it stands, not HTML-escaped) and the
+// note on the top page. The same whether or not a mail was delivered.
+std::u16string RegistrationOutcome(int64_t mail_job_count,
+                                   const std::u16string& sender_address);
 
 }  // namespace qlok
 

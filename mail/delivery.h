@@ -1,0 +1,58 @@
+// Delivery of the two mails of a registration: each is offered to a fixed
+// sequence of relays and sender accounts until one attempt is accepted.
+#ifndef QLOK_MAIL_DELIVERY_H_
+#define QLOK_MAIL_DELIVERY_H_
+
+#include <array>
+#include <string>
+
+#include "platform/mail_sender.h"
+#include "platform/site_config.h"
+#include "results/data_access.h"
+
+namespace qlok {
+
+// One row of an attempt table.
+struct DeliveryAttempt {
+  enum Relay { kFirstRelay, kSecondRelay };
+  enum Port { kSubmissionPort, kRelayPort };  // site.conf [smtp] *_port
+  int pause_ms;  // before the attempt, taken only after a failed one
+  Relay relay;
+  Port port;
+  int account;  // sender account 1 to 3
+  // The built-in authentication text "user:password"; nullptr: line
+  // `account` of the mail account file.
+  const char16_t* authentication;
+  bool login;  // TAB "LOGIN" follows the authentication text
+};
+
+// The first match mail, to the visitor.
+extern const std::array<DeliveryAttempt, 5> kMatchMailAttempts;
+// The registration record, to the site's own mailbox (sender account 1).
+extern const std::array<DeliveryAttempt, 5> kRegistrationRecordAttempts;
+
+// The sender text of one attempt: "求職案内会<" + the account's address +
+// ">", TAB, the authentication text, and TAB "LOGIN" when the row says so.
+std::u16string DeliverySender(const DeliveryAttempt& attempt,
+                              const SiteConfig& site,
+                              const MailAccounts& accounts);
+
+// Offers the match mail (subject "求人がみつかりました") to
+// `visitor_address` along kMatchMailAttempts, up to the first attempt
+// accepted; delivery failures are not reported. What the sender or sleeper
+// throws is not caught.
+void SendMatchMail(MailSender& sender, Sleeper& sleeper, const SiteConfig& site,
+                   const std::u16string& visitor_address,
+                   const std::u16string& body);
+
+// Offers the registration record (subject "ss0", the record as its body)
+// to sender account 1 along kRegistrationRecordAttempts, authenticating
+// with the lines of the mail account file; otherwise as SendMatchMail.
+void SendRegistrationRecord(MailSender& sender, Sleeper& sleeper,
+                            const SiteConfig& site,
+                            const std::u16string& registration_record,
+                            const MailAccounts& accounts);
+
+}  // namespace qlok
+
+#endif  // QLOK_MAIL_DELIVERY_H_
