@@ -17,10 +17,6 @@ std::u16string NoHitNotice(const std::u16string& page_text) {
          page_text;
 }
 
-}  // namespace qlok
-
-namespace qlok {
-
 std::u16string RegistrationOutcome(int64_t mail_job_count,
                                    const std::u16string& sender_address) {
   std::u16string text;
