@@ -1,0 +1,37 @@
+// The jobs of the first match mail as plain text (breaks CR LF), for a
+// registration whose search found jobs.
+#ifndef QLOK_MAIL_MAIL_JOBS_H_
+#define QLOK_MAIL_MAIL_JOBS_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/database.h"
+#include "platform/site_config.h"
+
+namespace qlok {
+
+struct MailJobs {
+  std::u16string text;  // the job text of the mail
+  int64_t count = 0;    // the number of jobs in it
+};
+
+// The jobs from the current row of `jobs` on, in order, each as CR LF, its
+// heading numbered from 1, CR LF and its text, up to the daily maximum.
+// `daily_maximum` is rounded to the nearest whole number, halves to even;
+// absent, below 1, or beyond the range of a 32-bit whole number it sets no
+// limit and every row is rendered. The recordset is left on the last job
+// rendered when the maximum stopped the loop, at its end otherwise. Throws
+// Failure as RenderJobForMail does, or when moving to the next row fails.
+MailJobs RenderMailJobs(Recordset& jobs, std::optional<double> daily_maximum,
+                        const SiteConfig& site);
+
+// The text of the current row, without its heading (results/job_items.h).
+// Throws Failure when the row lacks a column or the map link of the head
+// office fails.
+std::u16string RenderJobForMail(const Recordset& job, const SiteConfig& site);
+
+}  // namespace qlok
+
+#endif  // QLOK_MAIL_MAIL_JOBS_H_
