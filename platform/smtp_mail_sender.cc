@@ -1,0 +1,270 @@
+#include "platform/smtp_mail_sender.h"
+
+#include <curl/curl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+constexpr long kConnectTimeoutMs = 10000;
+constexpr long kTotalTimeoutMs = 30000;
+
+bool IsControl(char16_t c) {
+  return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || c == 0x2028 ||
+         c == 0x2029;
+}
+
+bool HasControl(std::u16string_view text) {
+  return std::any_of(text.begin(), text.end(), IsControl);
+}
+
+// A mailbox address fit for an SMTP command and a header line.
+bool IsPlainAddress(std::u16string_view address) {
+  return !address.empty() &&
+         std::none_of(address.begin(), address.end(), [](char16_t c) {
+           return IsControl(c) || c == u' ' || c == u'\u3000' || c == u'<' ||
+                  c == u'>';
+         });
+}
+
+// "host:port" with a host of letters, digits, ".", "-" and "_".
+bool IsServer(std::u16string_view server) {
+  size_t colon = server.rfind(u':');
+  if (colon == 0 || colon == server.npos) return false;
+  for (char16_t c : server.substr(0, colon)) {
+    bool ok = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+              (c >= u'0' && c <= u'9') || c == u'.' || c == u'-' || c == u'_';
+    if (!ok) return false;
+  }
+  std::u16string_view port = server.substr(colon + 1);
+  if (port.empty() || port.size() > 5) return false;
+  long number = 0;
+  for (char16_t c : port) {
+    if (c < u'0' || c > u'9') return false;
+    number = number * 10 + (c - u'0');
+  }
+  return number >= 1 && number <= 65535;
+}
+
+std::string Base64(std::string_view bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t n = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size())
+      n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 2]);
+    out += kDigits[(n >> 18) & 63];
+    out += kDigits[(n >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
+  }
+  return out;
+}
+
+// `text` as "=?UTF-8?B?...?=" words of at most 42 bytes each (68
+// characters encoded), split between characters, joined by a folding
+// line break so that no line of a Subject field grows past 78 characters.
+std::string EncodedWords(std::u16string_view text) {
+  const std::string bytes = U8(text);
+  std::string out;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = std::min(start + 42, bytes.size());
+    // Back up to the start of a UTF-8 sequence.
+    while (end < bytes.size() && end > start &&
+           (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) {
+      --end;
+    }
+    if (!out.empty()) out += "\r\n ";
+    out += "=?UTF-8?B?" + Base64(bytes.substr(start, end - start)) + "?=";
+    start = end;
+  }
+  return out;
+}
+
+// Now as "Mon, 02 Jan 2006 15:04:05 +0900", in the local time zone.
+std::string DateField() {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed",
+                                          "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr",
+                                            "May", "Jun", "Jul", "Aug",
+                                            "Sep", "Oct", "Nov", "Dec"};
+  time_t now = ::time(nullptr);
+  struct tm local;
+  ::localtime_r(&now, &local);
+  long offset = local.tm_gmtoff / 60;
+  char sign = offset < 0 ? '-' : '+';
+  if (offset < 0) offset = -offset;
+  char text[64];
+  std::snprintf(text, sizeof text,
+                "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
+                kDays[local.tm_wday], local.tm_mday, kMonths[local.tm_mon],
+                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
+                sign, offset / 60, offset % 60);
+  return text;
+}
+
+std::string MessageId(std::string_view from_address) {
+  static std::atomic<unsigned> counter{0};
+  size_t at = from_address.rfind('@');
+  std::string_view domain =
+      at == from_address.npos ? "localhost" : from_address.substr(at + 1);
+  std::random_device random;
+  char text[96];
+  std::snprintf(text, sizeof text, "<%lld.%d.%u.%08x",
+                static_cast<long long>(::time(nullptr)),
+                static_cast<int>(::getpid()), counter++, random());
+  return std::string(text) + "@" + std::string(domain) + ">";
+}
+
+std::string BodyLines(std::string_view body) {
+  std::string encoded = Base64(body);
+  std::string out;
+  for (size_t i = 0; i < encoded.size(); i += 76) {
+    out += encoded.substr(i, 76);
+    out += "\r\n";
+  }
+  return out;
+}
+
+struct Upload {
+  std::string message;
+  size_t position = 0;
+};
+
+size_t ReadMessage(char* buffer, size_t size, size_t count, void* data) {
+  Upload& upload = *static_cast<Upload*>(data);
+  size_t n = std::min(size * count, upload.message.size() - upload.position);
+  std::memcpy(buffer, upload.message.data() + upload.position, n);
+  upload.position += n;
+  return n;
+}
+
+class SmtpMailSender : public MailSender {
+ public:
+  std::u16string SendMail(const std::u16string& server,
+                          const std::u16string& recipient,
+                          const std::u16string& sender,
+                          const std::u16string& subject,
+                          const std::u16string& body,
+                          const std::u16string& attachments) override {
+    // The sender text: From field, TAB, "user:password", TAB, method.
+    std::u16string_view rest = sender;
+    std::u16string_view from = rest.substr(0, rest.find(u'\t'));
+    rest.remove_prefix(std::min(rest.size(), from.size() + 1));
+    std::u16string_view credentials = rest.substr(0, rest.find(u'\t'));
+    rest.remove_prefix(std::min(rest.size(), credentials.size() + 1));
+    std::u16string_view method = rest;
+
+    std::u16string_view name, address = from;
+    size_t open = from.find(u'<');
+    if (open != from.npos && !from.empty() && from.back() == u'>') {
+      name = from.substr(0, open);
+      address = from.substr(open + 1, from.size() - open - 2);
+    }
+    while (!name.empty() && (name.back() == u' ' || name.back() == u'"')) {
+      name.remove_suffix(1);
+    }
+    while (!name.empty() && name.front() == u'"') name.remove_prefix(1);
+
+    if (!IsServer(server)) return u"refused: server is not host:port";
+    if (!IsPlainAddress(recipient)) return u"refused: unusable recipient";
+    if (!IsPlainAddress(address) || HasControl(name)) {
+      return u"refused: unusable sender";
+    }
+    if (HasControl(credentials)) return u"refused: unusable authentication";
+    if (!method.empty() && method != u"LOGIN") {
+      return u"refused: unknown authentication method";
+    }
+    if (!attachments.empty()) return u"refused: attachments are not sent";
+
+    const std::string from_address = U8(address);
+    Upload upload;
+    std::string& m = upload.message;
+    m += "Date: " + DateField() + "\r\n";
+    m += "From: ";
+    if (!name.empty()) m += EncodedWords(name) + " ";
+    m += "<" + from_address + ">\r\n";
+    m += "To: <" + U8(recipient) + ">\r\n";
+    m += "Subject: " + EncodedWords(subject) + "\r\n";
+    m += "Message-ID: " + MessageId(from_address) + "\r\n";
+    m += "MIME-Version: 1.0\r\n";
+    m += "Content-Type: text/plain; charset=UTF-8\r\n";
+    m += "Content-Transfer-Encoding: base64\r\n";
+    m += "\r\n";
+    m += BodyLines(U8(body));
+
+    return U16(Transfer(U8(server), from_address, U8(recipient),
+                        U8(credentials), method == u"LOGIN", upload));
+  }
+
+ private:
+  static std::string Transfer(const std::string& server,
+                              const std::string& from,
+                              const std::string& recipient,
+                              const std::string& credentials, bool login,
+                              Upload& upload) {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    CURL* curl = curl_easy_init();
+    if (curl == nullptr) return "libcurl could not start a transfer";
+    char error[CURL_ERROR_SIZE] = "";
+    const std::string url = "smtp://" + server;
+    const std::string mail_from = "<" + from + ">";
+    const std::string rcpt = "<" + recipient + ">";
+    curl_slist* recipients = curl_slist_append(nullptr, rcpt.c_str());
+    std::string user = credentials, password;
+    size_t colon = credentials.find(':');
+    if (colon != std::string::npos) {
+      user = credentials.substr(0, colon);
+      password = credentials.substr(colon + 1);
+    }
+
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kTotalTimeoutMs);
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    if (!credentials.empty()) {
+      curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
+      curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
+      if (login) curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
+    }
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, mail_from.c_str());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &ReadMessage);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+    CURLcode code = curl_easy_perform(curl);
+    curl_slist_free_all(recipients);
+    curl_easy_cleanup(curl);
+    if (code == CURLE_OK) return "";
+    std::string why = error[0] != '\0' ? error : curl_easy_strerror(code);
+    return why.empty() ? "mail not accepted" : why;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<MailSender> NewSmtpMailSender() {
+  return std::make_unique<SmtpMailSender>();
+}
+
+}  // namespace qlok

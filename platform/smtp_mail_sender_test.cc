@@ -1,0 +1,174 @@
+// The real sender against a real receiver on a loopback port.
+#include "platform/smtp_mail_sender.h"
+
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "platform/testing/smtp_receiver.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+std::u16string Server(int port) { return u"127.0.0.1:" + Digits(port); }
+
+const std::u16string kSender = u"求職案内会<s1@jobs.test>";
+
+// Every line of `raw` ends with CR LF, and the head's lines are short.
+void ExpectWellFormed(const std::string& raw) {
+  size_t head_end = raw.find("\r\n\r\n");
+  ASSERT_NE(head_end, std::string::npos);
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\n') {
+      ASSERT_TRUE(i > 0 && raw[i - 1] == '\r') << i;
+    }
+  }
+  size_t start = 0;
+  while (start < head_end) {
+    size_t end = raw.find("\r\n", start);
+    EXPECT_LE(end - start, 78u) << raw.substr(start, end - start);
+    start = end + 2;
+  }
+  for (const char* field :
+       {"\r\nDate: ", "\r\nMessage-ID: <", "\r\nMIME-Version: 1.0\r\n",
+        "\r\nContent-Type: text/plain; charset=UTF-8\r\n",
+        "\r\nContent-Transfer-Encoding: base64\r\n", "\r\nTo: "}) {
+    EXPECT_THAT("\r\n" + raw.substr(0, head_end + 2), HasSubstr(field));
+  }
+}
+
+TEST(SmtpMailSenderTest, DeliversTheMessage) {
+  SmtpReceiver receiver;
+  ASSERT_NE(receiver.port(), 0) << receiver.error();
+  struct Case {
+    std::u16string subject;
+    std::u16string body;
+  } cases[] = {
+      {u"求人がみつかりました",
+       u"求人マッチメールの１回目の求人情報メールです。\r\n\r\n"
+       u"【職種】事務\r\n.\r\n.lone dot\r\n━━━━\r\n\r\n\r\n\r\n"},
+      {u"ss0", u"aaa=1\r\nzzz=abc@example.test\r\n"},
+      // Long enough to need several encoded words and body lines.
+      {std::u16string(60, u'求') + u"x", std::u16string(3000, u'職')},
+  };
+  std::unique_ptr<MailSender> sender = NewSmtpMailSender();
+  for (const Case& c : cases) {
+    EXPECT_EQ(sender->SendMail(Server(receiver.port()), u"v@visitor.test",
+                               kSender + u"\t", c.subject, c.body, u""),
+              u"");
+  }
+  std::vector<SmtpReceiver::Mail> mails = receiver.Mails();
+  ASSERT_EQ(mails.size(), std::size(cases));
+  for (size_t i = 0; i < mails.size(); ++i) {
+    const SmtpReceiver::Mail& mail = mails[i];
+    EXPECT_EQ(mail.mail_from, "s1@jobs.test");
+    EXPECT_EQ(mail.rcpt_to, "v@visitor.test");
+    EXPECT_EQ(mail.user, "");
+    EXPECT_EQ(mail.subject, U8(cases[i].subject)) << i;
+    EXPECT_EQ(mail.from, U8(u"求職案内会 <s1@jobs.test>")) << i;
+    EXPECT_EQ(mail.body, U8(cases[i].body)) << i;
+    ExpectWellFormed(mail.raw);
+  }
+}
+
+TEST(SmtpMailSenderTest, AuthenticatesWithTheSenderText) {
+  SmtpReceiver receiver(
+      {.login = "q2481xr736k:5d9p1s7tvak", .refuse_from = ""});
+  ASSERT_NE(receiver.port(), 0) << receiver.error();
+  struct Case {
+    std::u16string authentication;
+    bool accepted;
+  } cases[] = {
+      {u"\tq2481xr736k:5d9p1s7tvak\tLOGIN", true},
+      {u"\tq2481xr736k:5d9p1s7tvak", true},  // the relay offers LOGIN only
+      {u"\tq2481xr736k:wrong\tLOGIN", false},
+      {u"\t", false},  // no AUTH where the relay requires it
+      {u"", false},
+  };
+  std::unique_ptr<MailSender> sender = NewSmtpMailSender();
+  size_t accepted = 0;
+  for (const Case& c : cases) {
+    std::u16string result =
+        sender->SendMail(Server(receiver.port()), u"v@visitor.test",
+                         kSender + c.authentication, u"s", u"b", u"");
+    EXPECT_EQ(result.empty(), c.accepted) << U8(c.authentication);
+    accepted += c.accepted;
+  }
+  std::vector<SmtpReceiver::Mail> mails = receiver.Mails();
+  ASSERT_EQ(mails.size(), accepted);
+  EXPECT_EQ(mails[0].user, "q2481xr736k");
+  EXPECT_EQ(mails[0].mechanism, "LOGIN");
+}
+
+TEST(SmtpMailSenderTest, FailuresAreReportedNotThrown) {
+  // A port nobody listens on: bound, read back, closed again.
+  int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  int closed_port = ntohs(address.sin_port);
+  ::close(probe);
+
+  std::unique_ptr<MailSender> sender = NewSmtpMailSender();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_THAT(sender->SendMail(Server(closed_port), u"v@visitor.test",
+                               kSender + u"\t", u"s", u"b", u""),
+              Not(IsEmpty()));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+  SmtpReceiver receiver({.login = "", .refuse_from = "s1@jobs.test"});
+  ASSERT_NE(receiver.port(), 0) << receiver.error();
+  EXPECT_THAT(sender->SendMail(Server(receiver.port()), u"v@visitor.test",
+                               kSender + u"\t", u"s", u"b", u""),
+              Not(IsEmpty()));
+  EXPECT_THAT(receiver.Mails(), IsEmpty());
+}
+
+TEST(SmtpMailSenderTest, RefusesUnsafeInputWithoutSending) {
+  SmtpReceiver receiver;
+  ASSERT_NE(receiver.port(), 0) << receiver.error();
+  const std::u16string server = Server(receiver.port());
+  struct Case {
+    std::u16string server, recipient, sender, attachments;
+  } cases[] = {
+      {server, u"v@visitor.test\r\nRCPT TO:<x@evil.test>", kSender + u"\t",
+       u""},
+      {server, u"v@visitor.test\n", kSender + u"\t", u""},
+      {server, u"", kSender + u"\t", u""},
+      {server, u"v@visitor.test> <x@evil.test", kSender + u"\t", u""},
+      {server, u"v@visitor.test", u"求職案内会<s1@jobs.test\r\n>\t", u""},
+      {server, u"v@visitor.test", u"求職案内会\n<s1@jobs.test>\t", u""},
+      {server, u"v@visitor.test", u"求職案内会<>\t", u""},
+      {server, u"v@visitor.test", kSender + u"\tu:p\r\n", u""},
+      {server, u"v@visitor.test", kSender + u"\tu:p\tPLAIN", u""},
+      {server, u"v@visitor.test", kSender + u"\t", u"file.txt"},
+      {u"127.0.0.1", u"v@visitor.test", kSender + u"\t", u""},
+      {u"127.0.0.1:0", u"v@visitor.test", kSender + u"\t", u""},
+      {u"127.0.0.1/x:25", u"v@visitor.test", kSender + u"\t", u""},
+  };
+  std::unique_ptr<MailSender> sender = NewSmtpMailSender();
+  for (const Case& c : cases) {
+    EXPECT_THAT(sender->SendMail(c.server, c.recipient, c.sender, u"s", u"b",
+                                 c.attachments),
+                Not(IsEmpty()))
+        << U8(c.server) << " " << U8(c.recipient) << " " << U8(c.sender);
+  }
+  EXPECT_THAT(receiver.Mails(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace qlok

@@ -1,0 +1,123 @@
+#!/usr/bin/python3
+"""A mail receiver for tests: an SMTP server on a free loopback port that
+saves every mail it accepts into a folder.
+
+    smtp_receiver.py FOLDER [--login USER:PASSWORD] [--refuse-from ADDRESS]
+
+It prints "PORT <number>" on a line of its own once it listens, and runs
+until it is terminated. Each accepted mail N (1, 2, ...) leaves, written
+whole before N.done appears:
+
+    N.eml      the message as received (bytes)
+    N.envelope lines: MAIL FROM, RCPT TO (blank-separated), the user that
+               authenticated (empty if none), the mechanism used
+    N.subject  the Subject header decoded (UTF-8)
+    N.from     the From header decoded (UTF-8)
+    N.body     the body decoded by its transfer encoding and charset (UTF-8)
+    N.done     empty
+
+With --login, the server offers AUTH LOGIN only and requires it (over plain
+text, loopback only). With --refuse-from, MAIL FROM that address is refused.
+"""
+import argparse
+import asyncio
+import email
+import email.header
+import email.policy
+import logging
+import os
+import socket
+import sys
+import warnings
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+
+def decoded(value):
+    return str(email.header.make_header(email.header.decode_header(value)))
+
+
+class Saver:
+    def __init__(self, folder, refuse_from):
+        self.folder = folder
+        self.refuse_from = refuse_from
+        self.count = 0
+
+    async def handle_MAIL(self, server, session, envelope, address, options):
+        if self.refuse_from and address == self.refuse_from:
+            return "550 sender refused"
+        envelope.mail_from = address
+        envelope.mail_options.extend(options)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(self.folder, str(self.count))
+        raw = envelope.original_content or envelope.content
+        message = email.message_from_bytes(raw, policy=email.policy.compat32)
+        payload = message.get_payload(decode=True) or b""
+        charset = message.get_content_charset() or "us-ascii"
+        user, mechanism = getattr(session, "qlok_login", ("", ""))
+        files = {
+            ".eml": raw,
+            ".envelope": "\n".join([
+                envelope.mail_from or "", " ".join(envelope.rcpt_tos), user,
+                mechanism
+            ]).encode() + b"\n",
+            ".subject": decoded(message.get("Subject", "")).encode(),
+            ".from": decoded(message.get("From", "")).encode(),
+            ".body": payload.decode(charset).encode(),
+            ".done": b"",
+        }
+        for suffix, content in files.items():
+            with open(base + suffix, "wb") as f:
+                f.write(content)
+        return "250 OK saved"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("folder")
+    parser.add_argument("--login")
+    parser.add_argument("--refuse-from")
+    args = parser.parse_args()
+    # Plain-text AUTH is what the tests mean; keep stderr for real trouble.
+    warnings.simplefilter("ignore")
+    logging.getLogger("mail.log").setLevel(logging.CRITICAL)
+
+    handler = Saver(args.folder, args.refuse_from)
+    options = {}
+    if args.login:
+        user, password = args.login.encode().split(b":", 1)
+
+        def authenticator(server, session, envelope, mechanism, data):
+            ok = (isinstance(data, LoginPassword) and data.login == user
+                  and data.password == password)
+            if ok:
+                session.qlok_login = (data.login.decode(), mechanism)
+            return AuthResult(success=ok, handled=False)
+
+        options = dict(authenticator=authenticator,
+                       auth_required=True,
+                       auth_require_tls=False,
+                       auth_exclude_mechanism=["PLAIN"])
+
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    server = loop.run_until_complete(
+        loop.create_server(
+            lambda: SMTP(handler, hostname="receiver.test", loop=loop,
+                         **options),
+            sock=listener))
+    print("PORT", listener.getsockname()[1], flush=True)
+    try:
+        loop.run_forever()
+    finally:
+        server.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
