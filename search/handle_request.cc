@@ -4,9 +4,13 @@
 #include <limits>
 #include <memory>
 
+#include "mail/delivery.h"
+#include "mail/mail_jobs.h"
+#include "mail/match_mail.h"
 #include "mail/outcome.h"
 #include "platform/failure.h"
 #include "results/data_access.h"
+#include "results/page_jobs.h"
 #include "results/registration_log.h"
 #include "search/query_builder.h"
 #include "search/search_form.h"
@@ -79,17 +83,34 @@ std::u16string HandleRequest(std::u16string& posted,
   AppendRegistrationLog(services.files, services.clock, request.address,
                         turn_number, query_text);
 
+  const bool registration = !request.address.empty();
+  const std::u16string& site_sender = services.site.sender_addresses[0];
   if (database.jobs->AtEnd()) {
     page = NoHitNotice(page);
+    if (registration) {
+      SendRegistrationRecord(services.mail, services.sleeper, services.site,
+                             registration_record, mail_accounts);
+      page = RegistrationOutcome(0, site_sender);
+    }
     return page;
   }
 
   const int64_t hit_count = CountHits(*database.jobs);
-  if (request.address.empty()) {
+  if (!registration) {
     page = HitCountMessage(hit_count) + kSampleIntroduction + page;
   }
   page += u"<HR>";
-  return page;
+  if (!registration) {
+    page += RenderSampleJobs(*database.jobs, services.site);
+    return page;
+  }
+  const MailJobs mail_jobs =
+      RenderMailJobs(*database.jobs, request.daily_maximum, services.site);
+  SendMatchMail(services.mail, services.sleeper, services.site, request.address,
+                ComposeMatchMail(mail_jobs.text, services.site));
+  SendRegistrationRecord(services.mail, services.sleeper, services.site,
+                         registration_record, mail_accounts);
+  return RegistrationOutcome(mail_jobs.count, site_sender);
 }
 
 }  // namespace qlok

@@ -23,16 +23,22 @@ class AloneProcesses : public ProcessInfo {
   int64_t CurrentProcessId() override { return 4242; }
 };
 
-class RefusingMail : public MailSender {
+// Records every mail offered; accepts them unless told to refuse.
+class RecordingMail : public MailSender {
  public:
-  std::u16string SendMail(const std::u16string&, const std::u16string&,
-                          const std::u16string&, const std::u16string&,
-                          const std::u16string&,
+  struct Mail {
+    std::u16string recipient, subject, body;
+  };
+  std::u16string SendMail(const std::u16string&,
+                          const std::u16string& recipient,
+                          const std::u16string&, const std::u16string& subject,
+                          const std::u16string& body,
                           const std::u16string&) override {
-    ++calls;
-    return u"refused";
+    mails.push_back({recipient, subject, body});
+    return refuse ? u"refused" : u"";
   }
-  int calls = 0;
+  std::vector<Mail> mails;
+  bool refuse = false;
 };
 
 class NoSleep : public Sleeper {
@@ -109,7 +115,7 @@ class HandleRequestTest : public ::testing::Test {
   AloneProcesses processes_;
   InMemoryTextFiles files_;
   FileDatabases databases_;
-  RefusingMail mail_;
+  RecordingMail mail_;
   NoSleep sleeper_;
   SiteConfig site_ = SiteConfig::Defaults();
 };
@@ -125,13 +131,14 @@ TEST_F(HandleRequestTest, SearchWithHitsPutsTheCountAboveTheForm) {
   std::u16string expected_start =
       HitCountMessage(3) + u"<BR>下の方にサンプル（実際の求人）を載せました。";
   EXPECT_EQ(page.substr(0, expected_start.size()), expected_start);
-  EXPECT_NE(page.find(RenderSearchForm(request, query)), std::u16string::npos);
-  EXPECT_EQ(page.substr(page.size() - 4), u"<HR>");
+  // "<HR>" after the form, then each sample job begins with its own.
+  EXPECT_NE(page.find(RenderSearchForm(request, query) + u"<HR><HR><BR>＝"),
+            std::u16string::npos);
 
   EXPECT_EQ(LogLines(), (std::vector<std::u16string>{
                             u"12:00:00", u"メルアドなし  along=100", query}));
   EXPECT_EQ(settings_.Read(u"MyApp", u"Startup_j", u"jun", u""), u"100");
-  EXPECT_EQ(mail_.calls, 0);
+  EXPECT_TRUE(mail_.mails.empty());
 }
 
 TEST_F(HandleRequestTest, SearchWithoutHitsShowsTheNoticeAboveTheForm) {
@@ -144,13 +151,46 @@ TEST_F(HandleRequestTest, SearchWithoutHitsShowsTheNoticeAboveTheForm) {
   EXPECT_EQ(LogLines().size(), 3u);
 }
 
-TEST_F(HandleRequestTest, RegistrationShowsNoFormAndLogsTheAddress) {
+TEST_F(HandleRequestTest, RegistrationMailsTheJobsAndTheRecord) {
   AddJobs(3, u"一般事務");
   std::u16string page = Handle(kRegistrationBody);
-  EXPECT_EQ(page.find(u"<form"), std::u16string::npos);
-  EXPECT_EQ(page.find(u"ヒットしました"), std::u16string::npos);
+  EXPECT_EQ(page, RegistrationOutcome(3, site_.sender_addresses[0]));
+  ASSERT_EQ(mail_.mails.size(), 2u);
+  EXPECT_EQ(mail_.mails[0].recipient, u"taro@example.jp");
+  EXPECT_EQ(mail_.mails[0].subject, u"求人がみつかりました");
+  EXPECT_NE(mail_.mails[0].body.find(u"【求人3】"), std::u16string::npos);
+  EXPECT_EQ(mail_.mails[1].recipient, site_.sender_addresses[0]);
+  EXPECT_EQ(mail_.mails[1].subject, u"ss0");
+  EXPECT_EQ(mail_.mails[1].body.substr(0, 30),
+            u"_su=ss0\r\naaa=taro@example.jp\r\n");
   ASSERT_EQ(LogLines().size(), 3u);
   EXPECT_EQ(LogLines()[1], u"taro@example.jp  along=100");
+}
+
+TEST_F(HandleRequestTest, RegistrationWithoutHitsMailsOnlyTheRecord) {
+  AddJobs(2, u"営業");
+  EXPECT_EQ(Handle(kRegistrationBody),
+            RegistrationOutcome(0, site_.sender_addresses[0]));
+  ASSERT_EQ(mail_.mails.size(), 1u);
+  EXPECT_EQ(mail_.mails[0].subject, u"ss0");
+}
+
+TEST_F(HandleRequestTest, RefusedMailsGiveTheSamePage) {
+  AddJobs(3, u"一般事務");
+  mail_.refuse = true;
+  EXPECT_EQ(Handle(kRegistrationBody),
+            RegistrationOutcome(3, site_.sender_addresses[0]));
+  EXPECT_EQ(mail_.mails.size(), 10u);  // five attempts for each mail
+}
+
+TEST_F(HandleRequestTest, ManyHitsShowFifteenSampleJobs) {
+  AddJobs(40, u"一般事務");
+  std::u16string page = Handle(kSearchBody);
+  EXPECT_NE(page.find(HitCountMessage(40)), std::u16string::npos);
+  EXPECT_NE(page.find(u"【求人15】"), std::u16string::npos);
+  EXPECT_EQ(page.find(u"【求人16】"), std::u16string::npos);
+  // Highest rank first.
+  EXPECT_LT(page.find(u"会社39"), page.find(u"会社38"));
 }
 
 TEST_F(HandleRequestTest, FailuresFromTheConnectionStringOnReachTheTrap) {
