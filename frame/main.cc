@@ -18,6 +18,7 @@
 #include "platform/settings_store.h"
 #include "platform/site_config.h"
 #include "platform/site_home.h"
+#include "platform/smtp_mail_sender.h"
 #include "platform/text_files.h"
 #include "search/handle_request.h"
 
@@ -54,18 +55,6 @@ class StandardOutput : public ByteSink {
   }
 };
 
-// Stands in until mail delivery is built: every attempt is refused, so
-// the attempt sequences run through and nothing is sent.
-class UnconfiguredMailSender : public MailSender {
- public:
-  std::u16string SendMail(const std::u16string&, const std::u16string&,
-                          const std::u16string&, const std::u16string&,
-                          const std::u16string&,
-                          const std::u16string&) override {
-    return u"not configured";
-  }
-};
-
 int Serve() {
   const std::string home = SiteHome();
   std::unique_ptr<Clock> clock = NewSystemClock();
@@ -87,9 +76,9 @@ int Serve() {
         std::unique_ptr<TextFiles> files = NewSiteTextFiles(home);
         std::unique_ptr<Databases> databases = NewDatabases(home);
         std::unique_ptr<Sleeper> sleeper = NewSystemSleeper();
-        UnconfiguredMailSender mail;
+        std::unique_ptr<MailSender> mail = NewSmtpMailSender();
         RequestServices services{*clock,     *settings, *processes, *files,
-                                 *databases, mail,      *sleeper,   site};
+                                 *databases, *mail,     *sleeper,   site};
         return HandleRequest(posted, services);
       });
   return 0;

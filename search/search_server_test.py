@@ -1,15 +1,18 @@
 """A search posted through a real web server, answered from SQLite and from
-PostgreSQL.
+PostgreSQL; registrations mail through a real SMTP receiver.
 
 Usage: search_server_test.py Q_LOK_CGI Q_LOK_ADMIN LIGHTTPD [POSTGRES_URI_FILE]
 
 Each engine gets a site home laid out by q_lok-admin and a small table of
-known jobs imported from CSV; lighttpd runs the built q_lok.cgi against it.
+known jobs imported from CSV; lighttpd runs the built q_lok.cgi against it,
+and both relays of site.conf point to a mail receiver on loopback that
+requires the first sender account's login.
 The PostgreSQL cases are skipped when no URI file is given or it is absent.
 """
 
 import os
 import shutil
+import time
 import subprocess
 import sys
 import tempfile
@@ -17,8 +20,8 @@ import unittest
 import uuid
 from urllib.parse import quote_plus
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(
-    os.path.abspath(__file__))), "frame", "testing"))
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 from cgi_server import CgiServer, request  # noqa: E402
 
 CGI, ADMIN, LIGHTTPD = None, None, None
@@ -34,6 +37,23 @@ JOBS_CSV = """\
 夜間警備,警備,東京都新宿区,22:00,2000/01/02 5:00:00,1,1,0,60,0,18,65
 看護の会,看護師,神奈川県横浜市,,,1,1,0,50,0,20,59
 """
+
+
+SITE_ADDRESS = "site@example.test"
+LOGIN = "q2481xr736k:5d9p1s7tvak"  # the first account's built-in login
+
+
+def start_receiver(folder):
+    """The mail receiver on a free loopback port; returns (process, port)."""
+    receiver = subprocess.Popen(
+        [sys.executable, os.path.join(ROOT, "platform", "testing",
+                                      "smtp_receiver.py"), folder,
+         "--login", LOGIN], stdout=subprocess.PIPE, text=True)
+    line = receiver.stdout.readline().split()
+    if line[:1] != ["PORT"]:
+        receiver.kill()
+        raise RuntimeError("the mail receiver did not start")
+    return receiver, int(line[1])
 
 
 def form(**fields):
@@ -73,6 +93,17 @@ class SearchThroughServer:
         connection = cls.connection_string(cls.home)
         subprocess.run([ADMIN, "site", cls.home, "--database", connection],
                        check=True, stdout=subprocess.DEVNULL)
+        cls.mails = os.path.join(cls.home, "mails")
+        os.mkdir(cls.mails)
+        receiver, port = start_receiver(cls.mails)
+        cls.addClassCleanup(receiver.wait)
+        cls.addClassCleanup(receiver.terminate)
+        with open(os.path.join(cls.home, "site.conf"), "w") as conf:
+            conf.write("[smtp]\nfirst_relay = 127.0.0.1\nsecond_relay = 127.0.0.1\n"
+                       "submission_port = %d\nrelay_port = %d\n"
+                       "[senders]\naccount1 = %s\n" % (port, port, SITE_ADDRESS))
+        with open(os.path.join(cls.home, "pw", "mail.txt"), "w") as accounts:
+            accounts.write(LOGIN + "\r\nx:y\r\nx:z\r\n")
         csv = os.path.join(cls.home, "jobs.csv")
         with open(csv, "w", encoding="utf-8") as out:
             out.write(JOBS_CSV)
@@ -159,12 +190,66 @@ class SearchThroughServer:
         page = self.post(body)
         self.assertIn("NAME='aac' SIZE=50 maxlength='50' value='..'", page)
 
-    def test_registration_shows_no_form(self):
-        page = self.post(form(aaa="taro@example.jp", aac="事務"))
+    def received(self, count, timeout=10):
+        """The mails received so far, once there are `count` of them."""
+        deadline = time.monotonic() + timeout
+        while True:
+            done = sorted(int(n[:-5]) for n in os.listdir(self.mails)
+                          if n.endswith(".done"))
+            if len(done) >= count or time.monotonic() > deadline:
+                break
+            time.sleep(0.05)
+        mails = []
+        for n in done:
+            mail = {}
+            for part in ("envelope", "subject", "body"):
+                with open(os.path.join(self.mails, "%d.%s" % (n, part)),
+                          encoding="utf-8", newline="") as f:
+                    mail[part] = f.read()
+            mails.append(mail)
+        return mails
+
+    def test_registration_mails_the_jobs_and_the_record(self):
+        before = len(self.received(0))
+        page = self.post(form(aaa="taro@example.jp", aac="事務", aa8="2"))
+        self.assertIn("登録を受付ました<BR>過去約２週間の情報から求人情報メールを2件分送信しました。",
+                      page)
+        self.assertIn("<BR>" + SITE_ADDRESS + "<HR>", page)
         self.assertNotIn("<form", page)
         self.assertNotIn("件の求人がヒットしました", page)
-        self.assertEqual(self.last_log_record()[1], "taro@example.jp  along=" +
-                         self.last_log_record()[1].split("along=")[1])
+        self.assertTrue(self.last_log_record()[1].startswith(
+            "taro@example.jp  along="))
+
+        match, record = self.received(before + 2)[before:]
+        self.assertEqual(match["envelope"].split("\n")[:3],
+                         [SITE_ADDRESS, "taro@example.jp", "q2481xr736k"])
+        self.assertEqual(match["subject"], "求人がみつかりました")
+        self.assertTrue(match["body"].startswith(
+            "求人マッチメールの１回目の求人情報メールです。\r\n"))
+        self.assertIn("＝＝＝＝＝＝＝＝【求人2】＝＝＝＝＝＝＝＝", match["body"])
+        self.assertNotIn("【求人3】", match["body"])
+        self.assertIn("【事業所名】第一商事", match["body"])
+
+        self.assertEqual(record["envelope"].split("\n")[:2],
+                         [SITE_ADDRESS, SITE_ADDRESS])
+        self.assertEqual(record["subject"], "ss0")
+        self.assertTrue(record["body"].startswith(
+            "_su=ss0\r\naaa=taro@example.jp\r\naa6=1\r\naa8=2\r\n"))
+        self.assertTrue(record["body"].endswith("asa=2\r\nzzz"))
+
+    def test_registration_without_hits_mails_only_the_record(self):
+        before = len(self.received(0))
+        page = self.post(form(aaa="hanako@example.jp", aac="宇宙飛行士"))
+        self.assertTrue(page.split("\r\n")[9].startswith(
+            "登録を受付ました<BR>求人情報が見つかり次第通知いたします<HR>"), page)
+        mails = self.received(before + 1)[before:]
+        self.assertEqual([m["subject"] for m in mails], ["ss0"])
+
+    def test_search_shows_the_sample_jobs_best_first(self):
+        page = self.post(form(aac="事務"))
+        self.assertLess(page.index("【求人1】"), page.index("【求人3】"))
+        self.assertNotIn("【求人4】", page)
+        self.assertLess(page.index("第一商事"), page.index("第二物産"))
 
 
 class SqliteSearchTest(SearchThroughServer, unittest.TestCase):
