@@ -11,6 +11,7 @@ packages=(
   libinih-dev
   libcurl4-openssl-dev
   lighttpd
+  chromium
   python3 python3-aiosmtpd
   tzdata
 )

@@ -8,7 +8,8 @@
         print(server.cgi_errors())   # what the program wrote to stderr
 
 The server listens on a free loopback port, serves a temporary document
-root that holds only the program (as q_lok.cgi), and passes Q_LOK_HOME (and
+root that holds the program (as q_lok.cgi) and any `documents` given
+(name -> bytes), and passes Q_LOK_HOME (and
 any `environment` given) to it. It needs no root rights and runs as root
 too (no server.username is set). It is stopped when the block ends; its
 folder is removed unless the environment variable QLOK_KEEP_SERVER_DIR is
@@ -46,8 +47,10 @@ class CgiServer:
     """Runs `cgi_path` as q_lok.cgi behind lighttpd while the block runs."""
 
     def __init__(self, cgi_path, site_home, lighttpd="/usr/sbin/lighttpd",
-                 environment=None, start_timeout=10.0):
+                 environment=None, start_timeout=10.0, documents=None):
         self.cgi_path = os.path.abspath(cgi_path)
+        # More files of the document root: name -> bytes.
+        self.documents = dict(documents or {})
         self.site_home = os.path.abspath(site_home)
         self.lighttpd = lighttpd
         self.environment = dict(environment or {})
@@ -74,6 +77,7 @@ class CgiServer:
             "server.breakagelog = " + _quote(self._path("cgi-stderr.log")),
             "server.max-request-size = 4096",  # KiB, above the 1 MiB limit
             'cgi.assign = (".cgi" => "")',
+            'mimetype.assign = (".html" => "text/html; charset=utf-8")',
             "setenv.add-environment = (" + pairs + ")",
             "",
         ])
@@ -109,6 +113,9 @@ class CgiServer:
         self._docroot = self._path("htdocs")
         os.mkdir(self._docroot)
         shutil.copy(self.cgi_path, os.path.join(self._docroot, "q_lok.cgi"))
+        for name, content in self.documents.items():
+            with open(os.path.join(self._docroot, name), "wb") as out:
+                out.write(content)
         try:
             last_error = ""
             for _ in range(5):  # another process may take the port first
