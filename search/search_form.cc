@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "text/html_escape.h"
+#include "text/text_utils.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -43,15 +44,6 @@ constexpr DisabilityOption kDisabilityOptions[] = {
 
 std::u16string Number(const std::optional<double>& value) {
   return value ? FormatNumber(*value) : std::u16string();
-}
-
-// A record value on one line: control characters become blanks.
-std::u16string OneLine(std::u16string_view value) {
-  std::u16string out(value);
-  for (char16_t& c : out) {
-    if (c <= 0x1F || c == 0x7F) c = u' ';
-  }
-  return out;
 }
 
 }  // namespace
@@ -132,7 +124,7 @@ std::u16string BuildRegistrationRecord(const SearchRequest& r) {
   std::u16string record;
   auto line = [&](std::u16string_view name, std::u16string_view value) {
     record += name;
-    record += OneLine(value);
+    record += BlankControlCharacters(value);
     record += u"\r\n";
   };
   line(u"_su=ss0", u"");

@@ -151,7 +151,8 @@ SearchRequest ReadSearchRequest(std::u16string& posted) {
     r.age = value.empty() ? 0 : NumericValue(value);
   });
   IgnoringFailure([&] {
-    r.job_type_text = SanitizeText(TakeField(s, u"aac", u"aad="));
+    r.job_type_text =
+        SanitizeText(BlankControlCharacters(TakeField(s, u"aac", u"aad=")));
     std::vector<std::u16string> words = SplitWords(r.job_type_text, 5);
     std::copy(words.begin(), words.end(), r.job_type_words.begin());
   });
@@ -160,8 +161,8 @@ SearchRequest ReadSearchRequest(std::u16string& posted) {
   const bool days_off_posted =
       FindIgnoringAsciiCase(s, u"aae=") != std::u16string::npos;
   IgnoringFailure([&] {
-    std::u16string text =
-        SanitizeText(TakeField(s, u"aad", days_off_posted ? u"aae=" : u"aaf"));
+    std::u16string text = SanitizeText(BlankControlCharacters(
+        TakeField(s, u"aad", days_off_posted ? u"aae=" : u"aaf")));
     if (text.size() > kLongestUncutContent) {
       const size_t ampersand = text.find(kFullWidthAmpersand);
       if (ampersand != std::u16string::npos) text.resize(ampersand);
@@ -172,7 +173,8 @@ SearchRequest ReadSearchRequest(std::u16string& posted) {
   });
   if (days_off_posted) {
     IgnoringFailure([&] {
-      r.days_off_text = SanitizeText(TakeField(s, u"aae", u"aaf="));
+      r.days_off_text =
+          SanitizeText(BlankControlCharacters(TakeField(s, u"aae", u"aaf=")));
       for (size_t k = 0; k < kDayFlagCount; ++k) {
         r.days[k] =
             r.days_off_text.find(kDayCharacters[k]) != std::u16string::npos;
@@ -197,7 +199,8 @@ SearchRequest ReadSearchRequest(std::u16string& posted) {
   IgnoringFailure([&] { MoveEndPastMidnight(r.start_stamp, r.end_stamp); });
 
   IgnoringFailure([&] {
-    r.places_text = SanitizeText(TakeField(s, u"aah", u"aai="));
+    r.places_text =
+        SanitizeText(BlankControlCharacters(TakeField(s, u"aah", u"aai=")));
     std::vector<std::u16string> words = SplitWords(r.places_text, 5);
     std::copy(words.begin(), words.end(), r.place_words.begin());
   });

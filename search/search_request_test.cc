@@ -102,6 +102,13 @@ TEST(ReadSearchRequestTest, FieldCases) {
          e.job_type_text = u"　　事務　　経理";
          e.job_type_words = {u"事務", u"経理", u"", u"", u""};
        }},
+      {"control characters in free text become blanks",
+       Body({{u"aac", std::u16string(u"事務\r\n経理\0x", 8)},
+             {u"aah", u"港\t区"}}),
+       [](SearchRequest& e) {
+         e.job_type_text = e.job_type_words[0] = u"事務  経理 x";
+         e.places_text = e.place_words[0] = u"港 区";
+       }},
       {"half-width blank does not split", Body({{u"aac", u"a b"}}),
        [](SearchRequest& e) {
          e.job_type_text = u"a b";

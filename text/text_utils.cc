@@ -92,4 +92,12 @@ std::u16string CrLfToBr(std::u16string& text) {
   return out;
 }
 
+std::u16string BlankControlCharacters(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) {
+    if (c <= 0x1F || c == 0x7F) c = u' ';
+  }
+  return out;
+}
+
 }  // namespace qlok

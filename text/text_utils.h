@@ -25,6 +25,12 @@ namespace qlok {
 // Runs in linear time.
 std::u16string SanitizeText(std::u16string_view text);
 
+// `text` on one line: every control character (U+0000 to U+001F, U+007F)
+// becomes a blank. Form fields a browser sends hold none; a hand-made
+// request could otherwise carry line breaks into the query, the
+// registration log and the registration record.
+std::u16string BlankControlCharacters(std::u16string_view text);
+
 // u"y" when `address` is plausible, u"no" otherwise. Plausible means: its
 // first "@" has at least one code unit before it, it holds a "." anywhere,
 // it is at least four code units long, and it holds no control character
