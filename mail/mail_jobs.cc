@@ -6,10 +6,7 @@
 #include "results/job_items.h"
 
 namespace qlok {
-namespace {
-
-// The number of jobs that ends the mail; 0 for no limit.
-int64_t JobLimit(std::optional<double> daily_maximum) {
+int64_t MailJobLimit(std::optional<double> daily_maximum) {
   if (!daily_maximum) return 0;
   const double rounded = std::nearbyint(*daily_maximum);  // halves to even
   // A maximum no 32-bit whole number can hold (a hand-made request) is no
@@ -20,11 +17,9 @@ int64_t JobLimit(std::optional<double> daily_maximum) {
   return static_cast<int64_t>(rounded);
 }
 
-}  // namespace
-
 MailJobs RenderMailJobs(Recordset& jobs, std::optional<double> daily_maximum,
                         const SiteConfig& site) {
-  const int64_t limit = JobLimit(daily_maximum);
+  const int64_t limit = MailJobLimit(daily_maximum);
   MailJobs mail;
   while (!jobs.AtEnd()) {
     ++mail.count;

@@ -17,6 +17,11 @@ struct MailJobs {
   int64_t count = 0;    // the number of jobs in it
 };
 
+// The number of jobs that ends the mail: the daily maximum rounded to the
+// nearest whole number (halves to even); 0, no limit, when it is absent,
+// below 1 or beyond a 32-bit whole number.
+int64_t MailJobLimit(std::optional<double> daily_maximum);
+
 // The jobs from the current row of `jobs` on, in order, each as CR LF, its
 // heading numbered from 1, CR LF and its text, up to the daily maximum.
 // `daily_maximum` is rounded to the nearest whole number, halves to even;

@@ -1,7 +1,5 @@
 #include "search/handle_request.h"
 
-#include <cmath>
-#include <limits>
 #include <memory>
 
 #include "mail/delivery.h"
@@ -27,16 +25,11 @@ constexpr char16_t kSampleIntroduction[] =
     u"条件を変えて再検索する場合はメールアドレスを入力せずに送信ボタンを。";
 
 // How many rows of the result later steps read after the count: the sample
-// jobs of the page, or the jobs of the first match mail, which the daily
-// maximum bounds (rounded, halves to even; below 1 it sets no limit).
+// jobs of the page, or the jobs of the first match mail.
 size_t RowsToKeep(const SearchRequest& request) {
   if (request.address.empty()) return kSampleJobLimit;
-  if (!request.daily_maximum) return Connection::kKeepAll;
-  double maximum = std::nearbyint(*request.daily_maximum);
-  if (!(maximum >= 1) || maximum > std::numeric_limits<int32_t>::max()) {
-    return Connection::kKeepAll;
-  }
-  return static_cast<size_t>(maximum);
+  const int64_t limit = MailJobLimit(request.daily_maximum);
+  return limit == 0 ? Connection::kKeepAll : static_cast<size_t>(limit);
 }
 
 // The recordset and the connection of one request, closed on every path out
