@@ -19,6 +19,7 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "platform/read_to_end.h"
 
 namespace qlok {
 namespace {
@@ -28,18 +29,7 @@ namespace {
 std::optional<std::string> ReadSmallFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  std::string bytes;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
+  std::optional<std::string> bytes = ReadToEnd(fd);
   ::close(fd);
   return bytes;
 }

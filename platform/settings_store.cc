@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "platform/failure.h"
+#include "platform/read_to_end.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -142,21 +143,11 @@ class FileSettingsStore : public SettingsStore {
       if (errno == ENOENT) return fallback;
       Fail("cannot open", path, errno);
     }
-    std::string bytes;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        const int error = errno;
-        ::close(fd);
-        Fail("cannot read", path, error);
-      }
-      if (n == 0) break;
-      bytes.append(buffer, static_cast<size_t>(n));
-    }
+    std::optional<std::string> bytes = ReadToEnd(fd);
+    const int error = errno;
     ::close(fd);
-    return U16(bytes);
+    if (!bytes) Fail("cannot read", path, error);
+    return U16(*bytes);
   }
 
   void Write(const std::u16string& app, const std::u16string& section,

@@ -44,37 +44,34 @@ std::u16string Banner(const std::u16string& address, int width, int height) {
          Digits(height) + u"\" alt=\"\" src=\"" + address + u"\"></a>";
 }
 
-void AppendAdvertisementFoot(std::u16string& page, const SiteConfig& site) {
-  const Advertisement& ad1 = site.ads[0];
-  const Advertisement& ad2 = site.ads[1];
-  const Advertisement& ad3 = site.ads[2];
-  const std::u16string blank = u"\" target=\"_blank\">";
-  const std::u16string nofollow = u"\" target=\"_blank\" rel=\"nofollow\">";
+// One advertisement block: its heading, the text link and its tracking
+// image, the banner link, the banner and its tracking image. The third
+// block differs: its links carry rel="nofollow", and the "<BR>" before its
+// banner ends the tracking-image line instead of starting the banner line.
+void AppendAdvertisement(std::u16string& page, const Advertisement& ad,
+                         std::u16string_view heading, int width, int height,
+                         bool third) {
+  const std::u16string attributes =
+      third ? u"\" target=\"_blank\" rel=\"nofollow\">"
+            : u"\" target=\"_blank\">";
+  AppendLine(page, std::u16string(heading));
+  AppendLine(page, u"<a href=\"" + ad.link + attributes + ad.text + u"</a>");
+  AppendLine(page, TrackingImage(ad.tracking_image) + (third ? u"<BR>" : u""));
+  AppendLine(page,
+             (third ? u"" : u"<BR>") + (u"<a href=\"" + ad.link) + attributes);
+  AppendLine(page, Banner(ad.banner_image, width, height));
+  AppendLine(page, TrackingImage(ad.banner_tracking));
+}
 
+void AppendAdvertisementFoot(std::u16string& page, const SiteConfig& site) {
   AppendLine(page,
              u"<HR><A href=\"" + site.top_url + u"\">サイトトップページへ</A>");
-
-  AppendLine(page, u"<HR><HR>【広告 人気1位】<BR>");
-  AppendLine(page, u"<a href=\"" + ad1.link + blank + ad1.text + u"</a>");
-  AppendLine(page, TrackingImage(ad1.tracking_image));
-  AppendLine(page, u"<BR><a href=\"" + ad1.link + blank);
-  AppendLine(page, Banner(ad1.banner_image, 468, 60));
-  AppendLine(page, TrackingImage(ad1.banner_tracking));
-
-  AppendLine(page, u"<HR><BR>【広告 人気2位】<BR>");
-  AppendLine(page, u"<a href=\"" + ad2.link + blank + ad2.text + u"</a>");
-  AppendLine(page, TrackingImage(ad2.tracking_image));
-  AppendLine(page, u"<BR><a href=\"" + ad2.link + blank);
-  AppendLine(page, Banner(ad2.banner_image, 728, 90));
-  AppendLine(page, TrackingImage(ad2.banner_tracking));
-
-  AppendLine(page, u"<HR><BR>【広告 人気3位】<BR>");
-  AppendLine(page, u"<a href=\"" + ad3.link + nofollow + ad3.text + u"</a>");
-  AppendLine(page, TrackingImage(ad3.tracking_image) + u"<BR>");
-  AppendLine(page, u"<a href=\"" + ad3.link + nofollow);
-  AppendLine(page, Banner(ad3.banner_image, 320, 50));
-  AppendLine(page, TrackingImage(ad3.banner_tracking));
-
+  AppendAdvertisement(page, site.ads[0], u"<HR><HR>【広告 人気1位】<BR>", 468,
+                      60, false);
+  AppendAdvertisement(page, site.ads[1], u"<HR><BR>【広告 人気2位】<BR>", 728,
+                      90, false);
+  AppendAdvertisement(page, site.ads[2], u"<HR><BR>【広告 人気3位】<BR>", 320,
+                      50, true);
   AppendLine(page, u"<HR>");
 }
 
