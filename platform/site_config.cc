@@ -12,7 +12,10 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/failure.h"
 #include "text/unicode.h"
@@ -20,79 +23,113 @@
 namespace qlok {
 namespace {
 
-using Setter = std::function<std::u16string&(SiteConfig&)>;
+using SectionKey = std::pair<std::string, std::string>;
 
-// Every section and key of the file and the field it sets.
-const std::map<std::pair<std::string, std::string>, Setter>& Keys() {
+// A key whose value is a text; continuation lines add to it.
+using TextField = std::function<std::u16string&(SiteConfig&)>;
+
+// A key whose value is a whole number within a range.
+struct NumberKey {
+  int SiteConfig::*field;
+  int min;
+  int max;
+  const char* what;  // for the error: "must be <what>"
+};
+
+// A key whose value is one of a few words.
+struct ChoiceKey {
+  int SiteConfig::*field;
+  std::vector<std::pair<std::string, int>> words;
+};
+
+// Every text key of the file and the field it sets.
+const std::map<SectionKey, TextField>& TextKeys() {
   static const auto* keys = [] {
-    auto* map = new std::map<std::pair<std::string, std::string>, Setter>{
-        {{"site", "top_url"}, [](SiteConfig & c) -> auto& {return c.top_url;
-  }
-}
-, {{"site", "map_base"}, [](SiteConfig& c) -> auto& {return c.map_base;
-}
-}
-, {{"employment_service", "page_url"},
-   [](SiteConfig& c) -> auto& {return c.service_page_url;
-}
-}
-, {{"employment_service", "mail_url"},
-   [](SiteConfig& c) -> auto& {return c.service_mail_url;
-}
-}
-, {{"smtp", "first_relay"}, [](SiteConfig& c) -> auto& {return c.first_relay;
-}
-}
-, {{"smtp", "second_relay"}, [](SiteConfig& c) -> auto& {return c.second_relay;
-}
-}
-,
-}
-;
-for (int i = 0; i < 3; ++i) {
-  std::string ad = "ad" + std::to_string(i + 1);
-  (*map)[{ad, "link"}] = [i](SiteConfig & c) -> auto& { return c.ads[i].link; };
-  (*map)[{ad, "text"}] = [i](SiteConfig & c) -> auto& { return c.ads[i].text; };
-  (*map)[{ad, "tracking_image"}] = [i](SiteConfig & c) -> auto& {
-    return c.ads[i].tracking_image;
-  };
-  (*map)[{ad, "banner_image"}] = [i](SiteConfig & c) -> auto& {
-    return c.ads[i].banner_image;
-  };
-  (*map)[{ad, "banner_tracking"}] = [i](SiteConfig & c) -> auto& {
-    return c.ads[i].banner_tracking;
-  };
-  (*map)[{"senders", "account" + std::to_string(i + 1)}] = [i](SiteConfig &
-                                                               c) -> auto& {
-    return c.sender_addresses[i];
-  };
-}
-return map;
-}
-();
-return *keys;
-}
-
-// The keys that hold port numbers.
-const std::map<std::pair<std::string, std::string>, int SiteConfig::*>&
-PortKeys() {
-  static const auto* keys =
-      new std::map<std::pair<std::string, std::string>, int SiteConfig::*>{
-          {{"smtp", "submission_port"}, &SiteConfig::submission_port},
-          {{"smtp", "relay_port"}, &SiteConfig::relay_port},
+    auto* map = new std::map<SectionKey, TextField>;
+    auto add = [map](const char* section, const char* key,
+                     std::u16string SiteConfig::*field) {
+      (*map)[{section, key}] = [field](SiteConfig& c) -> std::u16string& {
+        return c.*field;
       };
+    };
+    add("site", "top_url", &SiteConfig::top_url);
+    add("site", "map_base", &SiteConfig::map_base);
+    add("employment_service", "page_url", &SiteConfig::service_page_url);
+    add("employment_service", "mail_url", &SiteConfig::service_mail_url);
+    add("smtp", "first_relay", &SiteConfig::first_relay);
+    add("smtp", "second_relay", &SiteConfig::second_relay);
+    add("manage", "page_url", &SiteConfig::manage_url);
+    static constexpr std::u16string Advertisement::*kAdFields[] = {
+        &Advertisement::link, &Advertisement::text,
+        &Advertisement::tracking_image, &Advertisement::banner_image,
+        &Advertisement::banner_tracking};
+    static constexpr const char* kAdKeys[] = {
+        "link", "text", "tracking_image", "banner_image", "banner_tracking"};
+    for (int i = 0; i < 3; ++i) {
+      const std::string ad = "ad" + std::to_string(i + 1);
+      for (size_t k = 0; k < std::size(kAdKeys); ++k) {
+        (*map)[{ad, kAdKeys[k]}] = [i, k](SiteConfig& c) -> std::u16string& {
+          return c.ads[i].*kAdFields[k];
+        };
+      }
+      (*map)[{"senders", "account" + std::to_string(i + 1)}] =
+          [i](SiteConfig& c) -> std::u16string& {
+        return c.sender_addresses[i];
+      };
+    }
+    return map;
+  }();
   return *keys;
 }
 
-// A port: decimal digits only, 1 to 65535; 0 for anything else.
-int PortNumber(std::string_view value) {
-  if (value.empty() || value.size() > 5) return 0;
-  int port = 0;
+const std::map<SectionKey, NumberKey>& NumberKeys() {
+  static constexpr char kPort[] = "a port number from 1 to 65535";
+  static const auto* keys = new std::map<SectionKey, NumberKey>{
+      {{"smtp", "submission_port"},
+       {&SiteConfig::submission_port, 1, 65535, kPort}},
+      {{"smtp", "relay_port"}, {&SiteConfig::relay_port, 1, 65535, kPort}},
+      {{"smtp", "connect_timeout"},
+       {&SiteConfig::smtp_connect_timeout, 1, 3600,
+        "a number of seconds from 1 to 3600"}},
+      {{"smtp", "attempt_timeout"},
+       {&SiteConfig::smtp_attempt_timeout, 1, 3600,
+        "a number of seconds from 1 to 3600"}},
+      {{"request", "time_limit"},
+       {&SiteConfig::request_time_limit, 1, 3600,
+        "a number of seconds from 1 to 3600"}},
+      {{"database", "connect_timeout"},
+       {&SiteConfig::database_connect_timeout, 1, 3600,
+        "a number of seconds from 1 to 3600"}},
+      {{"database", "statement_timeout"},
+       {&SiteConfig::database_statement_timeout, 1, 3600,
+        "a number of seconds from 1 to 3600"}},
+      {{"manage", "lookups_per_day"},
+       {&SiteConfig::manage_lookups_per_day, 1, 1000,
+        "a whole number from 1 to 1000"}},
+  };
+  return *keys;
+}
+
+const std::map<SectionKey, ChoiceKey>& ChoiceKeys() {
+  static const auto* keys = new std::map<SectionKey, ChoiceKey>{
+      {{"smtp", "tls"},
+       {&SiteConfig::smtp_tls,
+        {{"required", SiteConfig::kTlsRequired},
+         {"opportunistic", SiteConfig::kTlsOpportunistic}}}},
+  };
+  return *keys;
+}
+
+// Decimal digits only, no sign, within [min, max]; nullopt for anything else.
+std::optional<int> WholeNumber(std::string_view value, int min, int max) {
+  if (value.empty() || value.size() > 9) return std::nullopt;
+  int number = 0;
   for (char c : value) {
-    if (c < '0' || c > '9') return 0;
-    port = port * 10 + (c - '0');
+    if (c < '0' || c > '9') return std::nullopt;
+    number = number * 10 + (c - '0');
   }
-  return port <= 65535 ? port : 0;
+  if (number < min || number > max) return std::nullopt;
+  return number;
 }
 
 // The state of one parse: the text, the reader's position, and what the
@@ -102,10 +139,10 @@ struct Parse {
   size_t position = 0;
   int line_number = 0;
   bool line_is_continuation = false;
-  int overlong_line = 0;  // the first line too long for the parser, or 0
-  int max_line = 0;       // the parser's line buffer, terminator included
-  int bad_port_line = 0;  // the first line with an unusable port, or 0
-  std::string bad_port_key;
+  int overlong_line = 0;   // the first line too long for the parser, or 0
+  int max_line = 0;        // the parser's line buffer, terminator included
+  int bad_value_line = 0;  // the first line with an unusable value, or 0
+  std::string bad_value_error;
   std::string last_section;
   std::string last_key;
   SiteConfig config = SiteConfig::Defaults();
@@ -134,36 +171,65 @@ char* ReadLine(char* buffer, int size, void* stream) {
   return buffer;
 }
 
+void BadValue(Parse& parse, const std::string& error) {
+  if (parse.bad_value_line != 0) return;
+  parse.bad_value_line = parse.line_number;
+  parse.bad_value_error = error;
+}
+
 int HandleValue(void* user, const char* section, const char* name,
                 const char* value) {
   Parse& parse = *static_cast<Parse*>(user);
-  auto port = PortKeys().find({section, name});
-  if (port != PortKeys().end()) {
-    // A port is one short value: a continuation line makes it unusable.
-    bool continues = parse.line_is_continuation &&
-                     parse.last_section == section && parse.last_key == name;
-    int number = continues ? 0 : PortNumber(value);
-    if (number == 0 && parse.bad_port_line == 0) {
-      parse.bad_port_line = parse.line_number;
-      parse.bad_port_key = name;
-    }
-    if (number != 0) parse.config.*(port->second) = number;
-    parse.last_section = section;
-    parse.last_key = name;
-    return 1;
-  }
-  auto it = Keys().find({section, name});
-  if (it == Keys().end()) return 1;  // a key of no use here is left alone
-  std::u16string& field = it->second(parse.config);
-  bool continues = parse.line_is_continuation &&
-                   parse.last_section == section && parse.last_key == name;
-  if (continues) {
-    field += U16(value);
-  } else {
-    field = U16(value);
-  }
+  const SectionKey key{section, name};
+  // libinih hands a continuation line to the handler as the same key again.
+  const bool continues = parse.line_is_continuation &&
+                         parse.last_section == section &&
+                         parse.last_key == name;
   parse.last_section = section;
   parse.last_key = name;
+
+  if (auto text = TextKeys().find(key); text != TextKeys().end()) {
+    std::u16string& field = text->second(parse.config);
+    if (continues) {
+      field += U16(value);
+    } else {
+      field = U16(value);
+    }
+    return 1;
+  }
+  // A number or a word is one short value: a continuation line makes it
+  // unusable.
+  if (auto number = NumberKeys().find(key); number != NumberKeys().end()) {
+    const NumberKey& spec = number->second;
+    std::optional<int> parsed =
+        continues ? std::nullopt : WholeNumber(value, spec.min, spec.max);
+    if (parsed) {
+      parse.config.*spec.field = *parsed;
+    } else {
+      BadValue(parse, std::string(name) + " must be " + spec.what);
+    }
+    return 1;
+  }
+  if (auto choice = ChoiceKeys().find(key); choice != ChoiceKeys().end()) {
+    const ChoiceKey& spec = choice->second;
+    std::string allowed;
+    for (const auto& [word, number] : spec.words) {
+      if (!continues && word == value) {
+        parse.config.*spec.field = number;
+        return 1;
+      }
+      allowed += (allowed.empty() ? "" : " or ") + word;
+    }
+    BadValue(parse, std::string(name) + " must be " + allowed);
+    return 1;
+  }
+  // A key of no use to the programs is left alone, but noted, so that an
+  // operator's check can point at a misspelt one.
+  if (!continues) {
+    parse.config.unknown_keys.push_back("line " +
+                                        std::to_string(parse.line_number) +
+                                        ": [" + section + "] " + name);
+  }
   return 1;
 }
 
@@ -190,7 +256,13 @@ SiteConfig SiteConfig::Defaults() {
   c.second_relay = u"smtp2.example.jp";
   c.sender_addresses = {u"info@example.jp", u"info2@example.jp",
                         u"info3@example.jp"};
+  c.manage_url = u"https://www.example.jp/q/q_lok-manage.cgi";
   return c;
+}
+
+bool IsKnownSiteConfigKey(const std::string& section, const std::string& key) {
+  const SectionKey k{section, key};
+  return TextKeys().count(k) || NumberKeys().count(k) || ChoiceKeys().count(k);
 }
 
 SiteConfig LoadSiteConfig(const std::string& path) {
@@ -217,10 +289,9 @@ SiteConfig LoadSiteConfig(const std::string& path) {
                   " is neither a [section], a key = value nor a comment");
   }
   if (error < 0) throw Failure(path + ": the parser ran out of memory");
-  if (parse.bad_port_line > 0) {
-    throw Failure(path + ": line " + std::to_string(parse.bad_port_line) +
-                  ": " + parse.bad_port_key +
-                  " must be a port number from 1 to 65535");
+  if (parse.bad_value_line > 0) {
+    throw Failure(path + ": line " + std::to_string(parse.bad_value_line) +
+                  ": " + parse.bad_value_error);
   }
   if (parse.overlong_line > 0) {
     throw Failure(path + ": line " + std::to_string(parse.overlong_line) +

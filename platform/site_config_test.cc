@@ -173,6 +173,60 @@ TEST_F(SiteConfigTest, PortsAreWholeNumbers) {
   EXPECT_THAT(LoadError(), HasSubstr("submission_port"));
 }
 
+TEST_F(SiteConfigTest, NumbersAndWordsKeepToWhatTheirKeyTakes) {
+  SiteConfig defaults = LoadSiteConfig(path_);
+  EXPECT_EQ(defaults.smtp_tls, SiteConfig::kTlsRequired);
+  EXPECT_EQ(defaults.request_time_limit, 30);
+  EXPECT_EQ(defaults.database_connect_timeout, 5);
+  EXPECT_EQ(defaults.database_statement_timeout, 10);
+
+  Write(
+      "[smtp]\ntls = opportunistic\nconnect_timeout = 3\n"
+      "attempt_timeout = 12\n[request]\ntime_limit = 45\n"
+      "[database]\nconnect_timeout = 2\nstatement_timeout = 60\n"
+      "[manage]\npage_url = https://jobs.test/m.cgi\nlookups_per_day = 7\n");
+  SiteConfig c = LoadSiteConfig(path_);
+  EXPECT_EQ(c.smtp_tls, SiteConfig::kTlsOpportunistic);
+  EXPECT_EQ(c.smtp_connect_timeout, 3);
+  EXPECT_EQ(c.smtp_attempt_timeout, 12);
+  EXPECT_EQ(c.request_time_limit, 45);
+  EXPECT_EQ(c.database_connect_timeout, 2);
+  EXPECT_EQ(c.database_statement_timeout, 60);
+  EXPECT_EQ(c.manage_url, u"https://jobs.test/m.cgi");
+  EXPECT_EQ(c.manage_lookups_per_day, 7);
+
+  struct Case {
+    std::string file;
+    std::string error;
+  } cases[] = {
+      {"[smtp]\ntls = yes\n", "line 2: tls must be required or opportunistic"},
+      {"[smtp]\ntls = Required\n", "tls must be"},
+      {"[smtp]\ntls = required\n  ly\n", "line 3: tls must be"},
+      {"[request]\ntime_limit = 0\n", "time_limit must be a number of seconds"},
+      {"[request]\ntime_limit = 3601\n", "time_limit must be"},
+      {"[database]\n\nstatement_timeout = 1.5\n", "line 3: statement_timeout"},
+      {"[manage]\nlookups_per_day = -1\n", "lookups_per_day must be"},
+  };
+  for (const Case& c : cases) {
+    Write(c.file);
+    EXPECT_THAT(LoadError(), HasSubstr(c.error)) << c.file;
+  }
+}
+
+TEST_F(SiteConfigTest, UnknownKeysAreNotedWithTheirLine) {
+  Write(
+      "[smtp]\ntsl = required\nfirst_relay = r\n[stmp]\nfirst_relay = x\n"
+      "  continued\n[site]\ntop_url = u\n");
+  SiteConfig c = LoadSiteConfig(path_);
+  EXPECT_THAT(c.unknown_keys,
+              ::testing::ElementsAre("line 2: [smtp] tsl",
+                                     "line 5: [stmp] first_relay"));
+  EXPECT_EQ(c.first_relay, u"r");
+  EXPECT_TRUE(IsKnownSiteConfigKey("ad3", "banner_tracking"));
+  EXPECT_TRUE(IsKnownSiteConfigKey("smtp", "tls"));
+  EXPECT_FALSE(IsKnownSiteConfigKey("ad4", "link"));
+}
+
 TEST_F(SiteConfigTest, OverlongLineIsReportedNotSplit) {
   std::string url = "https://long.test/" + std::string(300, 'a');
   Write("[site]\ntop_url = " + url + "\nmap_base = m\n");
