@@ -20,23 +20,6 @@ std::u16string Server(const DeliveryAttempt& attempt, const SiteConfig& site) {
   return host + u":" + Digits(port);
 }
 
-void Deliver(const std::array<DeliveryAttempt, 5>& attempts, MailSender& sender,
-             Sleeper& sleeper, const SiteConfig& site,
-             const MailAccounts& accounts, const std::u16string& recipient,
-             const std::u16string& subject, const std::u16string& body) {
-  bool first = true;
-  for (const DeliveryAttempt& attempt : attempts) {
-    // Every attempt after the first follows a failed one.
-    if (!first && attempt.pause_ms > 0) sleeper.Sleep(attempt.pause_ms);
-    first = false;
-    std::u16string result =
-        sender.SendMail(Server(attempt, site), recipient,
-                        DeliverySender(attempt, site, accounts), subject, body,
-                        std::u16string());
-    if (result.empty()) return;
-  }
-}
-
 }  // namespace
 
 const std::array<DeliveryAttempt, 5> kMatchMailAttempts = {{
@@ -67,19 +50,42 @@ std::u16string DeliverySender(const DeliveryAttempt& attempt,
   return text;
 }
 
-void SendMatchMail(MailSender& sender, Sleeper& sleeper, const SiteConfig& site,
-                   const std::u16string& visitor_address,
-                   const std::u16string& body) {
-  Deliver(kMatchMailAttempts, sender, sleeper, site, MailAccounts(),
-          visitor_address, u"求人がみつかりました", body);
+std::u16string DeliverMail(const std::array<DeliveryAttempt, 5>& attempts,
+                           MailSender& sender, Sleeper& sleeper,
+                           const SiteConfig& site, const MailAccounts& accounts,
+                           const Mail& mail) {
+  MailOptions options;
+  options.headers = mail.headers;
+  std::u16string result;
+  bool first = true;
+  for (const DeliveryAttempt& attempt : attempts) {
+    // Every attempt after the first follows a failed one.
+    if (!first && attempt.pause_ms > 0) sleeper.Sleep(attempt.pause_ms);
+    first = false;
+    result =
+        sender.SendMail(Server(attempt, site), mail.recipient,
+                        DeliverySender(attempt, site, accounts), mail.subject,
+                        mail.body, std::u16string(), options);
+    if (result.empty()) break;
+  }
+  return result;
 }
 
-void SendRegistrationRecord(MailSender& sender, Sleeper& sleeper,
-                            const SiteConfig& site,
-                            const std::u16string& registration_record,
-                            const MailAccounts& accounts) {
-  Deliver(kRegistrationRecordAttempts, sender, sleeper, site, accounts,
-          site.sender_addresses[0], u"ss0", registration_record);
+std::u16string SendMatchMail(
+    MailSender& sender, Sleeper& sleeper, const SiteConfig& site,
+    const std::u16string& visitor_address, const std::u16string& body,
+    const std::vector<std::pair<std::string, std::string>>& headers) {
+  return DeliverMail(kMatchMailAttempts, sender, sleeper, site, MailAccounts(),
+                     {visitor_address, u"求人がみつかりました", body, headers});
+}
+
+std::u16string SendRegistrationRecord(MailSender& sender, Sleeper& sleeper,
+                                      const SiteConfig& site,
+                                      const std::u16string& registration_record,
+                                      const MailAccounts& accounts) {
+  return DeliverMail(
+      kRegistrationRecordAttempts, sender, sleeper, site, accounts,
+      {site.sender_addresses[0], u"ss0", registration_record, {}});
 }
 
 }  // namespace qlok

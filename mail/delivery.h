@@ -5,6 +5,8 @@
 
 #include <array>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/mail_sender.h"
 #include "platform/site_config.h"
@@ -37,21 +39,40 @@ std::u16string DeliverySender(const DeliveryAttempt& attempt,
                               const SiteConfig& site,
                               const MailAccounts& accounts);
 
-// Offers the match mail (subject "求人がみつかりました") to
-// `visitor_address` along kMatchMailAttempts, up to the first attempt
-// accepted; delivery failures are not reported. What the sender or sleeper
-// throws is not caught.
-void SendMatchMail(MailSender& sender, Sleeper& sleeper, const SiteConfig& site,
-                   const std::u16string& visitor_address,
-                   const std::u16string& body);
+// One mail to deliver: the same texts go to every attempt.
+struct Mail {
+  std::u16string recipient;
+  std::u16string subject;
+  std::u16string body;
+  // Header fields beside the fixed ones (MailOptions::headers).
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// Offers `mail` along `attempts`, pausing before an attempt only after a
+// failed one, up to the first attempt accepted. Returns the empty text
+// when an attempt was accepted, else the answer of the last attempt made.
+// `accounts` gives the authentication texts of the rows without a built-in
+// one. What the sender or sleeper throws is not caught.
+std::u16string DeliverMail(const std::array<DeliveryAttempt, 5>& attempts,
+                           MailSender& sender, Sleeper& sleeper,
+                           const SiteConfig& site, const MailAccounts& accounts,
+                           const Mail& mail);
+
+// Offers the match mail (subject "求人がみつかりました", `headers` beside
+// the fixed ones) to `visitor_address` along kMatchMailAttempts; returns
+// as DeliverMail.
+std::u16string SendMatchMail(
+    MailSender& sender, Sleeper& sleeper, const SiteConfig& site,
+    const std::u16string& visitor_address, const std::u16string& body,
+    const std::vector<std::pair<std::string, std::string>>& headers = {});
 
 // Offers the registration record (subject "ss0", the record as its body)
 // to sender account 1 along kRegistrationRecordAttempts, authenticating
-// with the lines of the mail account file; otherwise as SendMatchMail.
-void SendRegistrationRecord(MailSender& sender, Sleeper& sleeper,
-                            const SiteConfig& site,
-                            const std::u16string& registration_record,
-                            const MailAccounts& accounts);
+// with the lines of the mail account file; returns as DeliverMail.
+std::u16string SendRegistrationRecord(MailSender& sender, Sleeper& sleeper,
+                                      const SiteConfig& site,
+                                      const std::u16string& registration_record,
+                                      const MailAccounts& accounts);
 
 }  // namespace qlok
 

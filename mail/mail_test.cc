@@ -55,14 +55,17 @@ class FakeSender : public MailSender {
  public:
   struct Call {
     std::u16string server, recipient, sender, subject, body, attachments;
+    MailOptions options;
   };
   std::u16string SendMail(const std::u16string& server,
                           const std::u16string& recipient,
                           const std::u16string& sender,
                           const std::u16string& subject,
                           const std::u16string& body,
-                          const std::u16string& attachments) override {
-    calls.push_back({server, recipient, sender, subject, body, attachments});
+                          const std::u16string& attachments,
+                          const MailOptions& options) override {
+    calls.push_back(
+        {server, recipient, sender, subject, body, attachments, options});
     if (results.empty()) return last;
     std::u16string result = results.front();
     results.pop_front();
@@ -173,6 +176,37 @@ TEST(DeliveryTest, StopsAtTheFirstAcceptedAttempt) {
     SendMatchMail(sender, sleeper, TestSite(), u"v@visitor.test", u"b");
     EXPECT_EQ(sender.calls.size(), static_cast<size_t>(c.refused + 1));
     EXPECT_EQ(sleeper.pauses, c.pauses) << c.refused;
+  }
+}
+
+TEST(DeliveryTest, AnswersWithTheLastAttemptAndPassesTheHeadersOn) {
+  struct Case {
+    std::deque<std::u16string> results;
+    std::u16string last;
+    std::u16string answer;
+    size_t calls;
+  } cases[] = {
+      {{}, u"", u"", 1},
+      {{u"421 busy", u"450 later"}, u"", u"", 3},
+      {{u"421 busy", u"450 later", u"451", u"452"}, u"554 no", u"554 no", 5},
+  };
+  for (const Case& c : cases) {
+    FakeSender sender;
+    sender.results = c.results;
+    sender.last = c.last;
+    RecordingSleeper sleeper;
+    const Mail mail{u"v@visitor.test",
+                    u"件名",
+                    u"本文",
+                    {{"Auto-Submitted", "auto-generated"}}};
+    EXPECT_EQ(DeliverMail(kMatchMailAttempts, sender, sleeper, TestSite(),
+                          MailAccounts(), mail),
+              c.answer);
+    ASSERT_EQ(sender.calls.size(), c.calls);
+    for (const FakeSender::Call& call : sender.calls) {
+      EXPECT_EQ(call.subject, u"件名");
+      EXPECT_EQ(call.options.headers, mail.headers);
+    }
   }
 }
 

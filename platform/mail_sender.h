@@ -4,8 +4,21 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qlok {
+
+// What one attempt carries beside the six texts of SendMail.
+struct MailOptions {
+  // Header fields added to the message after its fixed ones, in this order,
+  // for example {"Auto-Submitted", "auto-generated"}. Names and values are
+  // printable ASCII without line breaks; a sender refuses others.
+  std::vector<std::pair<std::string, std::string>> headers;
+  // The attempt gives up after this many milliseconds in all, its
+  // connection included; 0 leaves the sender's own limits.
+  long time_limit_ms = 0;
+};
 
 class MailSender {
  public:
@@ -20,7 +33,18 @@ class MailSender {
                                   const std::u16string& sender,
                                   const std::u16string& subject,
                                   const std::u16string& body,
-                                  const std::u16string& attachments) = 0;
+                                  const std::u16string& attachments,
+                                  const MailOptions& options) = 0;
+  // The same without extra headers or limits.
+  std::u16string SendMail(const std::u16string& server,
+                          const std::u16string& recipient,
+                          const std::u16string& sender,
+                          const std::u16string& subject,
+                          const std::u16string& body,
+                          const std::u16string& attachments) {
+    return SendMail(server, recipient, sender, subject, body, attachments,
+                    MailOptions());
+  }
 };
 
 class Sleeper {

@@ -39,6 +39,19 @@ bool IsPlainAddress(std::u16string_view address) {
          });
 }
 
+// A header field name: printable ASCII but ":" (RFC 5322 ftext).
+bool IsHeaderName(std::string_view name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return c > ' ' && c < 0x7F && c != ':';
+  });
+}
+
+// A header field value on one line: printable ASCII and blanks.
+bool IsHeaderValue(std::string_view value) {
+  return std::all_of(value.begin(), value.end(),
+                     [](char c) { return c >= ' ' && c < 0x7F; });
+}
+
 // "host:port" with a host of letters, digits, ".", "-" and "_".
 bool IsServer(std::u16string_view server) {
   size_t colon = server.rfind(u':');
@@ -162,7 +175,8 @@ class SmtpMailSender : public MailSender {
                           const std::u16string& sender,
                           const std::u16string& subject,
                           const std::u16string& body,
-                          const std::u16string& attachments) override {
+                          const std::u16string& attachments,
+                          const MailOptions& options) override {
     // The sender text: From field, TAB, "user:password", TAB, method.
     std::u16string_view rest = sender;
     std::u16string_view from = rest.substr(0, rest.find(u'\t'));
@@ -192,6 +206,11 @@ class SmtpMailSender : public MailSender {
       return u"refused: unknown authentication method";
     }
     if (!attachments.empty()) return u"refused: attachments are not sent";
+    for (const auto& [field, value] : options.headers) {
+      if (!IsHeaderName(field) || !IsHeaderValue(value)) {
+        return u"refused: unusable header field";
+      }
+    }
 
     const std::string from_address = U8(address);
     Upload upload;
@@ -206,11 +225,15 @@ class SmtpMailSender : public MailSender {
     m += "MIME-Version: 1.0\r\n";
     m += "Content-Type: text/plain; charset=UTF-8\r\n";
     m += "Content-Transfer-Encoding: base64\r\n";
+    for (const auto& [field, value] : options.headers) {
+      m += field + ": " + value + "\r\n";
+    }
     m += "\r\n";
     m += BodyLines(U8(body));
 
     return U16(Transfer(U8(server), from_address, U8(recipient),
-                        U8(credentials), method == u"LOGIN", upload));
+                        U8(credentials), method == u"LOGIN",
+                        options.time_limit_ms, upload));
   }
 
  private:
@@ -218,7 +241,7 @@ class SmtpMailSender : public MailSender {
                               const std::string& from,
                               const std::string& recipient,
                               const std::string& credentials, bool login,
-                              Upload& upload) {
+                              long time_limit_ms, Upload& upload) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     CURL* curl = curl_easy_init();
@@ -239,8 +262,10 @@ class SmtpMailSender : public MailSender {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kTotalTimeoutMs);
+    const long total_ms = time_limit_ms > 0 ? time_limit_ms : kTotalTimeoutMs;
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                     std::min(kConnectTimeoutMs, total_ms));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, total_ms);
     curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
     if (!credentials.empty()) {
       curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());

@@ -82,6 +82,42 @@ TEST(SmtpMailSenderTest, DeliversTheMessage) {
   }
 }
 
+TEST(SmtpMailSenderTest, AddsTheHeaderFieldsOfTheOptions) {
+  SmtpReceiver receiver;
+  ASSERT_NE(receiver.port(), 0) << receiver.error();
+  std::unique_ptr<MailSender> sender = NewSmtpMailSender();
+  MailOptions options;
+  options.headers = {{"List-Unsubscribe", "<https://jobs.test/m?t=ab>"},
+                     {"Auto-Submitted", "auto-generated"}};
+  EXPECT_EQ(sender->SendMail(Server(receiver.port()), u"v@visitor.test",
+                             kSender + u"\t", u"s", u"b", u"", options),
+            u"");
+  // A field that could end the head or start another field is refused.
+  const std::pair<std::string, std::string> unsafe[] = {
+      {"X-Note", "a\r\nBcc: x@evil.test"},
+      {"X-Note", "a\nb"},
+      {"X Note", "a"},
+      {"X-Note:", "a"},
+      {"", "a"},
+      {"X-Note", "\xE6\xB1\x82"},
+  };
+  for (const auto& field : unsafe) {
+    MailOptions bad;
+    bad.headers = {field};
+    EXPECT_THAT(sender->SendMail(Server(receiver.port()), u"v@visitor.test",
+                                 kSender + u"\t", u"s", u"b", u"", bad),
+                Not(IsEmpty()))
+        << field.first << ": " << field.second;
+  }
+  std::vector<SmtpReceiver::Mail> mails = receiver.Mails();
+  ASSERT_EQ(mails.size(), 1u);
+  const std::string head =
+      mails[0].raw.substr(0, mails[0].raw.find("\r\n\r\n"));
+  EXPECT_THAT(head, HasSubstr("\r\nList-Unsubscribe: <https://jobs.test/m?t=ab>"
+                              "\r\nAuto-Submitted: auto-generated"));
+  ExpectWellFormed(mails[0].raw);
+}
+
 TEST(SmtpMailSenderTest, AuthenticatesWithTheSenderText) {
   SmtpReceiver receiver(
       {.login = "q2481xr736k:5d9p1s7tvak", .refuse_from = ""});

@@ -32,8 +32,8 @@ class RecordingMail : public MailSender {
   std::u16string SendMail(const std::u16string&,
                           const std::u16string& recipient,
                           const std::u16string&, const std::u16string& subject,
-                          const std::u16string& body,
-                          const std::u16string&) override {
+                          const std::u16string& body, const std::u16string&,
+                          const MailOptions&) override {
     mails.push_back({recipient, subject, body});
     return refuse ? u"refused" : u"";
   }
