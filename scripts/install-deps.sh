@@ -29,8 +29,8 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=900 update -qq
+  "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 # The Debian package starts its own servers; the tests and the demo start
