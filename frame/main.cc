@@ -72,7 +72,8 @@ int Serve() {
         // cannot be set up still gives the error page.
         std::unique_ptr<SettingsStore> settings =
             NewFileSettingsStore(home + "/settings");
-        std::unique_ptr<ProcessInfo> processes = NewSystemProcessInfo();
+        std::unique_ptr<ProcessInfo> processes =
+            NewSiteProcessInfo(home + "/settings");
         std::unique_ptr<TextFiles> files = NewSiteTextFiles(home);
         std::unique_ptr<Databases> databases = NewDatabases(home);
         std::unique_ptr<Sleeper> sleeper = NewSystemSleeper();
