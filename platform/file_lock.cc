@@ -49,9 +49,10 @@ void Pause(std::chrono::microseconds pause) {
 
 }  // namespace
 
-int OpenLockFile(const std::string& path) {
+int OpenLockFile(const std::string& path, LockKind kind) {
+  const int access = kind == LockKind::kShared ? O_RDONLY : O_RDWR;
   for (int attempt = 0;; ++attempt) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), access | O_CREAT | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
     const int error = errno;
     const size_t slash = path.rfind('/');

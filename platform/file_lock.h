@@ -27,9 +27,10 @@ struct LockRange {
 };
 
 // Opens (creating it when missing, with the folder it stands in) the file
-// `path` for reading and writing, to hold locks on. Throws Failure when it
+// `path` to hold locks of `kind` on: an exclusive lock needs a file open
+// for writing, a shared one only for reading. Throws Failure when it
 // cannot.
-int OpenLockFile(const std::string& path);
+int OpenLockFile(const std::string& path, LockKind kind);
 
 // Takes the lock on `range` of `fd`, waiting while another holds one that
 // conflicts, for at most `patience`. Returns false when the time ran out.

@@ -32,7 +32,7 @@ class SiteProcessInfo : public ProcessInfo {
     // must not fail on them.
     const std::string path = settings_dir + kInstancesFile;
     try {
-      fd_ = OpenLockFile(path);
+      fd_ = OpenLockFile(path, LockKind::kShared);
       // Nobody takes the exclusive lock, so the shared one is granted at
       // once.
       if (!TakeLock(fd_, LockKind::kShared, kInstanceByte,

@@ -220,7 +220,8 @@ class FileSettingsStore : public SettingsStore {
   }
 
   std::unique_ptr<Lock> LockExclusively() override {
-    const int fd = OpenLockFile(dir_ + "/" + kLockFileName);
+    const int fd =
+        OpenLockFile(dir_ + "/" + kLockFileName, LockKind::kExclusive);
     try {
       if (!TakeLock(fd, LockKind::kExclusive, LockRange{}, kLockPatience)) {
         throw Failure("settings store: cannot lock " + dir_ +
