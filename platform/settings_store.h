@@ -79,9 +79,6 @@ class InMemorySettingsStore : public SettingsStore {
   std::unique_ptr<Lock> LockExclusively() override {
     return std::make_unique<Lock>();
   }
-  // How many keys the store holds.
-  size_t size() const { return values_.size(); }
-
  private:
   std::map<std::tuple<std::u16string, std::u16string, std::u16string>,
            std::u16string>
