@@ -1,6 +1,7 @@
 #include "search/turn_number.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -330,8 +331,11 @@ TEST(AssignTurnNumberTest, OverlappingRequestsNeverShareANumber) {
     if (::write(report[1], line.data(), line.size()) !=
         static_cast<ssize_t>(line.size()))
       return false;
+    // End of file: all are done. Should one of the others die first, the
+    // wait ends, so that the test fails instead of hanging.
+    struct pollfd ready = {release[0], POLLIN, 0};
     char c;
-    return ::read(release[0], &c, 1) == 0;  // end of file: all are done
+    return ::poll(&ready, 1, 30000) == 1 && ::read(release[0], &c, 1) == 0;
   });
   ::close(report[1]);
   reader.join();
