@@ -57,6 +57,11 @@ class StandardOutput : public ByteSink {
 
 int Serve() {
   const std::string home = SiteHome();
+  // Counted as a running instance of the site from here until the process
+  // ends (making it never fails), so that requests whose lives overlap see
+  // each other when they take their turn numbers.
+  std::unique_ptr<ProcessInfo> processes =
+      NewSiteProcessInfo(home + "/settings");
   std::unique_ptr<Clock> clock = NewSystemClock();
   StandardInput input;
   StandardOutput output;
@@ -72,7 +77,6 @@ int Serve() {
         // cannot be set up still gives the error page.
         std::unique_ptr<SettingsStore> settings =
             NewFileSettingsStore(home + "/settings");
-        std::unique_ptr<ProcessInfo> processes = NewSystemProcessInfo();
         std::unique_ptr<TextFiles> files = NewSiteTextFiles(home);
         std::unique_ptr<Databases> databases = NewDatabases(home);
         std::unique_ptr<Sleeper> sleeper = NewSystemSleeper();

@@ -1,6 +1,10 @@
 #include "platform/code_page.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <bit>
+#include <optional>
 
 #include "text/unicode.h"
 
@@ -108,6 +112,66 @@ TEST(CodePageTest, LongTextsConvertWhole) {
   std::u16string back = FromAnsi(expected);
   ASSERT_EQ(back.size(), 9000u);
   EXPECT_EQ(back.substr(0, 6), u"求?a求?a");
+}
+
+// The C library's own conversion between CP932 and UTF-16 of `in`, or
+// nullopt when it refuses some of it.
+std::optional<std::string> LibraryConversion(iconv_t cd, std::string in) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  std::string out(in.size() * 4 + 8, '\0');
+  char* in_ptr = in.data();
+  size_t in_left = in.size();
+  char* out_ptr = out.data();
+  size_t out_left = out.size();
+  if (iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left) ==
+          static_cast<size_t>(-1) ||
+      iconv(cd, nullptr, nullptr, &out_ptr, &out_left) ==
+          static_cast<size_t>(-1))
+    return std::nullopt;
+  out.resize(out.size() - out_left);
+  return out;
+}
+
+TEST(CodePageTest, EveryCodeConvertsAsTheLibraryConvertsUtf16) {
+  // Every character of the basic plane one way, every single byte and
+  // every byte pair the other way: what the C library converts between
+  // CP932 and UTF-16 by itself, ours converts the same; what it refuses
+  // becomes "?" on the way out (the cases above show the way in).
+  static_assert(sizeof(char16_t) == 2);
+  const char* utf16 =
+      std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+  iconv_t out = iconv_open("CP932", utf16);
+  iconv_t in = iconv_open(utf16, "CP932");
+  ASSERT_NE(out, reinterpret_cast<iconv_t>(-1));
+  ASSERT_NE(in, reinterpret_cast<iconv_t>(-1));
+  int converted = 0;
+  for (char32_t c = 0; c <= 0xFFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    const char16_t unit = static_cast<char16_t>(c);
+    const std::optional<std::string> expected = LibraryConversion(
+        out, std::string(reinterpret_cast<const char*>(&unit), 2));
+    if (expected) ++converted;
+    ASSERT_EQ(Hex(ToAnsi(std::u16string(1, unit))), Hex(expected.value_or("?")))
+        << "U+"
+        << Hex(std::string{static_cast<char>(c >> 8),
+                           static_cast<char>(c & 0xFF)});
+  }
+  EXPECT_GT(converted, 7000);  // the code page holds some 7,900 characters
+  for (int lead = 0; lead <= 0xFF; ++lead) {
+    for (int trail = -1; trail <= 0xFF; ++trail) {
+      std::string bytes(1, static_cast<char>(lead));
+      if (trail >= 0) bytes += static_cast<char>(trail);
+      const std::optional<std::string> expected = LibraryConversion(in, bytes);
+      if (!expected) continue;
+      const std::u16string text = FromAnsi(bytes);
+      ASSERT_EQ(Hex(std::string(reinterpret_cast<const char*>(text.data()),
+                                text.size() * 2)),
+                Hex(*expected))
+          << Hex(bytes);
+    }
+  }
+  iconv_close(out);
+  iconv_close(in);
 }
 
 }  // namespace

@@ -4,21 +4,29 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace qlok {
 
 class ProcessInfo {
  public:
   virtual ~ProcessInfo() = default;
-  // True when another running process of the same user runs this same
-  // executable. Throws Failure when the process table cannot be read.
+  // True when another instance of the program runs on the same site. Throws
+  // Failure when that cannot be known.
   virtual bool AnotherInstanceRunning() = 0;
   // The identifier of the current process.
   virtual int64_t CurrentProcessId() = 0;
 };
 
-// The process table of this machine (/proc).
-std::unique_ptr<ProcessInfo> NewSystemProcessInfo();
+// The instances of one site, counted by a lock file in its settings folder
+// `settings_dir` (instances.lock): every instance holds a shared lock on it
+// from the moment this is made until the process ends, however it ends, and
+// another instance runs while some other holder exists. One open file and
+// one question to the kernel, however many processes run. Never throws; a
+// lock file that cannot be opened or locked makes AnotherInstanceRunning
+// throw.
+std::unique_ptr<ProcessInfo> NewSiteProcessInfo(
+    const std::string& settings_dir);
 
 }  // namespace qlok
 

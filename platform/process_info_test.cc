@@ -2,21 +2,20 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <optional>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/failure.h"
 #include "platform/process_testing.h"
 
 namespace qlok {
@@ -25,192 +24,130 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::ScratchFolder;
 
-// The test binary doubles as the program whose instances are looked for:
-// started with QLOK_INSTANCE_ROLE set, it does its part before any test
-// runs and leaves. "sleep" stays alive for a while; "probe" answers through
-// its exit status whether it sees another instance of its own file.
-constexpr int kProbeSeesOther = 10;
-constexpr int kProbeSeesNone = 11;
-constexpr int kProbeFailed = 12;
-
-const bool kRoleDone = [] {
-  const char* role = std::getenv("QLOK_INSTANCE_ROLE");
-  if (role == nullptr) return false;
-  if (std::string(role) == "sleep") {
+// A forked instance of the site in `settings`: it registers, says so through
+// a pipe, and waits to be killed. Returns its id, or -1.
+pid_t StartInstance(const std::string& settings) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(ready[0]);
+    auto instance = NewSiteProcessInfo(settings);
+    (void)!::write(ready[1], "r", 1);
     ::sleep(30);  // ends by itself should the test die
     ::_exit(0);
   }
-  if (std::string(role) == "probe") {
-    try {
-      ::_exit(NewSystemProcessInfo()->AnotherInstanceRunning()
-                  ? kProbeSeesOther
-                  : kProbeSeesNone);
-    } catch (...) {
-      ::_exit(kProbeFailed);
-    }
-  }
-  ::_exit(kProbeFailed);
-}();
-
-void Pause(int milliseconds) {
-  struct timespec t = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-  ::nanosleep(&t, nullptr);
+  ::close(ready[1]);
+  char c;
+  const bool started = pid > 0 && ::read(ready[0], &c, 1) == 1;
+  ::close(ready[0]);
+  return started ? pid : -1;
 }
 
-std::optional<char> StateOf(pid_t pid) {
+char StateOf(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::stringstream text;
   text << in.rdbuf();
   const std::string stat = text.str();
   const size_t close = stat.rfind(')');
-  if (close == std::string::npos || close + 2 >= stat.size()) return {};
-  return stat[close + 2];
+  return close == std::string::npos || close + 2 >= stat.size()
+             ? '?'
+             : stat[close + 2];
 }
 
-// Starts `program` in `role`, optionally as user and group 65534, and waits
-// until the process really runs that file. Returns its id, or -1.
-pid_t Start(const std::string& program, const char* role,
-            bool as_other_user = false) {
-  struct stat target;
-  if (::stat(program.c_str(), &target) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::setenv("QLOK_INSTANCE_ROLE", role, 1);
-    if (as_other_user && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-      ::_exit(127);
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    ::execv(program.c_str(), argv);
-    ::_exit(127);
-  }
-  if (pid < 0) return -1;
-  const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
-  for (int waited = 0; waited < 10000; waited += 10) {
-    struct stat running;
-    if (::stat(exe.c_str(), &running) == 0 && running.st_ino == target.st_ino &&
-        running.st_dev == target.st_dev)
-      return pid;
-    int status;
-    if (::waitpid(pid, &status, WNOHANG) == pid) return -1;  // exec failed
-    Pause(10);
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  return -1;
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGKILL);
+void Reap(pid_t pid) {
   while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
 }
 
-// Runs `program` as a probe and returns its exit status.
-int Probe(const std::string& program) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::setenv("QLOK_INSTANCE_ROLE", "probe", 1);
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    ::execv(program.c_str(), argv);
-    ::_exit(127);
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A private copy of the test binary, so that no other test run that
-// happens at the same time counts as an instance.
-class InstanceTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(::chmod(scratch_.path().c_str(), 0755), 0);
-    program_ = scratch_.path() + "/program";
-    other_copy_ = scratch_.path() + "/other-copy";
-    link_ = scratch_.path() + "/hard-link";
-    fs::copy_file("/proc/self/exe", program_);
-    fs::copy_file("/proc/self/exe", other_copy_);
-    fs::permissions(program_, fs::perms(0755));
-    fs::permissions(other_copy_, fs::perms(0755));
-    fs::create_hard_link(program_, link_);
-  }
-
-  ScratchFolder scratch_;
-  std::string program_, other_copy_, link_;
-};
-
-TEST_F(InstanceTest, SeesOnlyRunningProcessesOfTheSameFileAndUser) {
-  enum class Other { kNone, kSame, kHardLink, kCopy, kZombie, kOtherUser };
+TEST(SiteProcessInfoTest, SeesOtherInstancesOfTheSiteWhileTheyRun) {
   struct Case {
     const char* name;
-    Other other;
-    int expected;
+    // Sets the others up in `settings` and `elsewhere`; returns what keeps
+    // them, and a way to end the processes it started.
+    std::function<std::function<void()>(const std::string& settings,
+                                        const std::string& elsewhere)>
+        others;
+    bool expected;
   };
   const std::vector<Case> cases = {
-      {"alone", Other::kNone, kProbeSeesNone},
-      {"same file running", Other::kSame, kProbeSeesOther},
-      {"same file by another path", Other::kHardLink, kProbeSeesOther},
-      {"a copy of the file", Other::kCopy, kProbeSeesNone},
-      {"a zombie of the same file", Other::kZombie, kProbeSeesNone},
-      {"same file, another user", Other::kOtherUser, kProbeSeesNone},
+      {"alone", [](auto&, auto&) { return [] {}; }, false},
+      {"another in this process",
+       [](const std::string& settings, auto&) {
+         std::shared_ptr<ProcessInfo> other = NewSiteProcessInfo(settings);
+         return [other] {};
+       },
+       true},
+      {"one that has ended in this process",
+       [](const std::string& settings, auto&) {
+         NewSiteProcessInfo(settings);
+         return [] {};
+       },
+       false},
+      {"an instance of another site",
+       [](auto&, const std::string& elsewhere) {
+         std::shared_ptr<ProcessInfo> other = NewSiteProcessInfo(elsewhere);
+         const pid_t pid = StartInstance(elsewhere);
+         return [other, pid] {
+           ::kill(pid, SIGKILL);
+           Reap(pid);
+         };
+       },
+       false},
+      {"a running process",
+       [](const std::string& settings, auto&) {
+         const pid_t pid = StartInstance(settings);
+         EXPECT_GT(pid, 0);
+         return [pid] {
+           ::kill(pid, SIGKILL);
+           Reap(pid);
+         };
+       },
+       true},
+      {"a killed process, not yet reaped",
+       [](const std::string& settings, auto&) {
+         const pid_t pid = StartInstance(settings);
+         EXPECT_GT(pid, 0);
+         ::kill(pid, SIGKILL);
+         for (int i = 0; i < 1000 && StateOf(pid) != 'Z'; ++i) ::usleep(10000);
+         EXPECT_EQ(StateOf(pid), 'Z');
+         return [pid] { Reap(pid); };
+       },
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    pid_t other = -1;
-    switch (c.other) {
-      case Other::kNone:
-        break;
-      case Other::kSame:
-        other = Start(program_, "sleep");
-        break;
-      case Other::kHardLink:
-        other = Start(link_, "sleep");
-        break;
-      case Other::kCopy:
-        other = Start(other_copy_, "sleep");
-        break;
-      case Other::kZombie:
-        other = Start(program_, "sleep");
-        ASSERT_GT(other, 0);
-        ::kill(other, SIGKILL);
-        for (int i = 0; i < 1000 && StateOf(other) != 'Z'; ++i) Pause(10);
-        ASSERT_EQ(StateOf(other), 'Z');
-        break;
-      case Other::kOtherUser:
-        if (::geteuid() != 0) {
-          std::cerr << "skipped: needs root to start another user's process\n";
-          continue;
-        }
-        other = Start(program_, "sleep", /*as_other_user=*/true);
-        break;
-    }
-    if (c.other != Other::kNone) {
-      ASSERT_GT(other, 0) << "helper did not start";
-    }
-    EXPECT_EQ(Probe(program_), c.expected);
-    Stop(other);
+    ScratchFolder scratch;
+    const std::string settings = scratch.path() + "/settings";
+    auto self = NewSiteProcessInfo(settings);  // makes the folder
+    const std::function<void()> end =
+        c.others(settings, scratch.path() + "/elsewhere");
+    EXPECT_EQ(self->AnotherInstanceRunning(), c.expected);
+    end();
   }
-  // And alone again once the others are gone.
-  EXPECT_EQ(Probe(program_), kProbeSeesNone);
 }
 
-TEST(ProcessInfoTest, SeesAForkedChildOfThisProcess) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::sleep(30);
-    ::_exit(0);
+TEST(SiteProcessInfoTest, AnUnusableLockFileFailsTheQuestionOnly) {
+  ScratchFolder scratch;
+  { std::ofstream(scratch.path() + "/plain") << "not a folder"; }
+  fs::create_directories(scratch.path() + "/settings/instances.lock/inner");
+  for (const std::string& settings :
+       {scratch.path() + "/plain/settings", scratch.path() + "/settings"}) {
+    std::unique_ptr<ProcessInfo> info;
+    ASSERT_NO_THROW(info = NewSiteProcessInfo(settings)) << settings;
+    EXPECT_THROW(info->AnotherInstanceRunning(), Failure) << settings;
+    EXPECT_EQ(info->CurrentProcessId(), ::getpid());
   }
-  ASSERT_GT(child, 0);
-  EXPECT_TRUE(NewSystemProcessInfo()->AnotherInstanceRunning());
-  Stop(child);
 }
 
-TEST(ProcessInfoTest, CurrentProcessIdIsOurs) {
-  EXPECT_EQ(NewSystemProcessInfo()->CurrentProcessId(), ::getpid());
+TEST(SiteProcessInfoTest, CurrentProcessIdIsOurs) {
+  ScratchFolder scratch;
+  EXPECT_EQ(NewSiteProcessInfo(scratch.path())->CurrentProcessId(), ::getpid());
   const pid_t child = ::fork();
   if (child == 0) {
-    ::_exit(NewSystemProcessInfo()->CurrentProcessId() == ::getpid() ? 0 : 1);
+    ::_exit(NewSiteProcessInfo(scratch.path())->CurrentProcessId() == ::getpid()
+                ? 0
+                : 1);
   }
   int status = 0;
   ::waitpid(child, &status, 0);

@@ -5,8 +5,10 @@
 // UTF-8. A write goes to a fresh temporary file in the key's folder and is
 // renamed over the key file: rename within one folder replaces atomically,
 // so a reader opens either the old file or the new one, never a part, and
-// two writers never mix their texts (the later rename wins). Nothing locks
-// and nothing waits.
+// two writers never mix their texts (the later rename wins). Reads and
+// writes take no lock and never wait; the store's lock, on <dir>/store.lock
+// (a name no encoded name can take, as it holds a "."), is for callers that
+// must read and write in turn.
 #include "platform/settings_store.h"
 
 #include <fcntl.h>
@@ -15,6 +17,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -22,6 +25,7 @@
 #include <string_view>
 
 #include "platform/failure.h"
+#include "platform/file_lock.h"
 #include "platform/read_to_end.h"
 #include "text/unicode.h"
 
@@ -32,6 +36,9 @@ namespace {
 // whole name, so that a file name never exceeds the usual limit of 255.
 constexpr size_t kMaxPlainName = 200;
 constexpr size_t kKeptPrefix = 160;
+// How long LockExclusively waits for another holder.
+constexpr std::chrono::milliseconds kLockPatience{3000};
+constexpr char kLockFileName[] = "store.lock";
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
@@ -127,6 +134,17 @@ std::string TemporaryName() {
   return name;
 }
 
+// The lock of the store: an open description of the lock file holding an
+// exclusive lock, released when it closes.
+class FileLock : public SettingsStore::Lock {
+ public:
+  explicit FileLock(int fd) : fd_(fd) {}
+  ~FileLock() override { ::close(fd_); }
+
+ private:
+  int fd_;
+};
+
 class FileSettingsStore : public SettingsStore {
  public:
   // An empty folder name means the current folder.
@@ -151,29 +169,37 @@ class FileSettingsStore : public SettingsStore {
   }
 
   void Write(const std::u16string& app, const std::u16string& section,
-             const std::u16string& key, const std::u16string& value) override {
-    MakeFolder(dir_);
-    const std::string app_folder = dir_ + "/" + EncodeName(app);
-    MakeFolder(app_folder);
-    const std::string folder = app_folder + "/" + EncodeName(section);
-    MakeFolder(folder);
+             const std::u16string& key, const std::u16string& value,
+             Sync sync) override {
+    const std::string folder = FolderOf(app, section);
     const std::string path = folder + "/" + EncodeName(key);
 
     std::string temporary;
     int fd = -1;
+    bool folders_made = false;
     for (int attempt = 0; fd < 0; ++attempt) {
       temporary = folder + "/" + TemporaryName();
       fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                   0666);
+      if (fd >= 0) break;
+      const int error = errno;
+      // The folders are made only when they are missing, so that a write to
+      // a section that exists costs no more than the file itself.
+      if (error == ENOENT && !folders_made) {
+        MakeFolders(app, section);
+        folders_made = true;
+        continue;
+      }
       // A leftover of a crashed process of the same id: take another name.
-      if (fd < 0 && (errno != EEXIST || attempt >= 8))
-        Fail("cannot create", temporary, errno);
+      if (error != EEXIST || attempt >= 8)
+        Fail("cannot create", temporary, error);
     }
     try {
       WriteAll(fd, U8(value), temporary);
-      // The text reaches the disk before the name points at it, so a crash
-      // leaves the old value or the new one, not an empty file.
-      if (::fsync(fd) != 0) Fail("cannot flush", temporary, errno);
+      // A durable text reaches the disk before the name points at it, so a
+      // crash leaves the old value or the new one, not an empty file.
+      if (sync == Sync::kDurable && ::fsync(fd) != 0)
+        Fail("cannot flush", temporary, errno);
       const int result = ::close(fd);
       fd = -1;
       if (result != 0) Fail("cannot close", temporary, errno);
@@ -186,10 +212,38 @@ class FileSettingsStore : public SettingsStore {
     }
   }
 
+  void Remove(const std::u16string& app, const std::u16string& section,
+              const std::u16string& key) override {
+    const std::string path = FolderOf(app, section) + "/" + EncodeName(key);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+      Fail("cannot remove", path, errno);
+  }
+
+  std::unique_ptr<Lock> LockExclusively() override {
+    const int fd =
+        OpenLockFile(dir_ + "/" + kLockFileName, LockKind::kExclusive);
+    try {
+      if (!TakeLock(fd, LockKind::kExclusive, LockRange{}, kLockPatience)) {
+        throw Failure("settings store: cannot lock " + dir_ +
+                      ": another process kept it locked too long");
+      }
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
+    return std::make_unique<FileLock>(fd);
+  }
+
  private:
   std::string FolderOf(const std::u16string& app,
                        const std::u16string& section) const {
     return dir_ + "/" + EncodeName(app) + "/" + EncodeName(section);
+  }
+
+  void MakeFolders(const std::u16string& app, const std::u16string& section) {
+    MakeFolder(dir_);
+    MakeFolder(dir_ + "/" + EncodeName(app));
+    MakeFolder(FolderOf(app, section));
   }
 
   std::string dir_;

@@ -12,6 +12,23 @@ namespace qlok {
 
 class SettingsStore {
  public:
+  // What a write must survive.
+  enum class Sync {
+    // The text is on the disk when Write returns: after a crash the key
+    // holds the new text or the old one, never an empty or partial one.
+    kDurable,
+    // Readers see the old text or the new one, never a part, but a crash
+    // soon after the write may lose the new text (a new key may then be
+    // left empty). Far cheaper: for keys no request reads back.
+    kAtomic,
+  };
+
+  // The store's lock, held until this object is destroyed.
+  class Lock {
+   public:
+    virtual ~Lock() = default;
+  };
+
   virtual ~SettingsStore() = default;
   // The stored text, or `fallback` when there is none. A store that cannot
   // be read throws Failure.
@@ -20,19 +37,28 @@ class SettingsStore {
                               const std::u16string& key,
                               const std::u16string& fallback) = 0;
   // Stores `value`, replacing what was there, atomically: a concurrent
-  // reader sees the old text or the new one, never a part. Takes no lock and
-  // never waits. Throws Failure when the store cannot be written; the key
-  // then keeps its old text.
+  // reader sees the old text or the new one, never a part. Takes no lock.
+  // Throws Failure when the store cannot be written; the key then keeps its
+  // old text.
   virtual void Write(const std::u16string& app, const std::u16string& section,
-                     const std::u16string& key,
-                     const std::u16string& value) = 0;
+                     const std::u16string& key, const std::u16string& value,
+                     Sync sync) = 0;
+  // Removes the key; a key that is not there is no failure. Throws Failure
+  // when it cannot be removed.
+  virtual void Remove(const std::u16string& app, const std::u16string& section,
+                      const std::u16string& key) = 0;
+  // Takes the lock of the whole store, waiting at most a few seconds while
+  // another process holds it, so that what processes do while they hold it
+  // happens one after the other. Reads and writes themselves never wait for
+  // it. Throws Failure when the lock cannot be had in time or at all.
+  virtual std::unique_ptr<Lock> LockExclusively() = 0;
 };
 
 // The store kept in folder `dir` (the site home's settings/), one file per
-// key.
+// key under <dir>/<app>/<section>/; its lock is held on <dir>/store.lock.
 std::unique_ptr<SettingsStore> NewFileSettingsStore(const std::string& dir);
 
-// A store in memory; for tests.
+// A store in memory; for tests. Its lock is always free.
 class InMemorySettingsStore : public SettingsStore {
  public:
   std::u16string Read(const std::u16string& app, const std::u16string& section,
@@ -42,10 +68,17 @@ class InMemorySettingsStore : public SettingsStore {
     return it == values_.end() ? fallback : it->second;
   }
   void Write(const std::u16string& app, const std::u16string& section,
-             const std::u16string& key, const std::u16string& value) override {
+             const std::u16string& key, const std::u16string& value,
+             Sync) override {
     values_[{app, section, key}] = value;
   }
-
+  void Remove(const std::u16string& app, const std::u16string& section,
+              const std::u16string& key) override {
+    values_.erase({app, section, key});
+  }
+  std::unique_ptr<Lock> LockExclusively() override {
+    return std::make_unique<Lock>();
+  }
  private:
   std::map<std::tuple<std::u16string, std::u16string, std::u16string>,
            std::u16string>

@@ -20,6 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::RunInProcesses;
 using testing_support::ScratchFolder;
+constexpr auto kDurable = SettingsStore::Sync::kDurable;
+constexpr auto kAtomic = SettingsStore::Sync::kAtomic;
 
 // Every file and folder below `root`, as paths relative to it.
 std::set<std::string> Entries(const std::string& root) {
@@ -55,7 +57,7 @@ TEST(FileSettingsStoreTest, KeysOfAnyTextStayInsideTheirSectionFolder) {
   const std::string dir = scratch.path() + "/settings";
   auto store = NewFileSettingsStore(dir);
   for (size_t i = 0; i < keys.size(); ++i)
-    store->Write(u"MyApp", u"Startup_j", keys[i], Digits(i));
+    store->Write(u"MyApp", u"Startup_j", keys[i], Digits(i), kDurable);
 
   for (size_t i = 0; i < keys.size(); ++i) {
     EXPECT_EQ(U8(store->Read(u"MyApp", u"Startup_j", keys[i], u"none")),
@@ -81,10 +83,10 @@ TEST(FileSettingsStoreTest, KeysOfAnyTextStayInsideTheirSectionFolder) {
 TEST(FileSettingsStoreTest, ApplicationsAndSectionsAreSeparate) {
   ScratchFolder scratch;
   auto store = NewFileSettingsStore(scratch.path());
-  store->Write(u"MyApp", u"Startup_j", u"jun", u"1");
-  store->Write(u"MyApp", u"Other", u"jun", u"2");
-  store->Write(u"OtherApp", u"Startup_j", u"jun", u"3");
-  store->Write(u"../MyApp", u"Startup_j", u"jun", u"4");
+  store->Write(u"MyApp", u"Startup_j", u"jun", u"1", kDurable);
+  store->Write(u"MyApp", u"Other", u"jun", u"2", kDurable);
+  store->Write(u"OtherApp", u"Startup_j", u"jun", u"3", kDurable);
+  store->Write(u"../MyApp", u"Startup_j", u"jun", u"4", kDurable);
   EXPECT_EQ(store->Read(u"MyApp", u"Startup_j", u"jun", u""), u"1");
   EXPECT_EQ(store->Read(u"MyApp", u"Other", u"jun", u""), u"2");
   EXPECT_EQ(store->Read(u"OtherApp", u"Startup_j", u"jun", u""), u"3");
@@ -107,19 +109,21 @@ TEST(FileSettingsStoreTest, ReadsWritesAndReplaces) {
       {"date text", {u"2000/01/02 5:00:00"}, u"2000/01/02 5:00:00"},
   };
   for (const Case& c : cases) {
-    ScratchFolder scratch;
-    auto store = NewFileSettingsStore(scratch.path());
-    for (const auto& value : c.writes)
-      store->Write(u"MyApp", u"Startup_j", u"jun", value);
-    EXPECT_EQ(U8(store->Read(u"MyApp", u"Startup_j", u"jun", u"100")),
-              U8(c.expected))
-        << c.name;
+    for (SettingsStore::Sync sync : {kDurable, kAtomic}) {
+      ScratchFolder scratch;
+      auto store = NewFileSettingsStore(scratch.path());
+      for (const auto& value : c.writes)
+        store->Write(u"MyApp", u"Startup_j", u"jun", value, sync);
+      EXPECT_EQ(U8(store->Read(u"MyApp", u"Startup_j", u"jun", u"100")),
+                U8(c.expected))
+          << c.name << (sync == kDurable ? " (durable)" : " (atomic)");
+    }
   }
 }
 
 TEST(FileSettingsStoreTest, AnotherStoreOnTheSameFolderSeesTheValues) {
   ScratchFolder scratch;
-  NewFileSettingsStore(scratch.path())->Write(u"A", u"S", u"k", u"v");
+  NewFileSettingsStore(scratch.path())->Write(u"A", u"S", u"k", u"v", kDurable);
   EXPECT_EQ(NewFileSettingsStore(scratch.path())->Read(u"A", u"S", u"k", u""),
             u"v");
 }
@@ -128,7 +132,7 @@ TEST(FileSettingsStoreTest, WritesLeaveNoTemporaryFiles) {
   ScratchFolder scratch;
   auto store = NewFileSettingsStore(scratch.path());
   for (int i = 0; i < 20; ++i)
-    store->Write(u"MyApp", u"Startup_j", u"jun", Digits(i));
+    store->Write(u"MyApp", u"Startup_j", u"jun", Digits(i), kDurable);
   EXPECT_THAT(Entries(scratch.path()),
               ::testing::UnorderedElementsAre("MyApp", "MyApp/Startup_j",
                                               "MyApp/Startup_j/jun"));
@@ -137,19 +141,21 @@ TEST(FileSettingsStoreTest, WritesLeaveNoTemporaryFiles) {
 TEST(FileSettingsStoreTest, FailuresThrowAndKeepTheOldValue) {
   ScratchFolder scratch;
   auto store = NewFileSettingsStore(scratch.path());
-  store->Write(u"MyApp", u"Startup_j", u"jun", u"104");
+  store->Write(u"MyApp", u"Startup_j", u"jun", u"104", kDurable);
   // A folder standing where a key file would be can be neither read nor
   // replaced.
   fs::create_directories(scratch.path() + "/MyApp/Startup_j/blocked/inner");
   EXPECT_THROW(store->Read(u"MyApp", u"Startup_j", u"blocked", u""), Failure);
-  EXPECT_THROW(store->Write(u"MyApp", u"Startup_j", u"blocked", u"x"), Failure);
+  EXPECT_THROW(store->Write(u"MyApp", u"Startup_j", u"blocked", u"x", kDurable),
+               Failure);
   // A file standing where a folder would be.
   { std::ofstream(scratch.path() + "/Plain") << "not a folder"; }
-  EXPECT_THROW(store->Write(u"Plain", u"S", u"k", u"x"), Failure);
+  EXPECT_THROW(store->Write(u"Plain", u"S", u"k", u"x", kDurable), Failure);
   EXPECT_THROW(store->Read(u"Plain", u"S", u"k", u""), Failure);
   // The store's own folder cannot be made.
   auto broken = NewFileSettingsStore(scratch.path() + "/Plain/settings");
-  EXPECT_THROW(broken->Write(u"MyApp", u"Startup_j", u"jun", u"1"), Failure);
+  EXPECT_THROW(broken->Write(u"MyApp", u"Startup_j", u"jun", u"1", kDurable),
+               Failure);
 
   EXPECT_EQ(store->Read(u"MyApp", u"Startup_j", u"jun", u""), u"104");
   // The failed writes left no temporary files behind.
@@ -168,13 +174,13 @@ TEST(FileSettingsStoreTest, ConcurrentWritersNeverTearAValue) {
   ScratchFolder scratch;
   const std::string dir = scratch.path();
   NewFileSettingsStore(dir)->Write(u"MyApp", u"Startup_j", u"jun",
-                                   std::u16string(kLength, u'z'));
+                                   std::u16string(kLength, u'z'), kDurable);
   const int failed = RunInProcesses(kWriters + kReaders, [&](int i) {
     auto store = NewFileSettingsStore(dir);
     if (i < kWriters) {
       const std::u16string value(kLength, static_cast<char16_t>(u'a' + i));
       for (int round = 0; round < 15; ++round)
-        store->Write(u"MyApp", u"Startup_j", u"jun", value);
+        store->Write(u"MyApp", u"Startup_j", u"jun", value, kDurable);
       return true;
     }
     for (int round = 0; round < 60; ++round) {
@@ -190,6 +196,65 @@ TEST(FileSettingsStoreTest, ConcurrentWritersNeverTearAValue) {
       NewFileSettingsStore(dir)->Read(u"MyApp", u"Startup_j", u"jun", u"");
   ASSERT_EQ(last.size(), kLength);
   EXPECT_EQ(Entries(dir).size(), 3u) << "temporary files were left behind";
+}
+
+TEST(FileSettingsStoreTest, RemovesKeys) {
+  ScratchFolder scratch;
+  auto store = NewFileSettingsStore(scratch.path());
+  store->Write(u"MyApp", u"Startup_j", u"101", u"4242", kAtomic);
+  store->Write(u"MyApp", u"Startup_j", u"102", u"4243", kAtomic);
+  store->Remove(u"MyApp", u"Startup_j", u"101");
+  EXPECT_EQ(store->Read(u"MyApp", u"Startup_j", u"101", u"gone"), u"gone");
+  EXPECT_EQ(store->Read(u"MyApp", u"Startup_j", u"102", u""), u"4243");
+  // Keys, sections and stores that were never written: nothing to do.
+  EXPECT_NO_THROW(store->Remove(u"MyApp", u"Startup_j", u"101"));
+  EXPECT_NO_THROW(store->Remove(u"MyApp", u"Other", u"101"));
+  EXPECT_NO_THROW(NewFileSettingsStore(scratch.path() + "/none")
+                      ->Remove(u"MyApp", u"Startup_j", u"101"));
+  // A folder where the key file would be cannot be removed.
+  fs::create_directories(scratch.path() + "/MyApp/Startup_j/blocked/inner");
+  EXPECT_THROW(store->Remove(u"MyApp", u"Startup_j", u"blocked"), Failure);
+}
+
+TEST(FileSettingsStoreTest, LockHoldersTakeTurns) {
+  // Each process adds one to a counter again and again, reading and
+  // writing under the lock; without it, increments would get lost.
+  constexpr int kProcesses = 8;
+  constexpr int kRounds = 25;
+  ScratchFolder scratch;
+  const std::string dir = scratch.path() + "/settings";  // made by the lock
+  const int failed = RunInProcesses(kProcesses, [&](int) {
+    auto store = NewFileSettingsStore(dir);
+    for (int round = 0; round < kRounds; ++round) {
+      auto lock = store->LockExclusively();
+      const std::u16string count =
+          store->Read(u"MyApp", u"Startup_j", u"count", u"0");
+      store->Write(u"MyApp", u"Startup_j", u"count",
+                   Digits(static_cast<int64_t>(NumericValue(count)) + 1),
+                   kAtomic);
+    }
+    return true;
+  });
+  ASSERT_EQ(failed, 0);
+  EXPECT_EQ(U8(NewFileSettingsStore(dir)->Read(u"MyApp", u"Startup_j", u"count",
+                                               u"")),
+            std::to_string(kProcesses * kRounds));
+}
+
+TEST(FileSettingsStoreTest, ALockHeldTooLongIsAFailureNotAHang) {
+  ScratchFolder scratch;
+  auto holder = NewFileSettingsStore(scratch.path());
+  auto waiter = NewFileSettingsStore(scratch.path());
+  {
+    auto lock = holder->LockExclusively();
+    EXPECT_THROW(waiter->LockExclusively(), Failure);
+  }
+  EXPECT_NE(waiter->LockExclusively(), nullptr);
+  // A store whose folder cannot be made cannot be locked either.
+  { std::ofstream(scratch.path() + "/Plain") << "not a folder"; }
+  EXPECT_THROW(NewFileSettingsStore(scratch.path() + "/Plain/settings")
+                   ->LockExclusively(),
+               Failure);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "platform/text_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,9 +13,13 @@
 
 #include "platform/code_page.h"
 #include "platform/failure.h"
+#include "platform/file_lock.h"
 
 namespace qlok {
 namespace {
+
+// How long an append or an emptying waits for the others to finish theirs.
+constexpr std::chrono::milliseconds kLockPatience{5000};
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path,
                        int error) {
@@ -64,11 +69,41 @@ void CheckRelative(const std::string& path) {
   if (bad) throw Failure("text file: path outside the site home: " + path);
 }
 
+// Closes a descriptor when it goes out of scope, which also drops its lock.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now; the result of close(2).
+  int Close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+// Writers of a file take turns: each holds an exclusive lock on the whole
+// file while it changes it.
+void LockForWriting(int fd, const std::string& full) {
+  if (!TakeLock(fd, LockKind::kExclusive, LockRange{}, kLockPatience))
+    throw Failure("text file: cannot lock " + full +
+                  ": others kept it locked too long");
+}
+
 class SiteTextFiles : public TextFiles {
  public:
   // An empty folder name means the current folder.
-  explicit SiteTextFiles(std::string home)
-      : home_(home.empty() ? std::string(".") : std::move(home)) {}
+  SiteTextFiles(std::string home, WriteFunction write)
+      : home_(home.empty() ? std::string(".") : std::move(home)),
+        write_(std::move(write)) {}
 
   std::vector<std::u16string> ReadLines(const std::string& path,
                                         size_t max_lines) override {
@@ -100,30 +135,52 @@ class SiteTextFiles : public TextFiles {
 
   void Truncate(const std::string& path) override {
     const std::string full = FullPath(path);
-    const int fd = ::open(full.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) Fail("cannot empty", full, errno);
-    if (::close(fd) != 0) Fail("cannot close", full, errno);
+    Descriptor fd(::open(full.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd.get() < 0) Fail("cannot empty", full, errno);
+    // Not while another process appends: its record would land at an
+    // offset this cut has just removed.
+    LockForWriting(fd.get(), full);
+    if (::ftruncate(fd.get(), 0) != 0) Fail("cannot empty", full, errno);
+    if (fd.Close() != 0) Fail("cannot close", full, errno);
   }
 
   void Append(const std::string& path, std::string_view bytes) override {
     const std::string full = FullPath(path);
     // No O_CREAT: a log that is not there is a failure, not a new file.
-    const int fd = ::open(full.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) Fail("cannot open for appending", full, errno);
-    // One write: the kernel places it at the end of the file as a whole, so
-    // the records of concurrent processes never mix. Only a short write
-    // (the disk is full, a signal came) makes a second one.
-    while (!bytes.empty()) {
-      const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        const int error = errno;
-        ::close(fd);
-        Fail("cannot append to", full, error);
+    Descriptor fd(::open(full.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (fd.get() < 0) Fail("cannot open for appending", full, errno);
+    // A record the disk takes only in part is cut off again, back to the
+    // size the file had before. That cut must only ever remove this
+    // process's own bytes, so every appender holds the file's exclusive
+    // lock from reading the size until its record is written whole or cut
+    // off: while it holds it, no other record can land behind the partial
+    // one. (Cutting only when the file still ends with our part would leave
+    // a moment between the look and the cut in which another append slips
+    // in and is cut with it.) The lock is held for one write.
+    LockForWriting(fd.get(), full);
+    struct stat before;
+    if (::fstat(fd.get(), &before) != 0) Fail("cannot examine", full, errno);
+    // One write: the kernel places it at the end of the file as a whole.
+    // Only a short write (the disk is full, a signal came) makes a second.
+    size_t written = 0;
+    while (written < bytes.size()) {
+      const ssize_t n =
+          write_(fd.get(), bytes.data() + written, bytes.size() - written);
+      if (n > 0) {
+        written += static_cast<size_t>(n);
+        continue;
       }
-      bytes.remove_prefix(static_cast<size_t>(n));
+      if (n < 0 && errno == EINTR) continue;
+      const int error = n < 0 ? errno : EIO;
+      if (written > 0 && ::ftruncate(fd.get(), before.st_size) != 0) {
+        throw Failure(
+            "text file: cannot append to " + full + ": " +
+            std::strerror(error) + "; " + std::to_string(written) +
+            " bytes written cannot be taken back: " + std::strerror(errno));
+      }
+      Fail("cannot append to", full, error);
     }
-    if (::close(fd) != 0) Fail("cannot close", full, errno);
+    if (fd.Close() != 0) Fail("cannot close", full, errno);
   }
 
  private:
@@ -133,12 +190,18 @@ class SiteTextFiles : public TextFiles {
   }
 
   std::string home_;
+  WriteFunction write_;
 };
 
 }  // namespace
 
 std::unique_ptr<TextFiles> NewSiteTextFiles(const std::string& home) {
-  return std::make_unique<SiteTextFiles>(home);
+  return NewSiteTextFiles(home, ::write);
+}
+
+std::unique_ptr<TextFiles> NewSiteTextFiles(const std::string& home,
+                                            WriteFunction write) {
+  return std::make_unique<SiteTextFiles>(home, std::move(write));
 }
 
 std::vector<std::u16string> InMemoryTextFiles::ReadLines(

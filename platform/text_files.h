@@ -4,6 +4,9 @@
 #ifndef QLOK_PLATFORM_TEXT_FILES_H_
 #define QLOK_PLATFORM_TEXT_FILES_H_
 
+#include <sys/types.h>
+
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,14 +26,23 @@ class TextFiles {
   // Empties an existing file. Throws Failure when it is missing or cannot be
   // written.
   virtual void Truncate(const std::string& path) = 0;
-  // Appends `bytes` to an existing file with one write on a file opened for
-  // appending, so that the appends of concurrent processes never
-  // interleave. Throws Failure when the file is missing or the write fails.
+  // Appends `bytes` to an existing file, whole or not at all: the appends
+  // of concurrent processes never interleave, and bytes that the disk takes
+  // only in part (it is full) are taken back, leaving the file as it was.
+  // Throws Failure when the file is missing or the bytes cannot be written
+  // whole (the message then also says when some could not be taken back).
   virtual void Append(const std::string& path, std::string_view bytes) = 0;
 };
 
 // The files under the site home folder `home`.
 std::unique_ptr<TextFiles> NewSiteTextFiles(const std::string& home);
+
+// The same, writing through `write` (called as write(2) is) instead of the
+// system's; for tests that fail part-way.
+using WriteFunction =
+    std::function<ssize_t(int fd, const void* data, size_t size)>;
+std::unique_ptr<TextFiles> NewSiteTextFiles(const std::string& home,
+                                            WriteFunction write);
 
 // Files held in memory, with failures on demand; for tests.
 class InMemoryTextFiles : public TextFiles {

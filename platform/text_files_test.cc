@@ -1,10 +1,17 @@
 #include "platform/text_files.h"
 
+#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -186,6 +193,180 @@ TEST(SiteTextFilesTest, ConcurrentAppendsNeverInterleave) {
     ++counts[letter - 'a'];
   }
   for (int count : counts) EXPECT_EQ(count, kRounds);
+}
+
+// A write(2) that really writes the first half of what it is given, then
+// finds the disk full on the next call (after a millisecond, as a busy disk
+// might), and so on.
+WriteFunction FailingHalfway() {
+  auto calls = std::make_shared<int>(0);
+  return [calls](int fd, const void* data, size_t size) -> ssize_t {
+    if ((*calls)++ % 2 == 1) {
+      ::usleep(1000);
+      errno = ENOSPC;
+      return -1;
+    }
+    return ::write(fd, data, size / 2);
+  };
+}
+
+TEST(SiteTextFilesTest, AppendsWholeOrNotAtAll) {
+  const std::string before = "9:00:00\r\n求人\r\n";
+  const std::string record = std::string(10000, 'r') + "\r\n";
+  struct Case {
+    const char* name;
+    std::function<WriteFunction()> writer;
+    const char* failure;  // nullptr: the record goes in whole
+  };
+  auto calls = [](std::function<ssize_t(int, int, const void*, size_t)> f) {
+    return [f] {
+      auto count = std::make_shared<int>(0);
+      return WriteFunction([f, count](int fd, const void* d, size_t n) {
+        return f((*count)++, fd, d, n);
+      });
+    };
+  };
+  const std::vector<Case> cases = {
+      {"half, then the disk is full", FailingHalfway, "No space left"},
+      {"byte by byte, then an I/O error",
+       calls([](int call, int fd, const void* d, size_t) -> ssize_t {
+         if (call < 10) return ::write(fd, d, 1);
+         errno = EIO;
+         return -1;
+       }),
+       "Input/output error"},
+      {"nothing taken at all",
+       calls([](int, int, const void*, size_t) -> ssize_t {
+         errno = ENOSPC;
+         return -1;
+       }),
+       "No space left"},
+      {"a write that takes nothing and says no error",
+       calls([](int, int, const void*, size_t) -> ssize_t { return 0; }),
+       "Input/output error"},
+      {"short writes that finish",
+       calls([](int, int fd, const void* d, size_t n) -> ssize_t {
+         return ::write(fd, d, n < 999 ? n : 999);
+       }),
+       nullptr},
+      {"a signal, then the write",
+       calls([](int call, int fd, const void* d, size_t n) -> ssize_t {
+         if (call == 0) {
+           errno = EINTR;
+           return -1;
+         }
+         return ::write(fd, d, n);
+       }),
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchFolder home;
+    const std::string log = home.path() + "/received/worqlet.txt";
+    Put(log, before);
+    auto files = NewSiteTextFiles(home.path(), c.writer());
+    if (c.failure == nullptr) {
+      files->Append("received/worqlet.txt", record);
+      EXPECT_EQ(Slurp(log), before + record);
+      continue;
+    }
+    try {
+      files->Append("received/worqlet.txt", record);
+      ADD_FAILURE() << "no failure";
+    } catch (const Failure& failure) {
+      EXPECT_THAT(failure.what(), ::testing::HasSubstr(log));
+      EXPECT_THAT(failure.what(), ::testing::HasSubstr(c.failure));
+    }
+    EXPECT_EQ(Slurp(log), before);
+  }
+}
+
+TEST(SiteTextFilesTest, ATakenBackRecordNeverCutsAnother) {
+  // Half the writers find the disk full halfway through every record; what
+  // they take back must be their own bytes only: the log ends up holding
+  // exactly the others' records, each whole.
+  constexpr int kWriters = 12;
+  constexpr int kRounds = 10;
+  constexpr size_t kLength = 30000;
+  ScratchFolder home;
+  Put(home.path() + "/log.txt", "");
+  const int failed = RunInProcesses(kWriters, [&](int i) {
+    const bool failing = i % 2 == 1;
+    auto files = failing ? NewSiteTextFiles(home.path(), FailingHalfway())
+                         : NewSiteTextFiles(home.path());
+    const std::string record =
+        std::string(kLength, static_cast<char>('a' + i)) + "\r\n";
+    for (int round = 0; round < kRounds; ++round) {
+      try {
+        files->Append("log.txt", record);
+        if (failing) return false;
+      } catch (const Failure&) {
+        if (!failing) return false;
+      }
+    }
+    return true;
+  });
+  ASSERT_EQ(failed, 0);
+  const std::string all = Slurp(home.path() + "/log.txt");
+  ASSERT_EQ(all.size(), kWriters / 2 * kRounds * (kLength + 2));
+  std::vector<int> counts(kWriters);
+  for (size_t at = 0; at < all.size(); at += kLength + 2) {
+    const char letter = all[at];
+    ASSERT_EQ(all.find_first_not_of(letter, at), at + kLength)
+        << "record at " << at << " is cut or mixed";
+    ASSERT_EQ(all.compare(at + kLength, 2, "\r\n"), 0);
+    ++counts[letter - 'a'];
+  }
+  for (int i = 0; i < kWriters; ++i)
+    EXPECT_EQ(counts[i], i % 2 == 1 ? 0 : kRounds) << "writer " << i;
+}
+
+TEST(SiteTextFilesTest, AFullDiskLeavesTheLogAsItWas) {
+  // A real full disk: a small tmpfs under received/, filled up, so that the
+  // record fits only into what is left of the log's last page.
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
+  ScratchFolder home;
+  const std::string received = home.path() + "/received";
+  fs::create_directories(received);
+  if (::mount("tmpfs", received.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{received};
+
+  const std::string log = received + "/worqlet.txt";
+  const std::string before = "9:00:00\r\nメルアドなし  along=100\r\n求人\r\n";
+  Put(log, before);
+  const std::string filler = received + "/filler";
+  const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  const std::string block(4096, 'f');
+  while (::write(fd, block.data(), block.size()) > 0) {
+  }
+  ::close(fd);
+
+  bool partial = false;
+  auto files = NewSiteTextFiles(
+      home.path(), [&partial](int fd, const void* data, size_t size) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n > 0 && static_cast<size_t>(n) < size) partial = true;
+        return n;
+      });
+  const std::string record = std::string(20000, 'x') + "\r\n";
+  try {
+    files->Append("received/worqlet.txt", record);
+    ADD_FAILURE() << "no failure";
+  } catch (const Failure& failure) {
+    EXPECT_THAT(failure.what(), ::testing::HasSubstr(std::strerror(ENOSPC)));
+  }
+  EXPECT_TRUE(partial) << "the disk took no part of the record";
+  EXPECT_EQ(Slurp(log), before);
+
+  // With room again, the next record follows the old ones directly.
+  fs::remove(filler);
+  files->Append("received/worqlet.txt", record);
+  EXPECT_EQ(Slurp(log), before + record);
 }
 
 TEST(InMemoryTextFilesTest, MissingFilesAndFailuresOnDemand) {

@@ -22,11 +22,12 @@ std::u16string RegistrationLogRecord(const DateTime& now,
                                      const std::u16string& query_text);
 
 // Appends this request's record to the log, in the ANSI code page, with one
-// append so that the records of concurrent requests never mix. When the
-// time of day is later than 23:50:00 the log is emptied first, so in the
-// last ten minutes of a day it holds only the latest request's record.
-// The log must exist: a missing log, or one that cannot be emptied or
-// written, throws Failure (nothing here catches it).
+// append so that the records of concurrent requests never mix, whole or not
+// at all. When the time of day is later than 23:50:00 the log is emptied
+// first, so in the last ten minutes of a day it holds only the latest
+// request's record. The log must exist: a missing log, or one that cannot
+// be emptied or take the whole record, throws Failure (nothing here catches
+// it).
 void AppendRegistrationLog(TextFiles& files, Clock& clock,
                            const std::u16string& visitor_address,
                            int turn_number, const std::u16string& query_text);

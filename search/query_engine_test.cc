@@ -95,5 +95,24 @@ TEST_F(QueryEngineTest, EveryConditionKindRuns) {
   }
 }
 
+TEST_F(QueryEngineTest, HostileWordLengthsStayWithinTheEngineLimits) {
+  // A word of 60,000 characters would make a pattern the engine refuses;
+  // cut as the field is read, it still runs and finds nothing.
+  std::string huge;
+  for (int i = 0; i < 60000; ++i) huge += "字";
+  const std::string fields[] = {
+      "aab=&aac=" + huge + "&aad=&aae=&aaf=&aag=&aah=&aai=0&asa=2",
+      "aab=&aac=&aad=" + huge + "&aae=&aaf=&aag=&aah=&aai=0&asa=2",
+      "aab=&aac=&aad=&aae=&aaf=&aag=&aah=" + huge + "&aai=0&asa=2",
+      "aab=&aac=" + huge + "&aad=" + huge + "&aae=" + huge + "&aaf=" + huge +
+          "&aag=" + huge + "&aah=" + huge + "&aai=0&asa=" + huge,
+  };
+  for (const std::string& f : fields) {
+    std::vector<std::u16string> companies;
+    EXPECT_NO_THROW(companies = Companies(Body(f).c_str())) << f.size();
+    EXPECT_TRUE(companies.empty());
+  }
+}
+
 }  // namespace
 }  // namespace qlok

@@ -53,6 +53,16 @@ std::optional<std::u16string> ClockSteps(const std::u16string& v) {
   return std::nullopt;
 }
 
+// The first `length` code units of `text`; a surrogate pair that the cut
+// would split is dropped whole.
+std::u16string Capped(std::u16string text, size_t length) {
+  if (text.size() <= length) return text;
+  if (length > 0 && text[length - 1] >= 0xD800 && text[length - 1] <= 0xDBFF)
+    --length;
+  text.resize(length);
+  return text;
+}
+
 std::u16string Name(std::u16string_view name, std::u16string_view suffix) {
   std::u16string out(name);
   out += suffix;
@@ -136,23 +146,31 @@ void MoveEndPastMidnight(std::u16string_view start_stamp,
 SearchRequest ReadSearchRequest(std::u16string& posted) {
   SearchRequest r;
   std::u16string& s = posted;
+  // The value of one field, cut to `length`.
+  auto take = [&s](std::u16string_view name, std::u16string_view end,
+                   size_t length) {
+    return Capped(TakeField(s, name, end), length);
+  };
+  constexpr size_t kWords = kMaxWordFieldLength;
+  constexpr size_t kShort = kMaxShortFieldLength;
 
   IgnoringFailure([&] {
     std::u16string value = TakeField(s, u"aaa", u"aa6=");
-    if (CheckMailAddress(value) != u"no") r.address = value;
+    if (value.size() <= kMaxAddressLength && CheckMailAddress(value) != u"no")
+      r.address = value;
   });
   IgnoringFailure([&] {
-    r.registration_number = NumericValue(TakeField(s, u"aa6", u"aa8="));
+    r.registration_number = NumericValue(take(u"aa6", u"aa8=", kShort));
   });
   IgnoringFailure(
-      [&] { r.daily_maximum = NumericValue(TakeField(s, u"aa8", u"aab=")); });
+      [&] { r.daily_maximum = NumericValue(take(u"aa8", u"aab=", kShort)); });
   IgnoringFailure([&] {
-    std::u16string value = ToHalfWidth(TakeField(s, u"aab", u"aac="));
+    std::u16string value = ToHalfWidth(take(u"aab", u"aac=", kShort));
     r.age = value.empty() ? 0 : NumericValue(value);
   });
   IgnoringFailure([&] {
     r.job_type_text =
-        SanitizeText(BlankControlCharacters(TakeField(s, u"aac", u"aad=")));
+        SanitizeText(BlankControlCharacters(take(u"aac", u"aad=", kWords)));
     std::vector<std::u16string> words = SplitWords(r.job_type_text, 5);
     std::copy(words.begin(), words.end(), r.job_type_words.begin());
   });
@@ -162,7 +180,7 @@ SearchRequest ReadSearchRequest(std::u16string& posted) {
       FindIgnoringAsciiCase(s, u"aae=") != std::u16string::npos;
   IgnoringFailure([&] {
     std::u16string text = SanitizeText(BlankControlCharacters(
-        TakeField(s, u"aad", days_off_posted ? u"aae=" : u"aaf")));
+        take(u"aad", days_off_posted ? u"aae=" : u"aaf", kWords)));
     if (text.size() > kLongestUncutContent) {
       const size_t ampersand = text.find(kFullWidthAmpersand);
       if (ampersand != std::u16string::npos) text.resize(ampersand);
@@ -174,7 +192,7 @@ SearchRequest ReadSearchRequest(std::u16string& posted) {
   if (days_off_posted) {
     IgnoringFailure([&] {
       r.days_off_text =
-          SanitizeText(BlankControlCharacters(TakeField(s, u"aae", u"aaf=")));
+          SanitizeText(BlankControlCharacters(take(u"aae", u"aaf=", kShort)));
       for (size_t k = 0; k < kDayFlagCount; ++k) {
         r.days[k] =
             r.days_off_text.find(kDayCharacters[k]) != std::u16string::npos;
@@ -184,14 +202,14 @@ SearchRequest ReadSearchRequest(std::u16string& posted) {
 
   IgnoringFailure([&] {
     std::optional<std::u16string> digits =
-        NormaliseClock(ToHalfWidth(TakeField(s, u"aaf", u"aag=")));
+        NormaliseClock(ToHalfWidth(take(u"aaf", u"aag=", kShort)));
     if (!digits) return;
     r.start_digits = *digits;
     r.start_stamp = ClockStamp(*digits);
   });
   IgnoringFailure([&] {
     std::optional<std::u16string> digits =
-        NormaliseClock(ToHalfWidth(TakeField(s, u"aag", u"aah=")));
+        NormaliseClock(ToHalfWidth(take(u"aag", u"aah=", kShort)));
     if (!digits) return;
     r.end_digits = *digits;
     r.end_stamp = ClockStamp(*digits);
@@ -200,7 +218,7 @@ SearchRequest ReadSearchRequest(std::u16string& posted) {
 
   IgnoringFailure([&] {
     r.places_text =
-        SanitizeText(BlankControlCharacters(TakeField(s, u"aah", u"aai=")));
+        SanitizeText(BlankControlCharacters(take(u"aah", u"aai=", kWords)));
     std::vector<std::u16string> words = SplitWords(r.places_text, 5);
     std::copy(words.begin(), words.end(), r.place_words.begin());
   });
@@ -213,7 +231,7 @@ SearchRequest ReadSearchRequest(std::u16string& posted) {
                    std::u16string::npos;
     }
   });
-  IgnoringFailure([&] { r.disability_choice = TakeField(s, u"asa", u"zzz"); });
+  IgnoringFailure([&] { r.disability_choice = take(u"asa", u"zzz", kShort); });
   return r;
 }
 

@@ -58,6 +58,20 @@ inline constexpr std::array<std::u16string_view, kBoxFlagCount> kBoxNames = {
     u"aga", u"agb", u"agc", u"age", u"agea", u"agf", u"ara",
     u"arb", u"arc", u"ard", u"ari", u"arj",  u"ark"};
 
+// The longest value kept of each field, in UTF-16 code units. Whatever a
+// hand-made request posts, a value is cut to its field's length as it is
+// read, before anything else looks at it, so that no word makes a statement
+// an engine refuses and the query, the registration log, the form and the
+// registration record stay small. The form lets a visitor type far less.
+// The word fields: job types (aac), content words (aad), places (aah).
+inline constexpr size_t kMaxWordFieldLength = 200;
+// Numbers, age, days off, times and the disability choice (aa6, aa8, aab,
+// aae, aaf, aag, asa).
+inline constexpr size_t kMaxShortFieldLength = 20;
+// The e-mail address (aaa) is not cut: an address longer than the longest
+// path RFC 5321 allows is no address, and the request is a search.
+inline constexpr size_t kMaxAddressLength = 254;
+
 struct SearchRequest {
   // aaa: the checked e-mail address; empty for a search without
   // registration (also when the check refused the value).
@@ -95,8 +109,9 @@ struct SearchRequest {
 };
 
 // Reads every field of `posted` in the form's order and returns the
-// normalised request. Consumes `posted` from the front as it reads; its
-// content afterwards is of no use. Never throws.
+// normalised request, each value first cut to the length above. Consumes
+// `posted` from the front as it reads; its content afterwards is of no use.
+// Never throws.
 SearchRequest ReadSearchRequest(std::u16string& posted);
 
 // Cuts the value of field `name` out of `posted`: the first `name` + "="

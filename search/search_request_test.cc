@@ -253,6 +253,91 @@ TEST(ReadSearchRequestTest, FieldCases) {
   }
 }
 
+TEST(ReadSearchRequestTest, HostileLengthsAreCut) {
+  // A hand-made request may post any length; every value is cut as it is
+  // read, and an address beyond its longest length makes a search.
+  constexpr size_t kHuge = 60000;
+  const std::u16string at_most = u"a@b.jp" + std::u16string(248, u'x');
+  SearchRequest base;
+  base.registration_number = 0;
+  base.daily_maximum = 0;
+  struct Case {
+    const char* what;
+    std::u16string body;
+    std::function<void(SearchRequest&)> expect;
+  } cases[] = {
+      {"job types", Body({{u"aac", std::u16string(kHuge, u'事')}}),
+       [](SearchRequest& e) {
+         e.job_type_text = e.job_type_words[0] = std::u16string(200, u'事');
+       }},
+      {"content words", Body({{u"aad", std::u16string(kHuge, u'x')}}),
+       [](SearchRequest& e) {
+         e.content_text = e.content_words[0] = std::u16string(200, u'x');
+       }},
+      {"places, cut before the sanitiser counts",
+       Body({{u"aah", std::u16string(kHuge, u'%')}}),
+       [](SearchRequest& e) {
+         // The sanitiser replaces all but the last two of n symbols.
+         e.places_text = std::u16string(198, u'％') + u"%%";
+         e.place_words[0] = e.places_text;
+       }},
+      {"many words keep the first five",
+       Body({{u"aac",
+              [] {
+                std::u16string words;
+                for (int i = 0; i < 20000; ++i) words += u"ab　";
+                return words;
+              }()}}),
+       [](SearchRequest& e) {
+         std::u16string cut;
+         for (int i = 0; i < 66; ++i) cut += u"ab　";
+         cut += u"ab";  // 200 code units
+         e.job_type_text = cut;
+         e.job_type_words = {u"ab", u"ab", u"ab", u"ab", cut.substr(12)};
+       }},
+      {"a surrogate pair is not split",
+       Body({{u"aac", std::u16string(199, u'a') + u"\U0001F600"}}),
+       [](SearchRequest& e) {
+         e.job_type_text = e.job_type_words[0] = std::u16string(199, u'a');
+       }},
+      {"days off", Body({{u"aae", std::u16string(kHuge, u'土')}}),
+       [](SearchRequest& e) {
+         e.days_off_text = std::u16string(20, u'土');
+         e.days[kSaturday] = true;
+       }},
+      {"numbers, age and times",
+       Body({{u"aa6", std::u16string(kHuge, u'1')},
+             {u"aa8", u"10" + std::u16string(kHuge, u'0')},
+             {u"aab", std::u16string(kHuge, u'２')},
+             {u"aaf", std::u16string(kHuge, u'0')},
+             {u"aag", u"1730" + std::u16string(kHuge, u' ')}}),
+       [](SearchRequest& e) {
+         e.registration_number = 11111111111111111111.0;
+         e.daily_maximum = 1e19;
+         e.age = 22222222222222222222.0;
+         e.start_digits = u"000";
+         e.start_stamp = u"2000/01/01 0:00:00";
+         e.end_digits = u"1730";
+         e.end_stamp = u"2000/01/01 17:30:00";
+       }},
+      {"disability choice", Body({{u"asa", std::u16string(kHuge, u'1')}}),
+       [](SearchRequest& e) {
+         e.disability_choice = std::u16string(20, u'1');
+       }},
+      {"address of the longest length", Body({{u"aaa", at_most}}),
+       [&](SearchRequest& e) { e.address = at_most; }},
+      {"longer address is no address", Body({{u"aaa", at_most + u"x"}}),
+       [](SearchRequest&) {}},
+  };
+  for (const Case& c : cases) {
+    SearchRequest expected = base;
+    c.expect(expected);
+    std::u16string posted = c.body;
+    EXPECT_EQ(Describe(ReadSearchRequest(posted)), Describe(expected))
+        << c.what;
+  }
+}
+
 TEST(ReadSearchRequestTest, BodyWithoutDaysOff) {
   std::u16string posted =
       u"_su=is1&aaa=&aa6=1&aa8=100&aab=&aac=&aad=看護　介護&aaf=830&aag=1730&"

@@ -190,6 +190,29 @@ class SearchThroughServer:
         page = self.post(body)
         self.assertIn("NAME='aac' SIZE=50 maxlength='50' value='..'", page)
 
+    def test_hostile_lengths_are_cut(self):
+        # Words of 60,000 characters: the statement still runs on the engine,
+        # the form shows each word cut to 200 characters, and the log record
+        # stays small.
+        log = os.path.join(self.home, "received", "worqlet.txt")
+        huge = {"aac": "事" * 60000, "aad": "x" * 60000, "aah": "港" * 60000,
+                "aae": "土" * 60000, "aaa": "a@b.jp" + "x" * 300}
+        for fields in [{"aac": huge["aac"]}, {"aad": huge["aad"]},
+                       {"aah": huge["aah"]}, huge]:
+            with self.subTest(fields=sorted(fields)):
+                size_before = os.path.getsize(log)
+                page = self.post(form(**fields))
+                self.assertIn("ヒットする求人はありませんでした。", page)
+                for name, value in fields.items():
+                    if name in ("aac", "aad", "aah"):
+                        self.assertIn("NAME='%s' SIZE=50 maxlength='%s' "
+                                      "value='%s'" % (
+                                          name, "50" if name == "aac" else "99",
+                                          value[:200]), page)
+                record = self.last_log_record()
+                self.assertTrue(record[1].startswith("メルアドなし  along="))
+                self.assertLess(os.path.getsize(log) - size_before, 16000)
+
     def received(self, count, timeout=10):
         """The mails received so far, once there are `count` of them."""
         deadline = time.monotonic() + timeout

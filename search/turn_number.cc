@@ -1,5 +1,6 @@
 #include "search/turn_number.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,8 @@ constexpr char16_t kSection[] = u"Startup_j";
 constexpr char16_t kJun[] = u"jun";
 constexpr char16_t kLatest[] = u"tyokuzen";
 constexpr int kFirstTurn = 100;
+// How many numbers below the current one keep their keys.
+constexpr int kKeptTurns = 1000;
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
@@ -90,6 +93,37 @@ std::optional<int> ParseTurnNumber(std::u16string_view text) {
   return static_cast<int>(rounded);
 }
 
+namespace {
+
+using Sync = SettingsStore::Sync;
+
+// Removes the keys of turn numbers long finished, so that the store stays
+// bounded. Runs while the store's lock is held. While requests overlap the
+// numbers only grow, and taking `turn` removes the keys of the number
+// kKeptTurns below it. When the count starts again at 100 no request of the
+// run before is still running: the keys that run left, the kKeptTurns
+// numbers up to its last one (`last`, the "jun" it left), all go but those
+// of 100, which this turn writes anew. So the section holds the keys of at
+// most kKeptTurns numbers.
+void ForgetFinishedTurns(SettingsStore& settings, int turn,
+                         bool count_started_again, std::optional<int> last) {
+  auto forget = [&settings](int64_t number) {
+    const std::u16string key = Digits(number);
+    IgnoringFailure([&] { settings.Remove(kApp, kSection, key); });
+    IgnoringFailure([&] { settings.Remove(kApp, kSection, key + u"time"); });
+  };
+  if (!count_started_again) {
+    forget(static_cast<int64_t>(turn) - kKeptTurns);
+    return;
+  }
+  if (!last) return;
+  const int64_t first = std::max<int64_t>(
+      kFirstTurn + 1, static_cast<int64_t>(*last) - kKeptTurns + 1);
+  for (int64_t number = first; number <= *last; ++number) forget(number);
+}
+
+}  // namespace
+
 int AssignTurnNumber(SettingsStore& settings, ProcessInfo& processes,
                      Clock& clock) {
   // Every step below runs on its own; what one of them throws is dropped
@@ -99,30 +133,49 @@ int AssignTurnNumber(SettingsStore& settings, ProcessInfo& processes,
   std::optional<int> stored;
   std::optional<int64_t> process_id;
   std::optional<std::u16string> now;
-
-  IgnoringFailure([&] { others_running = processes.AnotherInstanceRunning(); });
-  if (others_running) {
+  {
+    // The claim: the instance test, "jun" read and "jun" written, while the
+    // store's lock is held, so that concurrent requests claim one after the
+    // other and never take the same number. A store that cannot be locked
+    // in time is numbered without the lock all the same.
+    std::unique_ptr<SettingsStore::Lock> lock;
+    IgnoringFailure([&] { lock = settings.LockExclusively(); });
+    IgnoringFailure(
+        [&] { others_running = processes.AnotherInstanceRunning(); });
     // A "jun" that cannot be read or is no number counts as nothing; one
-    // past the largest number counts as no number either.
+    // past the largest number counts as no number either. Alone, it only
+    // tells which keys the run before left.
+    if (others_running || lock) {
+      IgnoringFailure([&] {
+        stored = ParseTurnNumber(settings.Read(kApp, kSection, kJun, u"100"));
+      });
+    }
+    if (others_running) {
+      turn = stored && *stored < std::numeric_limits<int32_t>::max()
+                 ? *stored + 1
+                 : 1;
+    }
+    // The next request counts on from "jun": it must survive a crash.
     IgnoringFailure([&] {
-      stored = ParseTurnNumber(settings.Read(kApp, kSection, kJun, u"100"));
+      settings.Write(kApp, kSection, kJun, Digits(turn), Sync::kDurable);
     });
-    turn = stored && *stored < std::numeric_limits<int32_t>::max() ? *stored + 1
-                                                                   : 1;
+    if (lock) ForgetFinishedTurns(settings, turn, !others_running, stored);
   }
+  // The other keys are only a trace that nothing reads back.
   const std::u16string turn_key = Digits(turn);
-  IgnoringFailure([&] { settings.Write(kApp, kSection, kJun, turn_key); });
   IgnoringFailure([&] { process_id = processes.CurrentProcessId(); });
   IgnoringFailure([&] {
     if (process_id)
-      settings.Write(kApp, kSection, turn_key, Digits(*process_id));
+      settings.Write(kApp, kSection, turn_key, Digits(*process_id),
+                     Sync::kAtomic);
   });
   IgnoringFailure([&] { now = FormatGeneral(clock.Now()); });
   IgnoringFailure([&] {
-    if (now) settings.Write(kApp, kSection, turn_key + u"time", *now);
+    if (now)
+      settings.Write(kApp, kSection, turn_key + u"time", *now, Sync::kAtomic);
   });
   IgnoringFailure([&] {
-    if (now) settings.Write(kApp, kSection, kLatest, *now);
+    if (now) settings.Write(kApp, kSection, kLatest, *now, Sync::kAtomic);
   });
   return turn;
 }

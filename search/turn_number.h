@@ -15,14 +15,22 @@ namespace qlok {
 // under application "MyApp", section "Startup_j":
 //   - while another instance of the program runs, the number is the stored
 //     "jun" (default "100") plus one; otherwise it is 100;
-//   - "jun" becomes the number, the key named by the number holds this
-//     process's id, and both "<number>time" and "tyokuzen" hold the current
-//     local date and time in the general text form ("2000/01/02 5:00:00").
-// Never throws and never waits: each step that fails is skipped and the next
-// one runs. A "jun" that is no 32-bit whole number (see ParseTurnNumber)
-// counts as nothing, so the number becomes 1. When the instance test itself
-// fails the count goes on from "jun", as when others run. A failing write
-// leaves that key as it was; the number is returned all the same.
+//   - "jun" becomes the number (written durably), the key named by the
+//     number holds this process's id, and both "<number>time" and
+//     "tyokuzen" hold the current local date and time in the general text
+//     form ("2000/01/02 5:00:00");
+//   - the keys of numbers 1,000 or more below the number are removed, and
+//     when the count starts again at 100, those the run before left.
+// The instance test and the reading and writing of "jun" happen under the
+// store's lock, so requests that overlap never share a number and "jun"
+// only grows while they do. The only wait is for that lock, held by others
+// for as long as one claim takes; a store that cannot be locked in time is
+// numbered without it.
+// Never throws: each step that fails is skipped and the next one runs. A
+// "jun" that is no 32-bit whole number (see ParseTurnNumber) counts as
+// nothing, so the number becomes 1. When the instance test itself fails the
+// count goes on from "jun", as when others run. A failing write leaves that
+// key as it was; the number is returned all the same.
 int AssignTurnNumber(SettingsStore& settings, ProcessInfo& processes,
                      Clock& clock);
 

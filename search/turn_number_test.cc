@@ -1,14 +1,17 @@
 #include "search/turn_number.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/failure.h"
@@ -18,6 +21,8 @@
 
 namespace qlok {
 namespace {
+
+using namespace std::string_literals;
 
 using testing_support::RunInProcesses;
 using testing_support::ScratchFolder;
@@ -39,12 +44,15 @@ class FakeProcessInfo : public ProcessInfo {
   }
 };
 
-// An in-memory store whose reads or writes can be made to fail.
+// An in-memory store whose reads, writes or lock can be made to fail, and
+// that remembers how each key was last written.
 class FlakyStore : public InMemorySettingsStore {
  public:
   bool reads_fail = false;
   bool writes_fail = false;
+  bool lock_fails = false;
   int writes = 0;
+  std::map<std::u16string, Sync> syncs;
 
   std::u16string Read(const std::u16string& app, const std::u16string& section,
                       const std::u16string& key,
@@ -53,10 +61,21 @@ class FlakyStore : public InMemorySettingsStore {
     return InMemorySettingsStore::Read(app, section, key, fallback);
   }
   void Write(const std::u16string& app, const std::u16string& section,
-             const std::u16string& key, const std::u16string& value) override {
+             const std::u16string& key, const std::u16string& value,
+             Sync sync) override {
     ++writes;
     if (writes_fail) throw Failure("store unwritable");
-    InMemorySettingsStore::Write(app, section, key, value);
+    syncs[key] = sync;
+    InMemorySettingsStore::Write(app, section, key, value, sync);
+  }
+  std::unique_ptr<Lock> LockExclusively() override {
+    if (lock_fails) throw Failure("store locked too long");
+    return InMemorySettingsStore::LockExclusively();
+  }
+  // Stores `value` as it stands before the numbering runs.
+  void Put(const std::u16string& key, const std::u16string& value) {
+    InMemorySettingsStore::Write(u"MyApp", u"Startup_j", key, value,
+                                 Sync::kDurable);
   }
   // What the numbering left under MyApp/Startup_j, with reads working.
   std::u16string Get(const std::u16string& key) {
@@ -86,8 +105,7 @@ TEST(AssignTurnNumberTest, NumbersAndLeavesItsTrace) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FlakyStore store;
-    if (c.stored_jun)
-      store.Write(u"MyApp", u"Startup_j", u"jun", *c.stored_jun);
+    if (c.stored_jun) store.Put(u"jun", *c.stored_jun);
     FakeProcessInfo processes;
     processes.others_running = c.others_running;
     FixedClock clock(kNoon);
@@ -99,6 +117,12 @@ TEST(AssignTurnNumberTest, NumbersAndLeavesItsTrace) {
     EXPECT_EQ(U8(store.Get(key)), "4242");
     EXPECT_EQ(U8(store.Get(key + u"time")), "2024/05/06 12:00:00");
     EXPECT_EQ(U8(store.Get(u"tyokuzen")), "2024/05/06 12:00:00");
+    // Only "jun" is read back, by the next request: it alone must survive a
+    // crash.
+    using Sync = SettingsStore::Sync;
+    EXPECT_EQ(store.syncs[u"jun"], Sync::kDurable);
+    for (const std::u16string& trace : {key, key + u"time", u"tyokuzen"s})
+      EXPECT_EQ(store.syncs[trace], Sync::kAtomic) << U8(trace);
   }
 }
 
@@ -107,19 +131,19 @@ TEST(AssignTurnNumberTest, FailingStepsAreSkipped) {
   {
     SCOPED_TRACE("writes fail: the number still comes back");
     FlakyStore store;
-    store.Write(u"MyApp", u"Startup_j", u"jun", u"104");
+    store.Put(u"jun", u"104");
     store.writes_fail = true;
     FakeProcessInfo processes;
     processes.others_running = true;
     EXPECT_EQ(AssignTurnNumber(store, processes, clock), 105);
-    EXPECT_EQ(store.writes, 1 + 4);  // every write was tried
+    EXPECT_EQ(store.writes, 4);  // every write was tried
     EXPECT_EQ(U8(store.Get(u"jun")), "104");
     EXPECT_EQ(U8(store.Get(u"105")), "<none>");
   }
   {
     SCOPED_TRACE("reads fail: counts from nothing");
     FlakyStore store;
-    store.Write(u"MyApp", u"Startup_j", u"jun", u"104");
+    store.Put(u"jun", u"104");
     store.reads_fail = true;
     FakeProcessInfo processes;
     processes.others_running = true;
@@ -130,11 +154,24 @@ TEST(AssignTurnNumberTest, FailingStepsAreSkipped) {
   {
     SCOPED_TRACE("instance test fails: the count goes on");
     FlakyStore store;
-    store.Write(u"MyApp", u"Startup_j", u"jun", u"104");
+    store.Put(u"jun", u"104");
     FakeProcessInfo processes;
     processes.instance_test_fails = true;
     EXPECT_EQ(AssignTurnNumber(store, processes, clock), 105);
     EXPECT_EQ(U8(store.Get(u"jun")), "105");
+  }
+  {
+    SCOPED_TRACE("the lock cannot be had: numbered all the same");
+    FlakyStore store;
+    store.Put(u"jun", u"1104");
+    store.Put(u"105", u"old");
+    store.lock_fails = true;
+    FakeProcessInfo processes;
+    processes.others_running = true;
+    EXPECT_EQ(AssignTurnNumber(store, processes, clock), 1105);
+    EXPECT_EQ(U8(store.Get(u"jun")), "1105");
+    EXPECT_EQ(U8(store.Get(u"1105")), "4242");
+    EXPECT_EQ(U8(store.Get(u"105")), "old");  // removed only under the lock
   }
   {
     SCOPED_TRACE("no process id: its key stays unwritten, the rest is done");
@@ -146,6 +183,69 @@ TEST(AssignTurnNumberTest, FailingStepsAreSkipped) {
     EXPECT_EQ(U8(store.Get(u"100")), "<none>");
     EXPECT_EQ(U8(store.Get(u"100time")), "2024/05/06 12:00:00");
     EXPECT_EQ(U8(store.Get(u"tyokuzen")), "2024/05/06 12:00:00");
+  }
+}
+
+TEST(AssignTurnNumberTest, ForgetsTurnsLongFinished) {
+  struct Case {
+    const char* name;
+    bool others_running;
+    std::optional<std::u16string> jun;
+    std::vector<int> stored;  // numbers whose keys exist before
+    std::vector<int> kept;    // numbers whose keys remain, the new one too
+  };
+  const std::vector<Case> cases = {
+      {"others running: the number 1,000 below goes",
+       true,
+       u"1104",
+       {104, 105, 106, 1104},
+       {104, 106, 1104, 1105}},
+      {"others running, early numbers: nothing to forget",
+       true,
+       u"150",
+       {100, 150},
+       {100, 150, 151}},
+      {"alone: the run before goes, 100 is taken anew",
+       false,
+       u"103",
+       {100, 101, 102, 103, 104},
+       {100, 104}},
+      {"alone after a long run: its last 1,000 go",
+       false,
+       u"5000",
+       {3999, 4000, 4001, 4500, 5000, 5001},
+       {100, 3999, 4000, 5001}},
+      {"alone, no number stored: nothing goes",
+       false,
+       std::nullopt,
+       {100, 101},
+       {100, 101}},
+      {"alone, a number that is no number: nothing goes",
+       false,
+       u"abc",
+       {101},
+       {100, 101}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlakyStore store;
+    if (c.jun) store.Put(u"jun", *c.jun);
+    for (int n : c.stored) {
+      store.Put(Digits(n), u"1");
+      store.Put(Digits(n) + u"time", u"2024/05/06 11:00:00");
+    }
+    FakeProcessInfo processes;
+    processes.others_running = c.others_running;
+    FixedClock clock(kNoon);
+    AssignTurnNumber(store, processes, clock);
+    std::vector<int> kept;
+    for (int n = 0; n <= 6000; ++n) {
+      const bool number = store.Get(Digits(n)) != u"<none>";
+      const bool time = store.Get(Digits(n) + u"time") != u"<none>";
+      EXPECT_EQ(number, time) << n;
+      if (number) kept.push_back(n);
+    }
+    EXPECT_EQ(kept, c.kept);
   }
 }
 
@@ -197,56 +297,76 @@ TEST(ParseTurnNumberTest, ReadsWholeNumbersOnly) {
   }
 }
 
-TEST(AssignTurnNumberTest, ManyProcessesAtOnceLeaveAReadableStore) {
-  // Thirty requests number themselves at the same moment on the real store.
-  // They may share numbers (nothing locks), but every key must stay whole.
-  constexpr int kRequests = 30;
+TEST(AssignTurnNumberTest, OverlappingRequestsNeverShareANumber) {
+  // Thirty-two requests number themselves at the same moment on the real
+  // store and stay running until all have their numbers, so that every one
+  // overlaps every other: the numbers must all differ and follow each other
+  // (the first counts from 100, or from an empty "jun" if another had
+  // already registered), and "jun" must end at the last.
+  constexpr int kRequests = 32;
   ScratchFolder scratch;
-  const std::string dir = scratch.path();
-  int report[2];
+  const std::string dir = scratch.path() + "/settings";
+  int report[2], release[2];
   ASSERT_EQ(::pipe(report), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  // Reads the reports while the requests run, then lets them end.
+  std::string lines;
+  std::thread reader([&] {
+    char buffer[4096];
+    while (std::count(lines.begin(), lines.end(), '\n') < kRequests) {
+      const ssize_t n = ::read(report[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      lines.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(release[1]);
+  });
   const int failed = RunInProcesses(kRequests, [&](int) {
+    ::close(release[1]);
     auto store = NewFileSettingsStore(dir);
-    auto processes = NewSystemProcessInfo();
+    auto processes = NewSiteProcessInfo(dir);
     auto clock = NewSystemClock();
     const int turn = AssignTurnNumber(*store, *processes, *clock);
     const std::string line =
         std::to_string(turn) + " " + std::to_string(::getpid()) + "\n";
-    return ::write(report[1], line.data(), line.size()) ==
-           static_cast<ssize_t>(line.size());
+    if (::write(report[1], line.data(), line.size()) !=
+        static_cast<ssize_t>(line.size()))
+      return false;
+    // End of file: all are done. Should one of the others die first, the
+    // wait ends, so that the test fails instead of hanging.
+    struct pollfd ready = {release[0], POLLIN, 0};
+    char c;
+    return ::poll(&ready, 1, 30000) == 1 && ::read(release[0], &c, 1) == 0;
   });
   ::close(report[1]);
-  ASSERT_EQ(failed, 0);
-  std::string lines;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;)
-    lines.append(buffer, static_cast<size_t>(n));
+  reader.join();
   ::close(report[0]);
+  ::close(release[0]);
+  ASSERT_EQ(failed, 0);
 
-  std::map<int, std::set<int64_t>> pids_by_turn;
+  std::map<int, int64_t> pid_by_turn;
   std::istringstream in(lines);
   for (int turn; in >> turn;) {
     int64_t pid;
     in >> pid;
-    // The test process itself runs the same program, so every child sees
-    // another instance and counts on from "jun".
-    EXPECT_GE(turn, 101);
-    pids_by_turn[turn].insert(pid);
+    EXPECT_TRUE(pid_by_turn.emplace(turn, pid).second)
+        << "turn " << turn << " given twice";
   }
-  ASSERT_EQ(pids_by_turn.size() > 0, true);
+  ASSERT_EQ(pid_by_turn.size(), static_cast<size_t>(kRequests));
+  const int first = pid_by_turn.begin()->first;
+  const int last = pid_by_turn.rbegin()->first;
+  EXPECT_TRUE(first == 100 || first == 101) << first;
+  EXPECT_EQ(last - first + 1, kRequests);
 
   auto store = NewFileSettingsStore(dir);
-  const std::u16string jun = store->Read(u"MyApp", u"Startup_j", u"jun", u"");
-  const std::optional<int> last = ParseTurnNumber(jun);
-  ASSERT_TRUE(last.has_value()) << U8(jun);
-  EXPECT_EQ(pids_by_turn.count(*last), 1u) << *last;
+  EXPECT_EQ(U8(store->Read(u"MyApp", u"Startup_j", u"jun", u"")),
+            std::to_string(last));
   EXPECT_TRUE(
       ParseDateTime(store->Read(u"MyApp", u"Startup_j", u"tyokuzen", u"")));
-  for (const auto& [turn, pids] : pids_by_turn) {
+  for (const auto& [turn, pid] : pid_by_turn) {
     const std::u16string key = Digits(turn);
-    const std::u16string pid = store->Read(u"MyApp", u"Startup_j", key, u"");
-    EXPECT_EQ(pids.count(static_cast<int64_t>(NumericValue(pid))), 1u)
-        << "key " << turn << " holds " << U8(pid);
+    EXPECT_EQ(U8(store->Read(u"MyApp", u"Startup_j", key, u"")),
+              std::to_string(pid))
+        << turn;
     EXPECT_TRUE(
         ParseDateTime(store->Read(u"MyApp", u"Startup_j", key + u"time", u"")))
         << turn;
