@@ -27,6 +27,10 @@ class TextFiles {
   // appending, so that the appends of concurrent processes never
   // interleave. Throws Failure when the file is missing or the write fails.
   virtual void Append(const std::string& path, std::string_view bytes) = 0;
+  // True when the file is there, whether or not it can be read. Throws
+  // Failure when that cannot be told. (This default, for stand-ins, counts
+  // a file that cannot be read as missing.)
+  virtual bool Exists(const std::string& path);
 };
 
 // The files under the site home folder `home`.
@@ -44,6 +48,7 @@ class InMemoryTextFiles : public TextFiles {
                                         size_t max_lines) override;
   void Truncate(const std::string& path) override;
   void Append(const std::string& path, std::string_view bytes) override;
+  bool Exists(const std::string& path) override;
 };
 
 }  // namespace qlok
