@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -304,12 +305,18 @@ class FileOutbox : public Outbox {
     if (result != 0) Fail("cannot sync", folder_, error);
   }
 
-  // "20261209T120000-4242-0123456789abcdef.mail".
+  // "20261209T120000.123456789-4242-0123456789abcdef.mail": the second it
+  // was kept, the fraction of the machine's clock (so that the mails one
+  // process keeps in one second sort in their order), the process and a
+  // random part.
   static std::string NewName(const DateTime& kept_at) {
     static std::random_device random;
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
     char tail[64];
-    std::snprintf(tail, sizeof tail, "-%d-%08x%08x",
-                  static_cast<int>(::getpid()), random(), random());
+    std::snprintf(tail, sizeof tail, ".%09ld-%d-%08x%08x",
+                  static_cast<long>(now.tv_nsec), static_cast<int>(::getpid()),
+                  random(), random());
     return Stamp(kept_at, "%04d%02d%02dT%02d%02d%02d") + tail + kSuffix;
   }
 

@@ -220,7 +220,8 @@ class SearchThroughServer:
         self.assertTrue(self.last_log_record()[1].startswith(
             "taro@example.jp  along="))
 
-        match, record = self.received(before + 2)[before:]
+        # The record first: it is the registration itself.
+        record, match = self.received(before + 2)[before:]
         self.assertEqual(match["envelope"].split("\n")[:3],
                          [SITE_ADDRESS, "taro@example.jp", "q2481xr736k"])
         self.assertEqual(match["subject"], "求人がみつかりました")
