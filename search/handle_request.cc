@@ -25,13 +25,13 @@ constexpr char16_t kSampleIntroduction[] =
     u"メールアドレスを入力して送信ボタンを。<BR>"
     u"条件を変えて再検索する場合はメールアドレスを入力せずに送信ボタンを。";
 
-// How many rows of the result later steps read after the count: the sample
-// jobs of the page, or the jobs of the first match mail.
 // The time kept after the mails for the rest of the request: the outbox's
 // files and the page.
 constexpr int64_t kTimeAfterMailMs = 500;
 
-// Both are bounded, so what a request holds does not grow with the table.
+// How many rows of the result later steps read after the count: the sample
+// jobs of the page, or the jobs of the first match mail. Both are bounded,
+// so what a request holds does not grow with the table.
 size_t RowsToKeep(const SearchRequest& request) {
   if (request.address.empty()) return kSampleJobLimit;
   return static_cast<size_t>(MailJobLimit(request.daily_maximum));
