@@ -14,6 +14,7 @@
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "platform/mail_sender.h"
+#include "platform/outbox.h"
 #include "platform/process_info.h"
 #include "platform/settings_store.h"
 #include "platform/site_config.h"
@@ -56,6 +57,9 @@ class StandardOutput : public ByteSink {
 };
 
 int Serve() {
+  // The request's time limit counts from here.
+  std::unique_ptr<MonotonicClock> monotonic = NewSystemMonotonicClock();
+  const int64_t start_ms = monotonic->Milliseconds();
   const std::string home = SiteHome();
   // Counted as a running instance of the site from here until the process
   // ends (making it never fails), so that requests whose lives overlap see
@@ -80,9 +84,14 @@ int Serve() {
         std::unique_ptr<TextFiles> files = NewSiteTextFiles(home);
         std::unique_ptr<Databases> databases = NewDatabases(home);
         std::unique_ptr<Sleeper> sleeper = NewSystemSleeper();
-        std::unique_ptr<MailSender> mail = NewSmtpMailSender();
+        std::unique_ptr<MailSender> mail =
+            NewSmtpMailSender(SmtpSettingsFor(site));
+        std::unique_ptr<Outbox> outbox = NewFileOutbox(home + "/outbox");
+        const Deadline deadline(*monotonic, start_ms,
+                                site.request_time_limit * int64_t{1000});
         RequestServices services{*clock,     *settings, *processes, *files,
-                                 *databases, *mail,     *sleeper,   site};
+                                 *databases, *mail,     *sleeper,   site,
+                                 deadline,   *outbox,   std::cerr};
         return HandleRequest(posted, services);
       });
   return 0;

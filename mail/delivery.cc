@@ -53,15 +53,24 @@ std::u16string DeliverySender(const DeliveryAttempt& attempt,
 std::u16string DeliverMail(const std::array<DeliveryAttempt, 5>& attempts,
                            MailSender& sender, Sleeper& sleeper,
                            const SiteConfig& site, const MailAccounts& accounts,
-                           const Mail& mail) {
+                           const Mail& mail, const Deadline* deadline) {
   MailOptions options;
   options.headers = mail.headers;
   std::u16string result;
-  bool first = true;
-  for (const DeliveryAttempt& attempt : attempts) {
+  for (size_t i = 0; i < attempts.size(); ++i) {
+    const DeliveryAttempt& attempt = attempts[i];
     // Every attempt after the first follows a failed one.
-    if (!first && attempt.pause_ms > 0) sleeper.Sleep(attempt.pause_ms);
-    first = false;
+    const int pause_ms = i > 0 ? attempt.pause_ms : 0;
+    if (deadline != nullptr) {
+      if (deadline->RemainingMs() - pause_ms < kShortestAttemptMs) {
+        const std::u16string stop =
+            u"the request's time limit left no time for attempt " +
+            Digits(static_cast<int64_t>(i + 1));
+        return result.empty() ? stop : result + u" (" + stop + u")";
+      }
+    }
+    if (pause_ms > 0) sleeper.Sleep(pause_ms);
+    if (deadline != nullptr) options.time_limit_ms = deadline->RemainingMs();
     result =
         sender.SendMail(Server(attempt, site), mail.recipient,
                         DeliverySender(attempt, site, accounts), mail.subject,
@@ -71,21 +80,32 @@ std::u16string DeliverMail(const std::array<DeliveryAttempt, 5>& attempts,
   return result;
 }
 
+Mail MatchMail(
+    const std::u16string& visitor_address, const std::u16string& body,
+    const std::vector<std::pair<std::string, std::string>>& headers) {
+  return {visitor_address, u"求人がみつかりました", body, headers};
+}
+
+Mail RegistrationRecordMail(const SiteConfig& site,
+                            const std::u16string& registration_record) {
+  return {site.sender_addresses[0], u"ss0", registration_record, {}};
+}
+
 std::u16string SendMatchMail(
     MailSender& sender, Sleeper& sleeper, const SiteConfig& site,
     const std::u16string& visitor_address, const std::u16string& body,
     const std::vector<std::pair<std::string, std::string>>& headers) {
   return DeliverMail(kMatchMailAttempts, sender, sleeper, site, MailAccounts(),
-                     {visitor_address, u"求人がみつかりました", body, headers});
+                     MatchMail(visitor_address, body, headers));
 }
 
 std::u16string SendRegistrationRecord(MailSender& sender, Sleeper& sleeper,
                                       const SiteConfig& site,
                                       const std::u16string& registration_record,
                                       const MailAccounts& accounts) {
-  return DeliverMail(
-      kRegistrationRecordAttempts, sender, sleeper, site, accounts,
-      {site.sender_addresses[0], u"ss0", registration_record, {}});
+  return DeliverMail(kRegistrationRecordAttempts, sender, sleeper, site,
+                     accounts,
+                     RegistrationRecordMail(site, registration_record));
 }
 
 }  // namespace qlok

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/mail_sender.h"
 #include "platform/site_config.h"
 #include "results/data_access.h"
@@ -39,24 +40,36 @@ std::u16string DeliverySender(const DeliveryAttempt& attempt,
                               const SiteConfig& site,
                               const MailAccounts& accounts);
 
-// One mail to deliver: the same texts go to every attempt.
-struct Mail {
-  std::u16string recipient;
-  std::u16string subject;
-  std::u16string body;
-  // Header fields beside the fixed ones (MailOptions::headers).
-  std::vector<std::pair<std::string, std::string>> headers;
-};
+// The least time an attempt is given: one that `deadline` leaves less for
+// is not made.
+inline constexpr int64_t kShortestAttemptMs = 1000;
 
 // Offers `mail` along `attempts`, pausing before an attempt only after a
 // failed one, up to the first attempt accepted. Returns the empty text
 // when an attempt was accepted, else the answer of the last attempt made.
 // `accounts` gives the authentication texts of the rows without a built-in
 // one. What the sender or sleeper throws is not caught.
+//
+// With a `deadline`, every attempt may take only what remains of it
+// (MailOptions::time_limit_ms), and an attempt, or a pause, that would
+// leave less than kShortestAttemptMs for its attempt is not made: the
+// delivery stops there and its answer says so after the last relay's.
+// Without one (a batch run), each attempt has the sender's own limits.
 std::u16string DeliverMail(const std::array<DeliveryAttempt, 5>& attempts,
                            MailSender& sender, Sleeper& sleeper,
                            const SiteConfig& site, const MailAccounts& accounts,
-                           const Mail& mail);
+                           const Mail& mail,
+                           const Deadline* deadline = nullptr);
+
+// The match mail to `visitor_address`: subject "求人がみつかりました".
+Mail MatchMail(
+    const std::u16string& visitor_address, const std::u16string& body,
+    const std::vector<std::pair<std::string, std::string>>& headers = {});
+
+// The registration record to sender account 1: subject "ss0", the record
+// as its body.
+Mail RegistrationRecordMail(const SiteConfig& site,
+                            const std::u16string& registration_record);
 
 // Offers the match mail (subject "求人がみつかりました", `headers` beside
 // the fixed ones) to `visitor_address` along kMatchMailAttempts; returns

@@ -1,19 +1,15 @@
 #include "mail/mail_jobs.h"
 
 #include <cmath>
-#include <limits>
 
 #include "results/job_items.h"
 
 namespace qlok {
 int64_t MailJobLimit(std::optional<double> daily_maximum) {
-  if (!daily_maximum) return 0;
+  if (!daily_maximum) return kMailJobCeiling;
   const double rounded = std::nearbyint(*daily_maximum);  // halves to even
-  // A maximum no 32-bit whole number can hold (a hand-made request) is no
-  // limit rather than a failure after the first job.
-  if (!(rounded >= 1) || rounded > std::numeric_limits<int32_t>::max()) {
-    return 0;
-  }
+  // Written so that a value that is not a number also falls outside.
+  if (!(rounded >= 1 && rounded <= kMailJobCeiling)) return kMailJobCeiling;
   return static_cast<int64_t>(rounded);
 }
 

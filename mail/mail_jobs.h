@@ -17,18 +17,21 @@ struct MailJobs {
   int64_t count = 0;    // the number of jobs in it
 };
 
+// The most jobs one mail holds: the largest daily maximum the form offers.
+inline constexpr int64_t kMailJobCeiling = 100;
+
 // The number of jobs that ends the mail: the daily maximum rounded to the
-// nearest whole number (halves to even); 0, no limit, when it is absent,
-// below 1 or beyond a 32-bit whole number.
+// nearest whole number (halves to even) when that lies from 1 to 100;
+// otherwise (absent, not a number, below 1 or above 100, all possible only
+// in a hand-made request) 100, so that no request can have the whole table
+// mailed.
 int64_t MailJobLimit(std::optional<double> daily_maximum);
 
 // The jobs from the current row of `jobs` on, in order, each as CR LF, its
-// heading numbered from 1, CR LF and its text, up to the daily maximum.
-// `daily_maximum` is rounded to the nearest whole number, halves to even;
-// absent, below 1, or beyond the range of a 32-bit whole number it sets no
-// limit and every row is rendered. The recordset is left on the last job
-// rendered when the maximum stopped the loop, at its end otherwise. Throws
-// Failure as RenderJobForMail does, or when moving to the next row fails.
+// heading numbered from 1, CR LF and its text, up to MailJobLimit of the
+// daily maximum. The recordset is left on the last job rendered when the
+// limit stopped the loop, at its end otherwise. Throws Failure as
+// RenderJobForMail does, or when moving to the next row fails.
 MailJobs RenderMailJobs(Recordset& jobs, std::optional<double> daily_maximum,
                         const SiteConfig& site);
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <optional>
 
 #include "results/job_items.h"
@@ -53,16 +54,22 @@ TEST_P(MailJobsTest, StopsAtTheDailyMaximum) {
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, MailJobsTest,
-    testing::Values(LimitCase{"TenOf25", 10, 25, 10},
-                    LimitCase{"HundredOf3", 100, 3, 3},
-                    LimitCase{"ZeroIsNoLimit", 0, 25, 25},
-                    LimitCase{"NegativeIsNoLimit", -3, 5, 5},
-                    LimitCase{"AbsentIsNoLimit", std::nullopt, 12, 12},
-                    LimitCase{"HalfRoundsToEvenDown", 2.5, 5, 2},
-                    LimitCase{"HalfRoundsToEvenUp", 3.5, 5, 4},
-                    LimitCase{"BelowOneHalfIsNoLimit", 0.5, 4, 4},
-                    LimitCase{"Beyond32BitsIsNoLimit", 3e9, 6, 6},
-                    LimitCase{"Largest32BitLimit", 2147483647.0, 6, 6}),
+    testing::Values(
+        LimitCase{"TenOf25", 10, 25, 10}, LimitCase{"HundredOf3", 100, 3, 3},
+        LimitCase{"HundredOf150", 100, 150, 100}, LimitCase{"OneOf5", 1, 5, 1},
+        LimitCase{"HalfRoundsToEvenDown", 2.5, 5, 2},
+        LimitCase{"HalfRoundsToEvenUp", 3.5, 5, 4},
+        LimitCase{"JustAboveHalfRoundsUpToOne", 0.6, 5, 1},
+        // A hand-made request cannot have more than 100 jobs mailed.
+        LimitCase{"ZeroIsAHundred", 0, 150, 100},
+        LimitCase{"BelowOneHalfIsAHundred", 0.5, 150, 100},
+        LimitCase{"NegativeIsAHundred", -3, 150, 100},
+        LimitCase{"AbsentIsAHundred", std::nullopt, 150, 100},
+        LimitCase{"NotANumberIsAHundred", std::nan(""), 150, 100},
+        LimitCase{"AboveAHundredIsAHundred", 101, 150, 100},
+        LimitCase{"HundredAndAHalfRoundsToAHundred", 100.5, 150, 100},
+        LimitCase{"Beyond32BitsIsAHundred", 3e9, 150, 100},
+        LimitCase{"InfinityIsAHundred", HUGE_VAL, 150, 100}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MailJobsTest, HeadingHasBreaksAroundIt) {

@@ -51,6 +51,7 @@ TEST(ComposeMatchMailTest, HeadJobTextFoot) {
 }
 
 // Records every call; answers with the queued results, then with `last`.
+// With a clock, each call takes `call_ms`, cut to the attempt's limit.
 class FakeSender : public MailSender {
  public:
   struct Call {
@@ -66,6 +67,11 @@ class FakeSender : public MailSender {
                           const MailOptions& options) override {
     calls.push_back(
         {server, recipient, sender, subject, body, attachments, options});
+    if (clock != nullptr) {
+      clock->Advance(options.time_limit_ms > 0
+                         ? std::min(options.time_limit_ms, call_ms)
+                         : call_ms);
+    }
     if (results.empty()) return last;
     std::u16string result = results.front();
     results.pop_front();
@@ -74,12 +80,18 @@ class FakeSender : public MailSender {
   std::deque<std::u16string> results;
   std::u16string last = u"535 refused";
   std::vector<Call> calls;
+  FakeMonotonicClock* clock = nullptr;
+  long call_ms = 0;
 };
 
 class RecordingSleeper : public Sleeper {
  public:
-  void Sleep(int milliseconds) override { pauses.push_back(milliseconds); }
+  void Sleep(int milliseconds) override {
+    pauses.push_back(milliseconds);
+    if (clock != nullptr) clock->Advance(milliseconds);
+  }
   std::vector<int> pauses;
+  FakeMonotonicClock* clock = nullptr;
 };
 
 const MailAccounts kAccounts = {u"site1:pw1", u"site2:pw2", u"site3:pw3"};
@@ -207,6 +219,84 @@ TEST(DeliveryTest, AnswersWithTheLastAttemptAndPassesTheHeadersOn) {
       EXPECT_EQ(call.subject, u"件名");
       EXPECT_EQ(call.options.headers, mail.headers);
     }
+  }
+}
+
+TEST(DeliveryTest, AttemptsAndPausesStayWithinTheDeadline) {
+  struct Case {
+    const char* name;
+    int64_t budget_ms;
+    long call_ms;              // how long each refused attempt takes
+    std::vector<long> limits;  // the time limit of each attempt made
+    std::vector<int> pauses;
+    std::u16string answer;
+  } cases[] = {
+      {"all five fit",
+       60000,
+       100,
+       {60000, 59900, 58800, 53700, 52600},
+       {1000, 5000, 1000},
+       u"535 refused"},
+      {"no time at all",
+       999,
+       100,
+       {},
+       {},
+       u"the request's time limit left no time for attempt 1"},
+      {"silent relay takes all",
+       30000,
+       30000,
+       {30000},
+       {},
+       u"535 refused (the request's time limit left no time for attempt 2)"},
+      // 6 s left before attempt 4: its 5 s pause leaves 1 s, the least an
+      // attempt is given.
+      {"pause that leaves just enough",
+       16000,
+       3000,
+       {16000, 13000, 9000, 1000},
+       {1000, 5000},
+       u"535 refused (the request's time limit left no time for attempt 5)"},
+      // 5.5 s left: the 5 s pause would leave 0.5 s; it is not taken.
+      {"pause that leaves too little",
+       15500,
+       3000,
+       {15500, 12500, 8500},
+       {1000},
+       u"535 refused (the request's time limit left no time for attempt 4)"},
+  };
+  for (const Case& c : cases) {
+    FakeMonotonicClock clock;
+    FakeSender sender;
+    sender.clock = &clock;
+    sender.call_ms = c.call_ms;
+    RecordingSleeper sleeper;
+    sleeper.clock = &clock;
+    const int64_t start = clock.Milliseconds();
+    const Deadline deadline(clock, start, c.budget_ms);
+    EXPECT_EQ(
+        U8(DeliverMail(kMatchMailAttempts, sender, sleeper, TestSite(),
+                       MailAccounts(), Mail{u"v@visitor.test", u"s", u"b", {}},
+                       &deadline)),
+        U8(c.answer))
+        << c.name;
+    std::vector<long> limits;
+    for (const FakeSender::Call& call : sender.calls) {
+      limits.push_back(call.options.time_limit_ms);
+    }
+    EXPECT_EQ(limits, c.limits) << c.name;
+    EXPECT_EQ(sleeper.pauses, c.pauses) << c.name;
+    EXPECT_LE(clock.Milliseconds() - start, c.budget_ms) << c.name;
+  }
+}
+
+TEST(DeliveryTest, WithoutADeadlineAttemptsKeepTheSendersLimits) {
+  FakeSender sender;
+  RecordingSleeper sleeper;
+  SendMatchMail(sender, sleeper, TestSite(), u"v@visitor.test", u"b");
+  ASSERT_EQ(sender.calls.size(), 5u);
+  for (const FakeSender::Call& call : sender.calls) {
+    EXPECT_EQ(call.options.time_limit_ms, 0);
   }
 }
 

@@ -32,10 +32,24 @@ class SystemClock : public Clock {
   }
 };
 
+class SystemMonotonicClock : public MonotonicClock {
+ public:
+  int64_t Milliseconds() override {
+    struct timespec now;
+    // CLOCK_MONOTONIC cannot fail with a valid address.
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  }
+};
+
 }  // namespace
 
 std::unique_ptr<Clock> NewSystemClock() {
   return std::make_unique<SystemClock>();
+}
+
+std::unique_ptr<MonotonicClock> NewSystemMonotonicClock() {
+  return std::make_unique<SystemMonotonicClock>();
 }
 
 }  // namespace qlok

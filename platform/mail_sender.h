@@ -20,6 +20,17 @@ struct MailOptions {
   long time_limit_ms = 0;
 };
 
+// One mail to deliver: the same texts go to every attempt.
+struct Mail {
+  std::u16string recipient;
+  std::u16string subject;
+  std::u16string body;
+  // Header fields beside the fixed ones (MailOptions::headers).
+  std::vector<std::pair<std::string, std::string>> headers;
+
+  bool operator==(const Mail&) const = default;
+};
+
 class MailSender {
  public:
   virtual ~MailSender() = default;

@@ -1,14 +1,15 @@
 #include "platform/smtp_mail_sender.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <random>
 #include <string>
 #include <string_view>
@@ -18,8 +19,82 @@
 namespace qlok {
 namespace {
 
-constexpr long kConnectTimeoutMs = 10000;
-constexpr long kTotalTimeoutMs = 30000;
+// libcurl's entry points, looked up when the first attempt is made, so
+// that a request that sends no mail does not map the library at all.
+struct CurlLibrary {
+  CURLcode (*global_init)(long flags) = nullptr;
+  CURL* (*easy_init)() = nullptr;
+  CURLcode (*easy_setopt)(CURL* curl, CURLoption option, ...) = nullptr;
+  CURLcode (*easy_perform)(CURL* curl) = nullptr;
+  void (*easy_cleanup)(CURL* curl) = nullptr;
+  const char* (*easy_strerror)(CURLcode code) = nullptr;
+  curl_slist* (*slist_append)(curl_slist* list, const char* text) = nullptr;
+  void (*slist_free_all)(curl_slist* list) = nullptr;
+  std::string error;  // why it is unusable; empty when it is loaded
+};
+
+template <typename Function>
+void Look(void* library, const char* name, Function& function,
+          std::string& error) {
+  function = reinterpret_cast<Function>(::dlsym(library, name));
+  if (function == nullptr && error.empty()) {
+    error = std::string("libcurl has no ") + name;
+  }
+}
+
+// Loaded once per process and kept until it ends.
+const CurlLibrary& Curl() {
+  static const CurlLibrary library = [] {
+    CurlLibrary curl;
+    void* handle = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      const char* why = ::dlerror();
+      curl.error = std::string("libcurl cannot be loaded: ") +
+                   (why != nullptr ? why : "libcurl.so.4");
+      return curl;
+    }
+    Look(handle, "curl_global_init", curl.global_init, curl.error);
+    Look(handle, "curl_easy_init", curl.easy_init, curl.error);
+    Look(handle, "curl_easy_setopt", curl.easy_setopt, curl.error);
+    Look(handle, "curl_easy_perform", curl.easy_perform, curl.error);
+    Look(handle, "curl_easy_cleanup", curl.easy_cleanup, curl.error);
+    Look(handle, "curl_easy_strerror", curl.easy_strerror, curl.error);
+    Look(handle, "curl_slist_append", curl.slist_append, curl.error);
+    Look(handle, "curl_slist_free_all", curl.slist_free_all, curl.error);
+    if (curl.error.empty() &&
+        curl.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      curl.error = "libcurl could not be initialised";
+    }
+    return curl;
+  }();
+  return library;
+}
+
+// A host on this machine by its name: 127.x.x.x or "localhost". A name
+// that merely resolves to such an address does not count.
+bool IsLoopbackHost(std::string_view host) {
+  if (host.size() == 9) {
+    std::string lower(host);
+    for (char& c : lower) c = static_cast<char>(std::tolower(c));
+    if (lower == "localhost") return true;
+  }
+  int parts = 0;
+  int first = -1;
+  size_t start = 0;
+  while (start <= host.size()) {
+    size_t end = std::min(host.find('.', start), host.size());
+    std::string_view part = host.substr(start, end - start);
+    if (part.empty() || part.size() > 3 ||
+        part.find_first_not_of("0123456789") != part.npos) {
+      return false;
+    }
+    const int value = std::stoi(std::string(part));
+    if (value > 255) return false;
+    if (parts++ == 0) first = value;
+    start = end + 1;
+  }
+  return parts == 4 && first == 127;
+}
 
 bool IsControl(char16_t c) {
   return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || c == 0x2028 ||
@@ -170,6 +245,8 @@ size_t ReadMessage(char* buffer, size_t size, size_t count, void* data) {
 
 class SmtpMailSender : public MailSender {
  public:
+  explicit SmtpMailSender(const SmtpSettings& settings) : settings_(settings) {}
+
   std::u16string SendMail(const std::u16string& server,
                           const std::u16string& recipient,
                           const std::u16string& sender,
@@ -237,20 +314,19 @@ class SmtpMailSender : public MailSender {
   }
 
  private:
-  static std::string Transfer(const std::string& server,
-                              const std::string& from,
-                              const std::string& recipient,
-                              const std::string& credentials, bool login,
-                              long time_limit_ms, Upload& upload) {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    CURL* curl = curl_easy_init();
+  std::string Transfer(const std::string& server, const std::string& from,
+                       const std::string& recipient,
+                       const std::string& credentials, bool login,
+                       long time_limit_ms, Upload& upload) const {
+    const CurlLibrary& lib = Curl();
+    if (!lib.error.empty()) return lib.error;
+    CURL* curl = lib.easy_init();
     if (curl == nullptr) return "libcurl could not start a transfer";
     char error[CURL_ERROR_SIZE] = "";
     const std::string url = "smtp://" + server;
     const std::string mail_from = "<" + from + ">";
     const std::string rcpt = "<" + recipient + ">";
-    curl_slist* recipients = curl_slist_append(nullptr, rcpt.c_str());
+    curl_slist* recipients = lib.slist_append(nullptr, rcpt.c_str());
     std::string user = credentials, password;
     size_t colon = credentials.find(':');
     if (colon != std::string::npos) {
@@ -258,38 +334,66 @@ class SmtpMailSender : public MailSender {
       password = credentials.substr(colon + 1);
     }
 
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp");
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    const long total_ms = time_limit_ms > 0 ? time_limit_ms : kTotalTimeoutMs;
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
-                     std::min(kConnectTimeoutMs, total_ms));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, total_ms);
-    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
-    if (!credentials.empty()) {
-      curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
-      curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
-      if (login) curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
+    // A login leaves only inside TLS, unless the settings allow it plain
+    // or the relay is on this machine.
+    const std::string host = server.substr(0, server.rfind(':'));
+    const bool tls_needed = settings_.tls_required && !credentials.empty() &&
+                            !(settings_.trust_loopback && IsLoopbackHost(host));
+    const long total_ms =
+        time_limit_ms > 0
+            ? std::min(time_limit_ms, settings_.attempt_timeout_ms)
+            : settings_.attempt_timeout_ms;
+
+    auto set = lib.easy_setopt;
+    set(curl, CURLOPT_ERRORBUFFER, error);
+    set(curl, CURLOPT_URL, url.c_str());
+    set(curl, CURLOPT_PROTOCOLS_STR, "smtp");
+    set(curl, CURLOPT_NOSIGNAL, 1L);
+    set(curl, CURLOPT_CONNECTTIMEOUT_MS,
+        std::min(settings_.connect_timeout_ms, total_ms));
+    set(curl, CURLOPT_TIMEOUT_MS, total_ms);
+    set(curl, CURLOPT_USE_SSL,
+        static_cast<long>(tls_needed ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+    if (!settings_.ca_file.empty()) {
+      set(curl, CURLOPT_CAINFO, settings_.ca_file.c_str());
     }
-    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, mail_from.c_str());
-    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &ReadMessage);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
-    CURLcode code = curl_easy_perform(curl);
-    curl_slist_free_all(recipients);
-    curl_easy_cleanup(curl);
+    if (!credentials.empty()) {
+      set(curl, CURLOPT_USERNAME, user.c_str());
+      set(curl, CURLOPT_PASSWORD, password.c_str());
+      if (login) set(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
+    }
+    set(curl, CURLOPT_MAIL_FROM, mail_from.c_str());
+    set(curl, CURLOPT_MAIL_RCPT, recipients);
+    set(curl, CURLOPT_UPLOAD, 1L);
+    set(curl, CURLOPT_READFUNCTION, &ReadMessage);
+    set(curl, CURLOPT_READDATA, &upload);
+    CURLcode code = lib.easy_perform(curl);
+    lib.slist_free_all(recipients);
+    lib.easy_cleanup(curl);
     if (code == CURLE_OK) return "";
-    std::string why = error[0] != '\0' ? error : curl_easy_strerror(code);
+    if (code == CURLE_USE_SSL_FAILED && tls_needed) {
+      return "refused: the relay offers no STARTTLS, and the login is not "
+             "sent without it ([smtp] tls = required)";
+    }
+    std::string why = error[0] != '\0' ? error : lib.easy_strerror(code);
     return why.empty() ? "mail not accepted" : why;
   }
+
+  SmtpSettings settings_;
 };
 
 }  // namespace
 
-std::unique_ptr<MailSender> NewSmtpMailSender() {
-  return std::make_unique<SmtpMailSender>();
+SmtpSettings SmtpSettingsFor(const SiteConfig& site) {
+  SmtpSettings settings;
+  settings.tls_required = site.smtp_tls == SiteConfig::kTlsRequired;
+  settings.connect_timeout_ms = site.smtp_connect_timeout * 1000L;
+  settings.attempt_timeout_ms = site.smtp_attempt_timeout * 1000L;
+  return settings;
+}
+
+std::unique_ptr<MailSender> NewSmtpMailSender(const SmtpSettings& settings) {
+  return std::make_unique<SmtpMailSender>(settings);
 }
 
 }  // namespace qlok

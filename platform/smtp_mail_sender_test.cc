@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/testing/smtp_receiver.h"
@@ -17,9 +20,11 @@
 namespace qlok {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 std::u16string Server(int port) { return u"127.0.0.1:" + Digits(port); }
 
@@ -119,8 +124,7 @@ TEST(SmtpMailSenderTest, AddsTheHeaderFieldsOfTheOptions) {
 }
 
 TEST(SmtpMailSenderTest, AuthenticatesWithTheSenderText) {
-  SmtpReceiver receiver(
-      {.login = "q2481xr736k:5d9p1s7tvak", .refuse_from = ""});
+  SmtpReceiver receiver(SmtpReceiver::Login("q2481xr736k:5d9p1s7tvak"));
   ASSERT_NE(receiver.port(), 0) << receiver.error();
   struct Case {
     std::u16string authentication;
@@ -166,7 +170,9 @@ TEST(SmtpMailSenderTest, FailuresAreReportedNotThrown) {
               Not(IsEmpty()));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
-  SmtpReceiver receiver({.login = "", .refuse_from = "s1@jobs.test"});
+  SmtpReceiver::Options refusing;
+  refusing.refuse_from = "s1@jobs.test";
+  SmtpReceiver receiver(refusing);
   ASSERT_NE(receiver.port(), 0) << receiver.error();
   EXPECT_THAT(sender->SendMail(Server(receiver.port()), u"v@visitor.test",
                                kSender + u"\t", u"s", u"b", u""),
@@ -204,6 +210,228 @@ TEST(SmtpMailSenderTest, RefusesUnsafeInputWithoutSending) {
         << U8(c.server) << " " << U8(c.recipient) << " " << U8(c.sender);
   }
   EXPECT_THAT(receiver.Mails(), IsEmpty());
+}
+
+// A temporary folder that holds a throw-away certificate.
+class CertificateFolder {
+ public:
+  CertificateFolder() {
+    char folder[] = "/tmp/qlok_tls_XXXXXX";
+    if (::mkdtemp(folder) != nullptr) {
+      folder_ = folder;
+      made_ = SmtpReceiver::MakeCertificate(folder_);
+    }
+  }
+  ~CertificateFolder() {
+    std::error_code ignored;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+  }
+  bool made() const { return made_; }
+  std::string certificate() const { return folder_ + "/cert.pem"; }
+  std::string key() const { return folder_ + "/key.pem"; }
+
+ private:
+  std::string folder_;
+  bool made_ = false;
+};
+
+TEST(SmtpMailSenderTest, LoginsAreSentOnlyWhereTheTlsSettingAllows) {
+  CertificateFolder tls;
+  ASSERT_TRUE(tls.made()) << "openssl could not make a certificate";
+  const std::string kLogin = "q2481xr736k:5d9p1s7tvak";
+  SmtpReceiver plain(SmtpReceiver::Login(kLogin));
+  SmtpReceiver::Options offering_tls = SmtpReceiver::Login(kLogin);
+  offering_tls.tls_certificate = tls.certificate();
+  offering_tls.tls_key = tls.key();
+  SmtpReceiver starttls(offering_tls);
+  SmtpReceiver open_relay;  // takes mail without a login
+  ASSERT_NE(plain.port(), 0) << plain.error();
+  ASSERT_NE(starttls.port(), 0) << starttls.error();
+  ASSERT_NE(open_relay.port(), 0) << open_relay.error();
+
+  struct Case {
+    const char* name;
+    const SmtpReceiver& relay;
+    const char* host;
+    bool tls_required;
+    bool trust_loopback;   // off: the relay counts as another machine
+    bool our_certificate;  // trust the throw-away certificate
+    std::u16string login;
+    bool delivered;
+    std::vector<std::string> logins;  // what the relay was given
+  } cases[] = {
+      // The relay offers no STARTTLS: the login is not sent at all.
+      {"required, plain relay",
+       plain,
+       "127.0.0.1",
+       true,
+       false,
+       true,
+       u"\tq2481xr736k:5d9p1s7tvak\tLOGIN",
+       false,
+       {}},
+      {"required, relay over TLS",
+       starttls,
+       "127.0.0.1",
+       true,
+       false,
+       true,
+       u"\tq2481xr736k:5d9p1s7tvak\tLOGIN",
+       true,
+       {"LOGIN q2481xr736k tls"}},
+      // A certificate the system does not trust ends the attempt before
+      // the login.
+      {"required, untrusted certificate",
+       starttls,
+       "127.0.0.1",
+       true,
+       false,
+       false,
+       u"\tq2481xr736k:5d9p1s7tvak\tLOGIN",
+       false,
+       {}},
+      {"required, relay on loopback",
+       plain,
+       "127.0.0.1",
+       true,
+       true,
+       true,
+       u"\tq2481xr736k:5d9p1s7tvak\tLOGIN",
+       true,
+       {"LOGIN q2481xr736k plain"}},
+      {"required, localhost",
+       plain,
+       "localhost",
+       true,
+       true,
+       true,
+       u"\tq2481xr736k:5d9p1s7tvak\tLOGIN",
+       true,
+       {"LOGIN q2481xr736k plain"}},
+      {"opportunistic, plain relay",
+       plain,
+       "127.0.0.1",
+       false,
+       false,
+       true,
+       u"\tq2481xr736k:5d9p1s7tvak\tLOGIN",
+       true,
+       {"LOGIN q2481xr736k plain"}},
+      {"opportunistic, relay over TLS",
+       starttls,
+       "127.0.0.1",
+       false,
+       false,
+       true,
+       u"\tq2481xr736k:5d9p1s7tvak\tLOGIN",
+       true,
+       {"LOGIN q2481xr736k tls"}},
+      // Without a login there is nothing to protect: plain is allowed.
+      {"required, no login, plain relay",
+       open_relay,
+       "127.0.0.1",
+       true,
+       false,
+       true,
+       u"\t",
+       true,
+       {}},
+  };
+  for (const Case& c : cases) {
+    const size_t logins_before = c.relay.Logins().size();
+    const size_t mails_before = c.relay.Mails().size();
+    SmtpSettings settings;
+    settings.tls_required = c.tls_required;
+    settings.trust_loopback = c.trust_loopback;
+    if (c.our_certificate) settings.ca_file = tls.certificate();
+    std::unique_ptr<MailSender> sender = NewSmtpMailSender(settings);
+    const std::u16string answer =
+        sender->SendMail(U16(c.host) + u":" + Digits(c.relay.port()),
+                         u"v@visitor.test", kSender + c.login, u"s", u"b", u"");
+    EXPECT_EQ(answer.empty(), c.delivered) << c.name << ": " << U8(answer);
+    std::vector<std::string> logins = c.relay.Logins();
+    logins.erase(logins.begin(), logins.begin() + logins_before);
+    EXPECT_EQ(logins, c.logins) << c.name;
+    EXPECT_EQ(c.relay.Mails().size() - mails_before, c.delivered ? 1u : 0u)
+        << c.name;
+  }
+  // The refusal says why, so that the operator can mend the relay or
+  // site.conf.
+  SmtpSettings settings;
+  settings.trust_loopback = false;
+  EXPECT_THAT(U8(NewSmtpMailSender(settings)->SendMail(
+                  Server(plain.port()), u"v@visitor.test",
+                  kSender + u"\tq2481xr736k:5d9p1s7tvak", u"s", u"b", u"")),
+              HasSubstr("offers no STARTTLS"));
+}
+
+TEST(SmtpMailSenderTest, RelaysThatDoNotAnswerAreGivenUpInTime) {
+  struct Case {
+    const char* behave;
+    long attempt_timeout_ms;
+    long time_limit_ms;  // of the options; 0: none
+    const char* answer;  // how the answer begins
+  } cases[] = {
+      {"silent", 1500, 0, "Operation timed out"},
+      {"silent", 20000, 1200, "Operation timed out"},
+      {"close", 20000, 0, ""},
+      {"refuse", 20000, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SmtpReceiver relay(SmtpReceiver::Behaving(c.behave));
+    ASSERT_NE(relay.port(), 0) << relay.error();
+    SmtpSettings settings;
+    settings.attempt_timeout_ms = c.attempt_timeout_ms;
+    MailOptions options;
+    options.time_limit_ms = c.time_limit_ms;
+    const auto start = std::chrono::steady_clock::now();
+    const std::u16string answer = NewSmtpMailSender(settings)->SendMail(
+        Server(relay.port()), u"v@visitor.test", kSender + u"\t", u"s", u"b",
+        u"", options);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_THAT(U8(answer), StartsWith(c.answer)) << c.behave;
+    EXPECT_THAT(answer, Not(IsEmpty())) << c.behave;
+    // Well within the 20 s an attempt may take by default.
+    EXPECT_LT(took, std::chrono::seconds(8)) << c.behave;
+  }
+}
+
+// True when a library whose file name holds "libcurl" is mapped into this
+// process.
+bool LibcurlMapped() {
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) {
+    if (line.find("libcurl") != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(SmtpMailSenderTest, LibcurlIsMappedOnlyWhenAnAttemptIsMade) {
+  if (LibcurlMapped()) {
+    GTEST_SKIP() << "an earlier test of this process has loaded libcurl";
+  }
+  // In a child, so that the library loaded at the end stays out of this
+  // process.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::unique_ptr<MailSender> sender = NewSmtpMailSender();
+    if (LibcurlMapped()) ::_exit(1);
+    // Refused before any connection: still no library.
+    sender->SendMail(u"127.0.0.1:0", u"v@visitor.test", kSender + u"\t", u"s",
+                     u"b", u"");
+    if (LibcurlMapped()) ::_exit(2);
+    // A port nothing listens on: an attempt is made.
+    sender->SendMail(u"127.0.0.1:1", u"v@visitor.test", kSender + u"\t", u"s",
+                     u"b", u"");
+    ::_exit(LibcurlMapped() ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "1: mapped at the start, 2: mapped without an attempt, 3: not "
+         "mapped after an attempt";
 }
 
 }  // namespace

@@ -183,6 +183,14 @@ class SiteTextFiles : public TextFiles {
     if (fd.Close() != 0) Fail("cannot close", full, errno);
   }
 
+  bool Exists(const std::string& path) override {
+    const std::string full = FullPath(path);
+    struct stat status;
+    if (::stat(full.c_str(), &status) == 0) return true;
+    if (errno == ENOENT || errno == ENOTDIR) return false;
+    Fail("cannot look for", full, errno);
+  }
+
  private:
   std::string FullPath(const std::string& path) const {
     CheckRelative(path);
@@ -194,6 +202,15 @@ class SiteTextFiles : public TextFiles {
 };
 
 }  // namespace
+
+bool TextFiles::Exists(const std::string& path) {
+  try {
+    ReadLines(path, 0);
+    return true;
+  } catch (const Failure&) {
+    return false;
+  }
+}
 
 std::unique_ptr<TextFiles> NewSiteTextFiles(const std::string& home) {
   return NewSiteTextFiles(home, ::write);
@@ -221,6 +238,11 @@ void InMemoryTextFiles::Truncate(const std::string& path) {
   auto it = files.find(path);
   if (it == files.end()) throw Failure("text file: no such file: " + path);
   it->second.clear();
+}
+
+bool InMemoryTextFiles::Exists(const std::string& path) {
+  if (fail_all) throw Failure("text file: failing on purpose: " + path);
+  return files.count(path) != 0;
 }
 
 void InMemoryTextFiles::Append(const std::string& path,

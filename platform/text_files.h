@@ -32,6 +32,10 @@ class TextFiles {
   // Throws Failure when the file is missing or the bytes cannot be written
   // whole (the message then also says when some could not be taken back).
   virtual void Append(const std::string& path, std::string_view bytes) = 0;
+  // True when the file is there, whether or not it can be read. Throws
+  // Failure when that cannot be told. (This default, for stand-ins, counts
+  // a file that cannot be read as missing.)
+  virtual bool Exists(const std::string& path);
 };
 
 // The files under the site home folder `home`.
@@ -56,6 +60,7 @@ class InMemoryTextFiles : public TextFiles {
                                         size_t max_lines) override;
   void Truncate(const std::string& path) override;
   void Append(const std::string& path, std::string_view bytes) override;
+  bool Exists(const std::string& path) override;
 };
 
 }  // namespace qlok

@@ -13,6 +13,7 @@ packages=(
   lighttpd
   chromium
   python3 python3-aiosmtpd
+  openssl
   tzdata
 )
 

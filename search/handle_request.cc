@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "mail/delivery.h"
+#include "mail/kept_mail.h"
 #include "mail/mail_jobs.h"
 #include "mail/match_mail.h"
 #include "mail/outcome.h"
@@ -24,12 +25,16 @@ constexpr char16_t kSampleIntroduction[] =
     u"メールアドレスを入力して送信ボタンを。<BR>"
     u"条件を変えて再検索する場合はメールアドレスを入力せずに送信ボタンを。";
 
+// The time kept after the mails for the rest of the request: the outbox's
+// files and the page.
+constexpr int64_t kTimeAfterMailMs = 500;
+
 // How many rows of the result later steps read after the count: the sample
-// jobs of the page, or the jobs of the first match mail.
+// jobs of the page, or the jobs of the first match mail. Both are bounded,
+// so what a request holds does not grow with the table.
 size_t RowsToKeep(const SearchRequest& request) {
   if (request.address.empty()) return kSampleJobLimit;
-  const int64_t limit = MailJobLimit(request.daily_maximum);
-  return limit == 0 ? Connection::kKeepAll : static_cast<size_t>(limit);
+  return static_cast<size_t>(MailJobLimit(request.daily_maximum));
 }
 
 // The recordset and the connection of one request, closed on every path out
@@ -78,11 +83,23 @@ std::u16string HandleRequest(std::u16string& posted,
 
   const bool registration = !request.address.empty();
   const std::u16string& site_sender = services.site.sender_addresses[0];
+  // A mail that no attempt delivers in the request's time waits in the
+  // outbox; the page is the same either way. The match mail goes first, as
+  // ever, but may use only half of the time left for mail, so that silent
+  // relays never leave the registration record itself untried.
+  const Deadline mail_deadline = services.deadline.Earlier(kTimeAfterMailMs);
+  MailPost post{services.mail,   services.sleeper, services.site,
+                services.outbox, services.clock,   services.errors,
+                &mail_deadline};
+  auto send_record = [&] {
+    DeliverOrKeep(post, MailKind::kRegistrationRecord,
+                  RegistrationRecordMail(services.site, registration_record),
+                  [&] { return RegistrationRecordRoute(mail_accounts); });
+  };
   if (database.jobs->AtEnd()) {
     page = NoHitNotice(page);
     if (registration) {
-      SendRegistrationRecord(services.mail, services.sleeper, services.site,
-                             registration_record, mail_accounts);
+      send_record();
       page = RegistrationOutcome(0, site_sender);
     }
     return page;
@@ -99,10 +116,15 @@ std::u16string HandleRequest(std::u16string& posted,
   }
   const MailJobs mail_jobs =
       RenderMailJobs(*database.jobs, request.daily_maximum, services.site);
-  SendMatchMail(services.mail, services.sleeper, services.site, request.address,
-                ComposeMatchMail(mail_jobs.text, services.site));
-  SendRegistrationRecord(services.mail, services.sleeper, services.site,
-                         registration_record, mail_accounts);
+  const Deadline match_deadline =
+      mail_deadline.Earlier(mail_deadline.RemainingMs() / 2);
+  MailPost match_post = post;
+  match_post.deadline = &match_deadline;
+  DeliverOrKeep(match_post, MailKind::kMatchMail,
+                MatchMail(request.address,
+                          ComposeMatchMail(mail_jobs.text, services.site)),
+                [&] { return MatchMailRoute(services.files); });
+  send_record();
   return RegistrationOutcome(mail_jobs.count, site_sender);
 }
 

@@ -2,11 +2,13 @@
 #ifndef QLOK_SEARCH_HANDLE_REQUEST_H_
 #define QLOK_SEARCH_HANDLE_REQUEST_H_
 
+#include <ostream>
 #include <string>
 
 #include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/mail_sender.h"
+#include "platform/outbox.h"
 #include "platform/process_info.h"
 #include "platform/settings_store.h"
 #include "platform/site_config.h"
@@ -25,6 +27,10 @@ struct RequestServices {
   MailSender& mail;
   Sleeper& sleeper;
   const SiteConfig& site;
+  // When the request must have ended ([request] time_limit after it began).
+  const Deadline& deadline;
+  Outbox& outbox;        // the mails no attempt delivered
+  std::ostream& errors;  // the web server's error log
 };
 
 // Handles one posted form (already URL-decoded; the handler may shorten it

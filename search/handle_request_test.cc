@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 
+#include "mail/delivery.h"
 #include "mail/outcome.h"
 #include "platform/failure.h"
 #include "platform/schema.h"
@@ -23,27 +25,47 @@ class AloneProcesses : public ProcessInfo {
   int64_t CurrentProcessId() override { return 4242; }
 };
 
-// Records every mail offered; accepts them unless told to refuse.
+// Records every mail offered; accepts them unless told to refuse, or to
+// stay silent: then each attempt takes all the time it is given (at most
+// the 20 s of one attempt) on the request's clock.
 class RecordingMail : public MailSender {
  public:
+  explicit RecordingMail(FakeMonotonicClock& clock) : clock_(&clock) {}
   struct Mail {
-    std::u16string recipient, subject, body;
+    std::u16string recipient, subject, body, sender;
+    long time_limit_ms;
   };
   std::u16string SendMail(const std::u16string&,
                           const std::u16string& recipient,
-                          const std::u16string&, const std::u16string& subject,
+                          const std::u16string& sender,
+                          const std::u16string& subject,
                           const std::u16string& body, const std::u16string&,
-                          const MailOptions&) override {
-    mails.push_back({recipient, subject, body});
-    return refuse ? u"refused" : u"";
+                          const MailOptions& options) override {
+    mails.push_back({recipient, subject, body, sender, options.time_limit_ms});
+    if (silent) {
+      clock_->Advance(options.time_limit_ms > 0
+                          ? std::min(options.time_limit_ms, 20000L)
+                          : 20000L);
+      return u"Timeout was reached";
+    }
+    return refuse ? u"550 refused" : u"";
   }
   std::vector<Mail> mails;
   bool refuse = false;
+  bool silent = false;
+
+ private:
+  FakeMonotonicClock* clock_;
 };
 
-class NoSleep : public Sleeper {
+// Pauses pass on the request's clock only.
+class ClockSleeper : public Sleeper {
  public:
-  void Sleep(int) override {}
+  explicit ClockSleeper(FakeMonotonicClock& clock) : clock_(clock) {}
+  void Sleep(int milliseconds) override { clock_.Advance(milliseconds); }
+
+ private:
+  FakeMonotonicClock& clock_;
 };
 
 // A SQLite file of jobs in a temporary folder; refuses the first
@@ -89,17 +111,30 @@ class HandleRequestTest : public ::testing::Test {
     auto connection = OpenConnection(u"sqlite:jobs.db", home_.string());
     auto writer = connection->PrepareInsert(
         u"求人", {u"社名", u"職種1", u"rank", u"障専"});
+    connection->Execute(u"BEGIN");
     for (int i = 0; i < count; ++i) {
       writer->Insert({Value::Text(u"会社" + Digits(i)), Value::Text(job_type),
                       Value::Integer(i), Value::Integer(0)});
     }
+    connection->Execute(u"COMMIT");
   }
 
-  std::u16string Handle(const char* body) {
+  std::u16string Handle(const std::string& body) {
     std::u16string posted = U16(body);
+    const Deadline deadline(monotonic_, monotonic_.Milliseconds(),
+                            site_.request_time_limit * int64_t{1000});
     RequestServices services{clock_,     settings_, processes_, files_,
-                             databases_, mail_,     sleeper_,   site_};
+                             databases_, mail_,     sleeper_,   site_,
+                             deadline,   outbox_,   errors_};
     return HandleRequest(posted, services);
+  }
+
+  // The lines written to the error stream.
+  std::vector<std::string> ErrorLines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(errors_.str());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
   }
 
   // The three lines of the log's records.
@@ -115,9 +150,12 @@ class HandleRequestTest : public ::testing::Test {
   AloneProcesses processes_;
   InMemoryTextFiles files_;
   FileDatabases databases_;
-  RecordingMail mail_;
-  NoSleep sleeper_;
+  FakeMonotonicClock monotonic_;
+  RecordingMail mail_{monotonic_};
+  ClockSleeper sleeper_{monotonic_};
   SiteConfig site_ = SiteConfig::Defaults();
+  InMemoryOutbox outbox_;
+  std::ostringstream errors_;
 };
 
 TEST_F(HandleRequestTest, SearchWithHitsPutsTheCountAboveTheForm) {
@@ -151,7 +189,7 @@ TEST_F(HandleRequestTest, SearchWithoutHitsShowsTheNoticeAboveTheForm) {
   EXPECT_EQ(LogLines().size(), 3u);
 }
 
-TEST_F(HandleRequestTest, RegistrationMailsTheJobsAndTheRecord) {
+TEST_F(HandleRequestTest, RegistrationMailsTheRecordAndTheJobs) {
   AddJobs(3, u"一般事務");
   std::u16string page = Handle(kRegistrationBody);
   EXPECT_EQ(page, RegistrationOutcome(3, site_.sender_addresses[0]));
@@ -165,6 +203,8 @@ TEST_F(HandleRequestTest, RegistrationMailsTheJobsAndTheRecord) {
             u"_su=ss0\r\naaa=taro@example.jp\r\n");
   ASSERT_EQ(LogLines().size(), 3u);
   EXPECT_EQ(LogLines()[1], u"taro@example.jp  along=100");
+  EXPECT_TRUE(outbox_.messages.empty());
+  EXPECT_EQ(errors_.str(), "");
 }
 
 TEST_F(HandleRequestTest, RegistrationWithoutHitsMailsOnlyTheRecord) {
@@ -175,12 +215,149 @@ TEST_F(HandleRequestTest, RegistrationWithoutHitsMailsOnlyTheRecord) {
   EXPECT_EQ(mail_.mails[0].subject, u"ss0");
 }
 
-TEST_F(HandleRequestTest, RefusedMailsGiveTheSamePage) {
+TEST_F(HandleRequestTest, RefusedMailsWaitInTheOutboxAndGiveTheSamePage) {
   AddJobs(3, u"一般事務");
   mail_.refuse = true;
   EXPECT_EQ(Handle(kRegistrationBody),
             RegistrationOutcome(3, site_.sender_addresses[0]));
-  EXPECT_EQ(mail_.mails.size(), 10u);  // five attempts for each mail
+  ASSERT_EQ(mail_.mails.size(), 10u);  // five attempts for each mail
+  ASSERT_EQ(outbox_.messages.size(), 2u);
+  const OutboxMessage& match = outbox_.messages.begin()->second;
+  const OutboxMessage& record = std::next(outbox_.messages.begin())->second;
+  EXPECT_EQ(record.kind, "registration_record");
+  EXPECT_EQ(record.mail.recipient, site_.sender_addresses[0]);
+  EXPECT_EQ(record.mail.body, mail_.mails[9].body);
+  EXPECT_EQ(record.answer, u"550 refused");
+  EXPECT_EQ(record.kept_at, clock_.Now());
+  EXPECT_EQ(match.kind, "match_mail");
+  EXPECT_EQ(match.mail.subject, u"求人がみつかりました");
+  EXPECT_EQ(match.mail.body, mail_.mails[0].body);
+  // No password is kept: the attempts find them again when sent.
+  for (const auto& [name, message] : outbox_.messages) {
+    EXPECT_EQ(EncodeOutboxMessage(message).find("q2481xr736k"),
+              std::string::npos);
+    EXPECT_EQ(EncodeOutboxMessage(message).find("a:1"), std::string::npos);
+  }
+  EXPECT_EQ(ErrorLines(),
+            (std::vector<std::string>{
+                "q_lok: match mail to taro@example.jp not delivered, kept in "
+                "the outbox as 000001.mail; last answer: 550 refused",
+                "q_lok: registration record to info@example.jp not "
+                "delivered, kept in the outbox as 000002.mail; last answer: "
+                "550 refused"}));
+}
+
+TEST_F(HandleRequestTest, SilentRelaysEndWithinTheTimeLimit) {
+  struct Case {
+    int time_limit;          // seconds
+    size_t record_attempts;  // made before the time ran out
+    size_t match_attempts;
+  } cases[] = {
+      // 29.5 s for the mails, the match mail's half first: one attempt of
+      // 14.75 s each.
+      {30, 1, 1},
+      {4, 1, 1},
+      // 29.75 s each: 20 s, then the rest for attempt 2.
+      {60, 2, 2},
+      // 59.75 s each: 20 + 20, the 1 s pause, 18.75 s for attempt 3.
+      {120, 3, 3},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    AddJobs(3, u"一般事務");
+    site_.request_time_limit = c.time_limit;
+    mail_ = RecordingMail(monotonic_);
+    mail_.silent = true;
+    outbox_.messages.clear();
+    errors_.str("");
+    const int64_t start = monotonic_.Milliseconds();
+    EXPECT_EQ(Handle(kRegistrationBody),
+              RegistrationOutcome(3, site_.sender_addresses[0]));
+    EXPECT_LE(monotonic_.Milliseconds() - start, c.time_limit * 1000 - 500)
+        << c.time_limit;
+    size_t record_attempts = 0;
+    for (const auto& mail : mail_.mails) {
+      EXPECT_GE(mail.time_limit_ms, kShortestAttemptMs) << c.time_limit;
+      record_attempts += mail.subject == u"ss0";
+    }
+    EXPECT_EQ(record_attempts, c.record_attempts) << c.time_limit;
+    EXPECT_EQ(mail_.mails.size() - record_attempts, c.match_attempts)
+        << c.time_limit;
+    EXPECT_EQ(outbox_.messages.size(), 2u) << c.time_limit;
+    EXPECT_EQ(ErrorLines().size(), 2u) << c.time_limit;
+  }
+}
+
+TEST_F(HandleRequestTest, MatchMailLoginsComeFromTheirFile) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> file;
+    std::u16string first_sender;  // of the match mail's first attempt
+    bool kept;
+  } cases[] = {
+      {"built in", std::nullopt,
+       u"求職案内会<info@example.jp>\tq2481xr736k:5d9p1s7tvak", false},
+      {"from the file", "m1:p1\r\nm2:p2\r\nm3:p3\r\n",
+       u"求職案内会<info@example.jp>\tm1:p1", false},
+      // A file that is there but unusable is an error, not the built-in
+      // logins: the match mail waits in the outbox and says why.
+      {"short file", "m1:p1\r\nm2:p2\r\n", u"", true},
+      {"no password", "m1\r\nm2:p2\r\nm3:p3\r\n", u"", true},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    AddJobs(3, u"一般事務");
+    mail_ = RecordingMail(monotonic_);
+    outbox_.messages.clear();
+    errors_.str("");
+    files_.files.erase("pw/match_mail.txt");
+    if (c.file) files_.files["pw/match_mail.txt"] = *c.file;
+    Handle(kRegistrationBody);
+    if (c.kept) {
+      ASSERT_EQ(mail_.mails.size(), 1u) << c.name;  // the record only
+      ASSERT_EQ(outbox_.messages.size(), 1u) << c.name;
+      EXPECT_EQ(outbox_.messages.begin()->second.kind, "match_mail");
+      ASSERT_EQ(ErrorLines().size(), 1u) << c.name;
+      EXPECT_NE(ErrorLines()[0].find("pw/match_mail.txt"), std::string::npos)
+          << c.name;
+    } else {
+      ASSERT_EQ(mail_.mails.size(), 2u) << c.name;
+      EXPECT_EQ(U8(mail_.mails[0].sender), U8(c.first_sender)) << c.name;
+      EXPECT_TRUE(outbox_.messages.empty()) << c.name;
+    }
+  }
+}
+
+TEST_F(HandleRequestTest, MatchMailHoldsAtMostAHundredJobs) {
+  struct Case {
+    const char* aa8;     // as posted
+    const char* record;  // as the registration record shows it
+    int jobs;
+  } cases[] = {
+      {"100", "100", 100}, {"10", "10", 10},      {"1", "1", 1},
+      {"", "0", 100},      {"0", "0", 100},       {"-5", "-5", 100},
+      {"abc", "0", 100},   {"1000", "1000", 100}, {"1e300", "1E+300", 100},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    AddJobs(150, u"一般事務");
+    mail_ = RecordingMail(monotonic_);
+    std::string body = kRegistrationBody;
+    body.replace(body.find("aa8=100"), 7, std::string("aa8=") + c.aa8);
+    EXPECT_EQ(Handle(body),
+              RegistrationOutcome(c.jobs, site_.sender_addresses[0]))
+        << c.aa8;
+    ASSERT_EQ(mail_.mails.size(), 2u) << c.aa8;
+    const std::u16string& jobs = mail_.mails[0].body;
+    EXPECT_NE(jobs.find(u"【求人" + Digits(c.jobs) + u"】"), jobs.npos)
+        << c.aa8;
+    EXPECT_EQ(jobs.find(u"【求人" + Digits(c.jobs + 1) + u"】"), jobs.npos)
+        << c.aa8;
+    // The record keeps the value that was posted.
+    EXPECT_NE(mail_.mails[1].body.find(u"\r\naa8=" + U16(c.record) + u"\r\n"),
+              std::u16string::npos)
+        << c.aa8;
+  }
 }
 
 TEST_F(HandleRequestTest, ManyHitsShowFifteenSampleJobs) {

@@ -24,6 +24,7 @@
 #include "tools/job_generator.h"
 #include "tools/job_import.h"
 #include "tools/job_table.h"
+#include "tools/outbox_command.h"
 #include "tools/site_layout.h"
 
 namespace qlok {
@@ -59,7 +60,7 @@ const std::vector<Command>& Commands() {
        1,
        {},
        {},
-       "Makes the folders pw/, received/ and settings/ and the files\n"
+       "Makes the folders pw/, received/, settings/ and outbox/ and the files\n"
        "pw/qevo.txt (four lines; line 3 the connection string, --database or\n"
        "sqlite:jobs.db), pw/mail.txt (three placeholder lines),\n"
        "received/worqlet.txt (empty) and a commented site.conf in DIR (or\n"
@@ -104,6 +105,20 @@ const std::vector<Command>& Commands() {
        "  --csv FILE          write the jobs as CSV (the form import reads)\n"
        "                      to FILE, or to standard output for -, instead\n"
        "                      of into the database\n"},
+      {"outbox",
+       "list, or send, the mails that wait in the outbox",
+       "",
+       0,
+       0,
+       {"--send"},
+       {},
+       "Lists the mails of outbox/ in the site home that no relay accepted\n"
+       "when they were first sent: oldest first, each with its kind,\n"
+       "recipient, age, subject and the last relay's answer.\n"
+       "  --send              send each one along the relays and accounts of\n"
+       "                      its kind (the logins of pw/ as they are now)\n"
+       "                      and remove it once a relay accepts it; exits\n"
+       "                      with 1 when any is left\n"},
   };
   return commands;
 }
@@ -442,6 +457,10 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out,
     if (name == "site") return RunSite(invocation, out);
     if (name == "init") return RunInit(invocation, out, err);
     if (name == "import") return RunImport(invocation, out, err);
+    if (name == "outbox") {
+      return RunOutboxCommand(SiteHomeOf(invocation),
+                              invocation.flags.count("--send") != 0, out, err);
+    }
     return RunGenerate(invocation, out, err);
   } catch (const UsageError& error) {
     err << "q_lok-admin " << command->name << ": " << error.message

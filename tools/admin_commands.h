@@ -2,7 +2,8 @@
 //   site [DIR]       lays out a fresh site home;
 //   init             creates the job table;
 //   import FILE.csv  loads jobs from CSV;
-//   generate N       writes synthetic jobs, into the database or as CSV.
+//   generate N       writes synthetic jobs, into the database or as CSV;
+//   outbox           lists, or sends, the mails that wait in the outbox.
 // AdminUsage() and the --help of each command describe the options.
 #ifndef QLOK_TOOLS_ADMIN_COMMANDS_H_
 #define QLOK_TOOLS_ADMIN_COMMANDS_H_

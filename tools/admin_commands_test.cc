@@ -133,6 +133,7 @@ TEST_F(AdminTest, SiteLaysOutOnlyWhatIsMissing) {
   EXPECT_TRUE(fs::is_regular_file(home_ / "received/worqlet.txt"));
   EXPECT_EQ(fs::file_size(home_ / "received/worqlet.txt"), 0u);
   EXPECT_TRUE(fs::is_directory(home_ / "settings"));
+  EXPECT_EQ(fs::status(home_ / "outbox").permissions(), fs::perms::owner_all);
   // The commented site.conf parses and gives the example values.
   SiteConfig config = LoadSiteConfig((home_ / "site.conf").string());
   EXPECT_EQ(config.top_url, SiteConfig::Defaults().top_url);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "platform/failure.h"
@@ -89,10 +90,14 @@ std::vector<std::string> LayOutSite(const std::string& home,
                                     const std::string& connection_string) {
   namespace fs = std::filesystem;
   std::vector<std::string> made;
-  for (const char* folder : {"", "pw", "received", "settings"}) {
+  for (const char* folder : {"", "pw", "received", "settings", "outbox"}) {
     const fs::path path = fs::path(home) / folder;
     std::error_code error;
     const bool created = fs::create_directories(path, error);
+    // The outbox holds visitors' mails: for its owner only.
+    if (created && std::string_view(folder) == "outbox") {
+      fs::permissions(path, fs::perms::owner_all, error);
+    }
     if (error) {
       throw Failure(path.string() + ": cannot be made: " + error.message());
     }

@@ -27,6 +27,12 @@ class SmtpReceiver {
   struct Options {
     std::string login;        // "user:password": require AUTH LOGIN
     std::string refuse_from;  // refuse MAIL FROM this address
+    // Offer STARTTLS with this certificate and key (PEM files).
+    std::string tls_certificate;
+    std::string tls_key;
+    // "accept", "refuse" (every MAIL FROM), "close" (each connection at
+    // once) or "silent" (connections accepted and never answered).
+    std::string behave = "accept";
   };
   // One mail as the receiver saved it; the texts are UTF-8.
   struct Mail {
@@ -40,9 +46,22 @@ class SmtpReceiver {
     std::string body;       // decoded
   };
 
+  // Options that differ from the defaults, one at a time.
+  static Options Login(std::string login) {
+    Options options;
+    options.login = std::move(login);
+    return options;
+  }
+  static Options Behaving(std::string behave) {
+    Options options;
+    options.behave = std::move(behave);
+    return options;
+  }
+
+  SmtpReceiver() : SmtpReceiver(Options()) {}
   // Starts the receiver; port() is 0 when it could not be started (the
   // reason is in error()).
-  explicit SmtpReceiver(const Options& options = {}) {
+  explicit SmtpReceiver(const Options& options) {
     char folder[] = "/tmp/qlok_smtp_XXXXXX";
     if (::mkdtemp(folder) == nullptr) {
       error_ = "mkdtemp failed";
@@ -60,6 +79,11 @@ class SmtpReceiver {
     if (!options.refuse_from.empty()) {
       args.insert(args.end(), {"--refuse-from", options.refuse_from});
     }
+    if (!options.tls_certificate.empty()) {
+      args.insert(args.end(),
+                  {"--tls", options.tls_certificate, options.tls_key});
+    }
+    args.insert(args.end(), {"--behave", options.behave});
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(out[1], 1);
@@ -100,6 +124,25 @@ class SmtpReceiver {
 
   int port() const { return port_; }
   const std::string& error() const { return error_; }
+
+  // Every AUTH the receiver was given, as "MECHANISM USER tls|plain".
+  std::vector<std::string> Logins() const {
+    std::vector<std::string> lines;
+    std::ifstream log(folder_ + "/auth.log");
+    for (std::string line; std::getline(log, line);) lines.push_back(line);
+    return lines;
+  }
+
+  // Makes a throw-away certificate for "localhost" and 127.0.0.1 and its
+  // key in `folder` (cert.pem, key.pem); false when openssl fails.
+  static bool MakeCertificate(const std::string& folder) {
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+        "-nodes -days 2 -subj /CN=localhost "
+        "-addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout '" +
+        folder + "/key.pem' -out '" + folder + "/cert.pem' 2>/dev/null";
+    return std::system(command.c_str()) == 0;
+  }
 
   // The mails saved so far, in the order they arrived.
   std::vector<Mail> Mails() const {

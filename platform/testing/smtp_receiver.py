@@ -3,6 +3,7 @@
 saves every mail it accepts into a folder.
 
     smtp_receiver.py FOLDER [--login USER:PASSWORD] [--refuse-from ADDRESS]
+                            [--tls CERT KEY] [--behave accept|refuse|close|silent]
 
 It prints "PORT <number>" on a line of its own once it listens, and runs
 until it is terminated. Each accepted mail N (1, 2, ...) leaves, written
@@ -17,7 +18,16 @@ whole before N.done appears:
     N.done     empty
 
 With --login, the server offers AUTH LOGIN only and requires it (over plain
-text, loopback only). With --refuse-from, MAIL FROM that address is refused.
+text too, so that a client that sends it in clear can be caught). Every AUTH
+the server is given leaves a line in FOLDER/auth.log: the mechanism, the
+user, and "tls" or "plain" for the connection it came over. With --tls it
+offers STARTTLS with that certificate and key (PEM). With --refuse-from,
+MAIL FROM that address is refused.
+
+--behave says how the server treats a client: accept (the default) as
+above; refuse answers every MAIL FROM with "550 5.7.1 relaying denied";
+close closes each connection as soon as it is accepted; silent accepts the
+connection and never says a word.
 """
 import argparse
 import asyncio
@@ -27,6 +37,7 @@ import email.policy
 import logging
 import os
 import socket
+import ssl
 import sys
 import warnings
 
@@ -38,12 +49,15 @@ def decoded(value):
 
 
 class Saver:
-    def __init__(self, folder, refuse_from):
+    def __init__(self, folder, refuse_from, refuse_all):
         self.folder = folder
         self.refuse_from = refuse_from
+        self.refuse_all = refuse_all
         self.count = 0
 
     async def handle_MAIL(self, server, session, envelope, address, options):
+        if self.refuse_all:
+            return "550 5.7.1 relaying denied"
         if self.refuse_from and address == self.refuse_from:
             return "550 sender refused"
         envelope.mail_from = address
@@ -80,17 +94,24 @@ def main():
     parser.add_argument("folder")
     parser.add_argument("--login")
     parser.add_argument("--refuse-from")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--behave", default="accept",
+                        choices=["accept", "refuse", "close", "silent"])
     args = parser.parse_args()
     # Plain-text AUTH is what the tests mean; keep stderr for real trouble.
     warnings.simplefilter("ignore")
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
 
-    handler = Saver(args.folder, args.refuse_from)
+    handler = Saver(args.folder, args.refuse_from, args.behave == "refuse")
     options = {}
     if args.login:
         user, password = args.login.encode().split(b":", 1)
 
         def authenticator(server, session, envelope, mechanism, data):
+            login = data.login if isinstance(data, LoginPassword) else b""
+            with open(os.path.join(args.folder, "auth.log"), "a") as log:
+                log.write("%s %s %s\n" % (mechanism, login.decode(
+                    errors="replace"), "tls" if session.ssl else "plain"))
             ok = (isinstance(data, LoginPassword) and data.login == user
                   and data.password == password)
             if ok:
@@ -101,17 +122,33 @@ def main():
                        auth_required=True,
                        auth_require_tls=False,
                        auth_exclude_mechanism=["PLAIN"])
+    if args.tls:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(*args.tls)
+        options["tls_context"] = context
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 0))
-    server = loop.run_until_complete(
-        loop.create_server(
-            lambda: SMTP(handler, hostname="receiver.test", loop=loop,
-                         **options),
-            sock=listener))
+    if args.behave in ("close", "silent"):
+        held = []
+
+        async def client(reader, writer):
+            if args.behave == "close":
+                writer.close()
+            else:
+                held.append(writer)  # open, and never a word
+
+        server = loop.run_until_complete(
+            asyncio.start_server(client, sock=listener))
+    else:
+        server = loop.run_until_complete(
+            loop.create_server(
+                lambda: SMTP(handler, hostname="receiver.test", loop=loop,
+                             **options),
+                sock=listener))
     print("PORT", listener.getsockname()[1], flush=True)
     try:
         loop.run_forever()
