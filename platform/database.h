@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,11 @@ class Connection {
   // The engine's name, "sqlite" or "postgresql".
   virtual std::string Engine() const = 0;
 };
+
+// The table `source` names when it is a bare table name as Connection::Open
+// takes it (a plain identifier, blanks around it ignored); nullopt for a
+// statement.
+std::optional<std::u16string> BareTableName(const std::u16string& source);
 
 // Opens the database a connection string names:
 //   "sqlite:PATH"  SQLite; a relative PATH is taken from `site_home`,

@@ -44,7 +44,17 @@ std::unique_ptr<Recordset> OpenJobQuery(Connection& connection,
   return connection.Open(query_text, keep_rows);
 }
 
-int64_t CountHits(Recordset& jobs) {
+std::optional<int64_t> CountWholeTable(Connection& connection,
+                                       const std::u16string& query_text) {
+  const std::optional<std::u16string> table = BareTableName(query_text);
+  if (!table) return std::nullopt;
+  std::unique_ptr<Recordset> count =
+      connection.Open(u"SELECT count(*) AS hits FROM " + *table, 1);
+  return count->Field(u"hits").AsInteger();
+}
+
+int64_t CountHits(Recordset& jobs, std::optional<int64_t> whole_table) {
+  if (whole_table) return *whole_table;
   int64_t count = 0;
   jobs.MoveFirst();
   while (!jobs.AtEnd()) {
