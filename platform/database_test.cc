@@ -543,13 +543,33 @@ class TempDir {
 TEST(ConnectionStringTest, RelativeSqlitePathsAreTakenFromTheSiteHome) {
   TempDir home;
   {
-    auto db = NewDatabases(home.path())->Open(u"sqlite:jobs.db");
+    auto db = NewDatabases(home.path(), {.create_missing = true})
+                  ->Open(u"sqlite:jobs.db");
     EXPECT_EQ(db->Engine(), "sqlite");
     db->Execute(JobTableSchema("sqlite"));
   }
   EXPECT_TRUE(std::filesystem::exists(home.path() + "/jobs.db"));
   auto again = OpenConnection(U16("sqlite:" + home.path() + "/jobs.db"), "/");
   EXPECT_TRUE(again->Open(u"求人", 1)->AtEnd());
+}
+
+TEST(ConnectionStringTest, AMissingSqliteFileIsNamedAndNotMade) {
+  TempDir home;
+  const std::string path = home.path() + "/jobs.db";
+  const std::vector<std::u16string> names = {u"sqlite:jobs.db",
+                                             U16("sqlite:" + path)};
+  for (const std::u16string& given : names) {
+    try {
+      NewDatabases(home.path())->Open(given);
+      ADD_FAILURE() << "opened " << U8(given);
+    } catch (const Failure& failure) {
+      EXPECT_EQ(std::string(failure.what()),
+                "SQLite: the database file " + path + " does not exist");
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+  }
+  // A file in memory needs none.
+  EXPECT_NO_THROW(OpenConnection(u"sqlite::memory:", home.path()));
 }
 
 TEST(ConnectionStringTest, OtherStringsAreRefusedWithoutRepeatingThem) {
@@ -601,6 +621,23 @@ TEST_F(PostgresOnly, AStoppedServerRefusesTheConnection) {
                                   U16(no_server.path()),
                               "/"),
                Failure);
+}
+
+TEST_F(PostgresOnly, AStatementOutlastingTheTimeoutIsCancelled) {
+  auto db = OpenConnection(U16(uri_), "/", {.statement_timeout_seconds = 1});
+  try {
+    db->Open(u"SELECT pg_sleep(3) AS slept", 1);
+    ADD_FAILURE() << "the statement ran to its end";
+  } catch (const Failure& failure) {
+    EXPECT_NE(std::string(failure.what()).find("statement timeout"),
+              std::string::npos)
+        << failure.what();
+  }
+  // Shorter statements run, on the same connection.
+  EXPECT_EQ(db->Open(u"SELECT pg_sleep(0.2), 42 AS answer", 1)
+                ->Field(u"answer")
+                .AsInteger(),
+            42);
 }
 
 TEST_F(PostgresOnly, ResultColumnTypesGiveTypedValues) {

@@ -16,6 +16,7 @@
 
 #include "platform/database.h"
 #include "platform/failure.h"
+#include "platform/site_config.h"
 #include "platform/site_home.h"
 #include "platform/text_files.h"
 #include "results/job_columns.h"
@@ -225,12 +226,20 @@ std::u16string ConnectionString(const Invocation& invocation,
   return lines[2];
 }
 
+// Opens the database with the connect timeout of the site's site.conf;
+// statements run without a time limit, since loading many jobs may take
+// long. Only `create_missing` (init) makes a missing SQLite file.
 std::unique_ptr<Connection> OpenDatabase(const Invocation& invocation,
                                          std::u16string* named,
-                                         std::ostream& err) {
+                                         std::ostream& err,
+                                         bool create_missing = false) {
   const std::string home = SiteHomeOf(invocation);
   *named = ConnectionString(invocation, home, err);
-  return OpenConnection(*named, home);
+  DatabaseOptions options;
+  options.connect_timeout_seconds =
+      LoadSiteConfig(home + "/site.conf").database_connect_timeout;
+  options.create_missing = create_missing;
+  return OpenConnection(*named, home, options);
 }
 
 }  // namespace
@@ -322,7 +331,8 @@ int RunSite(const Invocation& invocation, std::ostream& out) {
 int RunInit(const Invocation& invocation, std::ostream& out,
             std::ostream& err) {
   std::u16string named;
-  std::unique_ptr<Connection> db = OpenDatabase(invocation, &named, err);
+  std::unique_ptr<Connection> db =
+      OpenDatabase(invocation, &named, err, /*create_missing=*/true);
   CreateJobTable(*db);
   out << "created the job table " << U8(kJobTable) << " in "
       << RedactedConnectionString(U8(named)) << "\n";
