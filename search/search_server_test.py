@@ -271,7 +271,9 @@ class PostgresSearchTest(SearchThroughServer, unittest.TestCase):
         subprocess.run(["psql", "-X", "-q", uri, "-c", "CREATE SCHEMA " + schema],
                        check=True)
         separator = "&" if "?" in uri else "?"
-        return uri + separator + "options=-csearch_path%3D" + schema
+        # public, where the test server keeps the extension citext, after
+        # the test's own schema.
+        return uri + separator + "options=-csearch_path%3D" + schema + "%2Cpublic"
 
     def test_unreachable_server_gives_the_error_page(self):
         qevo = os.path.join(self.home, "pw", "qevo.txt")
