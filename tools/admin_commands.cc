@@ -1,5 +1,7 @@
 #include "tools/admin_commands.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -59,12 +61,21 @@ const std::vector<Command>& Commands() {
        0,
        1,
        {},
-       {},
+       {"--owner"},
        "Makes the folders pw/, received/ and settings/ and the files\n"
        "pw/qevo.txt (four lines; line 3 the connection string, --database or\n"
        "sqlite:jobs.db), pw/mail.txt (three placeholder lines),\n"
        "received/worqlet.txt (empty) and a commented site.conf in DIR (or\n"
-       "the site home). Files that exist are left alone.\n"},
+       "the site home). Files that exist are left alone.\n"
+       "Only the owner may write anything; pw/, received/ and settings/ and\n"
+       "their files are the owner's alone (folders 0700, files 0600); the\n"
+       "home (0755) and site.conf (0644) may be read by all.\n"
+       "  --owner USER[:GROUP]  hand the whole site home to USER (the web\n"
+       "                      server's user, for example www-data; its own\n"
+       "                      group unless GROUP is given; run as root), and\n"
+       "                      take from the folders and files above, also\n"
+       "                      those that existed, what others may do beyond\n"
+       "                      these modes\n"},
       {"init",
        "create the job table 求人 in the database",
        "",
@@ -311,19 +322,39 @@ void WriteCsv(std::ostream& out, uint64_t seed, uint64_t count) {
   }
 }
 
-int RunSite(const Invocation& invocation, std::ostream& out) {
+int RunSite(const Invocation& invocation, std::ostream& out,
+            std::ostream& err) {
   const std::string home = invocation.positional.empty()
                                ? SiteHomeOf(invocation)
                                : invocation.positional[0];
   const std::string database =
       Option(invocation, "--database").value_or("sqlite:jobs.db");
   if (database.empty()) throw UsageError{"--database needs a value"};
+  // The owner is looked up before anything is made.
+  std::optional<SiteOwner> owner;
+  if (std::optional<std::string> given = Option(invocation, "--owner")) {
+    owner = ParseSiteOwner(*given);
+  }
   const std::vector<std::string> made = LayOutSite(home, database);
-  if (made.empty()) {
+  std::vector<std::string> changed;
+  if (owner) changed = SetSiteModes(home);
+  if (made.empty() && changed.empty() && !owner) {
     out << "site home " << home << " is complete; nothing to do\n";
   }
   for (const std::string& path : made) {
     out << "made " << home << "/" << path << "\n";
+  }
+  for (const std::string& change : changed) {
+    out << "mode " << home << "/" << change << "\n";
+  }
+  if (owner) {
+    const size_t handed = HandSiteTo(home, *owner);
+    out << "handed " << home << " to " << owner->text << " (" << handed
+        << " folders and files)\n";
+  } else if (!made.empty() && ::geteuid() == 0) {
+    err << "q_lok-admin site: warning: what was made belongs to root; the "
+           "web server's user can neither read pw/ nor write the log until "
+           "it owns the site home (--owner www-data, for example)\n";
   }
   return kAdminDone;
 }
@@ -449,7 +480,7 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out,
       return kAdminDone;
     }
     const std::string name = command->name;
-    if (name == "site") return RunSite(invocation, out);
+    if (name == "site") return RunSite(invocation, out, err);
     if (name == "init") return RunInit(invocation, out, err);
     if (name == "import") return RunImport(invocation, out, err);
     return RunGenerate(invocation, out, err);
