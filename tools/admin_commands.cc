@@ -352,9 +352,9 @@ int RunSite(const Invocation& invocation, std::ostream& out,
     out << "handed " << home << " to " << owner->text << " (" << handed
         << " folders and files)\n";
   } else if (!made.empty() && ::geteuid() == 0) {
-    err << "q_lok-admin site: warning: what was made belongs to root; the "
-           "web server's user can neither read pw/ nor write the log until "
-           "it owns the site home (--owner www-data, for example)\n";
+    err << "q_lok-admin site: note: what was made belongs to root alone; "
+           "unless the web server runs programs as root, hand the site home "
+           "to its user (--owner www-data, for example)\n";
   }
   return kAdminDone;
 }
