@@ -50,7 +50,11 @@ std::optional<int64_t> CountWholeTable(Connection& connection,
   if (!table) return std::nullopt;
   std::unique_ptr<Recordset> count =
       connection.Open(u"SELECT count(*) AS hits FROM " + *table, 1);
-  return count->Field(u"hits").AsInteger();
+  const int64_t hits = count->Field(u"hits").AsInteger();
+  // Read to its end, the statement is over; a result left early would be
+  // cancelled on the server.
+  count->MoveNext();
+  return hits;
 }
 
 int64_t CountHits(Recordset& jobs, std::optional<int64_t> whole_table) {
