@@ -171,26 +171,35 @@ std::vector<std::string> LayOutSite(const std::string& home,
 }
 
 std::vector<std::string> SetSiteModes(const std::string& home) {
+  // A home that is a link stands for the folder it names.
+  const std::filesystem::path root = std::filesystem::canonical(home);
   std::vector<std::string> changed;
   for (const SiteMode& entry : SiteModes()) {
-    const std::string path =
-        (std::filesystem::path(home) / entry.path).string();
+    const std::string path = (root / entry.path).string();
+    // O_NOFOLLOW: a link is left alone (its mode is not its own), also one
+    // put there after a look at the name.
+    const int fd =
+        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
     struct stat status;
-    // A link is left alone: its mode is not its own.
-    if (::lstat(path.c_str(), &status) != 0 || S_ISLNK(status.st_mode)) {
-      continue;
-    }
+    bool done = ::fstat(fd, &status) == 0;
     // The owner gets what the mode gives; group and others keep only what
     // they had and the mode allows, so nothing is opened wider.
     const unsigned was = status.st_mode & 07777;
     const unsigned mode = (entry.mode & 0700) | (was & entry.mode & 0077);
-    if (was == mode) continue;
-    if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) {
-      throw Failure(path + ": cannot be given the mode " + Octal(mode) + ": " +
-                    std::strerror(errno));
+    if (done && was != mode) {
+      done = ::fchmod(fd, static_cast<mode_t>(mode)) == 0;
+      if (done) {
+        changed.push_back((*entry.path != '\0' ? entry.path : ".") +
+                          std::string(" ") + Octal(was) + " -> " + Octal(mode));
+      }
     }
-    changed.push_back((*entry.path != '\0' ? entry.path : ".") +
-                      std::string(" ") + Octal(was) + " -> " + Octal(mode));
+    const int error = errno;
+    ::close(fd);
+    if (!done) {
+      throw Failure(path + ": cannot be given the mode " + Octal(mode) + ": " +
+                    std::strerror(error));
+    }
   }
   return changed;
 }
@@ -234,6 +243,8 @@ SiteOwner ParseSiteOwner(const std::string& text) {
 
 size_t HandSiteTo(const std::string& home, const SiteOwner& owner) {
   namespace fs = std::filesystem;
+  // A home that is a link stands for the folder it names.
+  const fs::path root = fs::canonical(home);
   size_t count = 0;
   auto hand = [&](const fs::path& path) {
     if (::lchown(path.c_str(), owner.uid, owner.gid) != 0) {
@@ -242,11 +253,11 @@ size_t HandSiteTo(const std::string& home, const SiteOwner& owner) {
     }
     ++count;
   };
-  hand(home);
+  hand(root);
   std::error_code error;
   // The iterator does not enter linked folders; lchown does not follow
   // links.
-  for (fs::recursive_directory_iterator it(home, error), end;
+  for (fs::recursive_directory_iterator it(root, error), end;
        !error && it != end; it.increment(error)) {
     hand(it->path());
   }

@@ -107,6 +107,23 @@ TEST_F(SiteLayoutTest, ExistingEntriesAreOnlyNarrowed) {
   EXPECT_TRUE(SetSiteModes(home_.string()).empty());
 }
 
+TEST_F(SiteLayoutTest, LinksAreNotFollowedToTheirTargets) {
+  LayOutSite(home_.string());
+  const fs::path target = root_ / "elsewhere";
+  std::ofstream(target) << "x";
+  fs::permissions(target, fs::perms(0644));
+  fs::remove(home_ / "pw/mail.txt");
+  fs::create_symlink(target, home_ / "pw/mail.txt");
+  // Through a linked home, the folder it names is brought within its modes.
+  const fs::path linked = root_ / "linked";
+  fs::create_directory_symlink(home_, linked);
+  fs::permissions(home_ / "pw/qevo.txt", fs::perms(0640));
+
+  EXPECT_EQ(SetSiteModes(linked.string()),
+            std::vector<std::string>{"pw/qevo.txt 0640 -> 0600"});
+  EXPECT_EQ(StatusOf(target).mode, 0644u);
+}
+
 TEST(SiteOwnerTest, NamesAndNumbers) {
   struct Case {
     const char* given;
@@ -165,6 +182,15 @@ TEST_F(SiteOwnerAsRootTest, HandsTheWholeHomeOverAndNarrowsTheModes) {
                               "/pw/qevo.txt 0644 -> 0600\n"));
   EXPECT_THAT(out_, HasSubstr("handed " + home_.string() +
                               " to nobody:nogroup (10 folders and files)\n"));
+}
+
+TEST_F(SiteOwnerAsRootTest, ALinkedHomeHandsOverTheFolderItNames) {
+  const fs::path real = root_ / "real";
+  LayOutSite(real.string());
+  fs::create_directory_symlink(real, home_);
+  ASSERT_EQ(Site("nobody"), kAdminDone) << err_;
+  EXPECT_EQ(StatusOf(real).uid, ParseSiteOwner("nobody").uid);
+  EXPECT_EQ(StatusOf(real / "pw/qevo.txt").uid, ParseSiteOwner("nobody").uid);
 }
 
 TEST_F(SiteLayoutTest, AnUnknownOwnerMakesNothing) {
