@@ -82,7 +82,10 @@ int Serve() {
         std::unique_ptr<SettingsStore> settings =
             NewFileSettingsStore(home + "/settings");
         std::unique_ptr<TextFiles> files = NewSiteTextFiles(home);
-        std::unique_ptr<Databases> databases = NewDatabases(home);
+        std::unique_ptr<Databases> databases = NewDatabases(
+            home,
+            {.connect_timeout_seconds = site.database_connect_timeout,
+             .statement_timeout_seconds = site.database_statement_timeout});
         std::unique_ptr<Sleeper> sleeper = NewSystemSleeper();
         std::unique_ptr<MailSender> mail =
             NewSmtpMailSender(SmtpSettingsFor(site));

@@ -10,22 +10,24 @@ namespace {
 
 class SiteDatabases : public Databases {
  public:
-  explicit SiteDatabases(std::string site_home)
-      : site_home_(std::move(site_home)) {}
+  SiteDatabases(std::string site_home, const DatabaseOptions& options)
+      : site_home_(std::move(site_home)), options_(options) {}
 
   std::unique_ptr<Connection> Open(
       const std::u16string& connection_string) override {
-    return OpenConnection(connection_string, site_home_);
+    return OpenConnection(connection_string, site_home_, options_);
   }
 
  private:
   std::string site_home_;
+  DatabaseOptions options_;
 };
 
 }  // namespace
 
 std::unique_ptr<Connection> OpenConnection(
-    const std::u16string& connection_string, const std::string& site_home) {
+    const std::u16string& connection_string, const std::string& site_home,
+    const DatabaseOptions& options) {
   std::string text = U8(connection_string);
   constexpr std::string_view kSqlite = "sqlite:";
   if (text.starts_with(kSqlite)) {
@@ -38,10 +40,10 @@ std::unique_ptr<Connection> OpenConnection(
       if (home.back() != '/') home += '/';
       path = home + path;
     }
-    return OpenSqliteConnection(path);
+    return OpenSqliteConnection(path, options.create_missing);
   }
   if (text.starts_with("postgresql://") || text.starts_with("postgres://")) {
-    return OpenPostgresConnection(text);
+    return OpenPostgresConnection(text, options);
   }
   // The text itself stays out of the message: it may hold a password.
   throw Failure(
@@ -49,8 +51,9 @@ std::unique_ptr<Connection> OpenConnection(
       "\"postgresql://\" or \"postgres://\" URI");
 }
 
-std::unique_ptr<Databases> NewDatabases(const std::string& site_home) {
-  return std::make_unique<SiteDatabases>(site_home);
+std::unique_ptr<Databases> NewDatabases(const std::string& site_home,
+                                        const DatabaseOptions& options) {
+  return std::make_unique<SiteDatabases>(site_home, options);
 }
 
 }  // namespace qlok

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,13 +68,33 @@ class Connection {
   virtual std::string Engine() const = 0;
 };
 
+// The table `source` names when it is a bare table name as Connection::Open
+// takes it (a plain identifier, blanks around it ignored); nullopt for a
+// statement.
+std::optional<std::u16string> BareTableName(const std::u16string& source);
+
+// How connections are opened.
+struct DatabaseOptions {
+  // PostgreSQL: the seconds a connection may take to open (libpq waits at
+  // least 2; a connect_timeout in the URI itself takes precedence) and the
+  // seconds one statement may run (the server cancels it then); 0 sets no
+  // limit.
+  int connect_timeout_seconds = 0;
+  int statement_timeout_seconds = 0;
+  // SQLite: create the database file when it does not exist. Only the
+  // operator's "init" does; everywhere else a missing file is a Failure that
+  // names it, and nothing is left behind.
+  bool create_missing = false;
+};
+
 // Opens the database a connection string names:
 //   "sqlite:PATH"  SQLite; a relative PATH is taken from `site_home`,
 //                  ":memory:" opens an empty database in memory;
 //   "postgresql://..." or "postgres://..."  PostgreSQL, the URI as it stands.
 // Throws Failure for any other string and when the engine refuses.
 std::unique_ptr<Connection> OpenConnection(
-    const std::u16string& connection_string, const std::string& site_home);
+    const std::u16string& connection_string, const std::string& site_home,
+    const DatabaseOptions& options = {});
 
 // Opens connections; the request handler gets one so that tests can hand in
 // databases that fail on demand.
@@ -84,8 +105,9 @@ class Databases {
       const std::u16string& connection_string) = 0;
 };
 
-// Opens through OpenConnection with the given site home.
-std::unique_ptr<Databases> NewDatabases(const std::string& site_home);
+// Opens through OpenConnection with the given site home and options.
+std::unique_ptr<Databases> NewDatabases(const std::string& site_home,
+                                        const DatabaseOptions& options = {});
 
 }  // namespace qlok
 

@@ -70,7 +70,7 @@ class DataAccessTest : public testing::TestWithParam<std::string> {
     // side on the one test database.
     schema_ = "qlok_case_" + std::to_string(getpid());
     Exec("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE; CREATE SCHEMA " +
-         schema_ + "; SET search_path TO " + schema_);
+         schema_ + "; SET search_path TO " + schema_ + ", public");
   }
 
   void TearDown() override {
@@ -115,17 +115,19 @@ TEST_P(DataAccessTest, CreatesTheTableAndReadsEveryColumnBackWithItsKind) {
   Insert(*db_, full);
   Insert(*db_, {{u"社名", Value()}});
 
-  auto rs = db_->Open(u"SELECT * FROM 求人 ORDER BY rank DESC", 2);
+  // The full row's rank is -1, the other one's the default 0.
+  auto rs = db_->Open(u"SELECT * FROM 求人 ORDER BY rank", 2);
   ASSERT_FALSE(rs->AtEnd());
-  // Nulls sort first in one engine and last in the other.
-  if (rs->Field(u"rank").IsNull()) rs->MoveNext();
   for (const JobColumn& column : JobColumns()) {
     EXPECT_EQ(rs->Field(column.name), SampleValue(column)) << U8(column.name);
   }
-  rs->MoveFirst();
-  if (!rs->Field(u"rank").IsNull()) rs->MoveNext();
+  rs->MoveNext();
   for (const JobColumn& column : JobColumns()) {
-    EXPECT_TRUE(rs->Field(column.name).IsNull()) << U8(column.name);
+    if (column.name == u"rank") {
+      EXPECT_EQ(rs->Field(column.name), Int(0));
+    } else {
+      EXPECT_TRUE(rs->Field(column.name).IsNull()) << U8(column.name);
+    }
   }
 }
 
@@ -345,6 +347,64 @@ TEST_P(DataAccessTest, TheBareTableNameOpensEveryRow) {
   EXPECT_EQ(Count(*rs), 9);
 }
 
+// The same searches give the same jobs in the same order on both engines:
+// like ignores the letter case of A to Z (and only of those), and a job
+// without a rank comes after every ranked one.
+TEST_P(DataAccessTest, LikeIgnoresLetterCaseAndUnrankedJobsComeLast) {
+  CreateTable();
+  const std::vector<Row> jobs = {
+      {{u"社名", Txt(u"unranked")},
+       {u"職種1", Txt(u"WEBデザイナー")},
+       {u"就労場所2", Txt(u"Tokyo")}},
+      {{u"社名", Txt(u"web")},
+       {u"rank", Int(40)},
+       {u"職種2", Txt(u"Webデザイナー")},
+       {u"事業内容", Txt(u"SEO対策")}},
+      {{u"社名", Txt(u"wide")},
+       {u"rank", Int(70)},
+       {u"職種3", Txt(u"ｗｅｂ担当")},
+       {u"自由", Txt(u"Excel必須")}},
+      {{u"社名", Txt(u"low")},
+       {u"rank", Int(1)},
+       {u"必免2", Txt(u"MOS")},
+       {u"就労場所5", Txt(u"TOKYO")}},
+      {{u"社名", Txt(u"top")}, {u"rank", Int(95)}, {u"職内1", Txt(u"web制作")}},
+  };
+  for (const Row& job : jobs) Insert(*db_, job);
+  const std::vector<QueryCase> cases = {
+      {"JobTypeInAnyCase",
+       u"SELECT * FROM 求人 WHERE (職種1 like '%web%' or 職種2 like '%web%' "
+       u"or 職種3 like '%web%') ORDER BY rank DESC limit 1000;",
+       {"web", "unranked"}},
+      {"ContentInAnyCase",
+       u"SELECT * FROM 求人 WHERE (事業内容 like '%Web%' or 職種1 like '%Web%' "
+       u"or 必免1 like '%Web%' or 必免2 like '%Web%' or 必免3 like '%Web%' or "
+       u"職内1 like '%Web%' or 自由 like '%Web%' or 事業内容 like '%seo%' or "
+       u"自由 like '%EXCEL%' or 必免2 like '%mos%') ORDER BY rank DESC limit "
+       u"1000;",
+       {"top", "wide", "web", "low", "unranked"}},
+      {"PlacesInAnyCase",
+       u"SELECT * FROM 求人 WHERE (就労場所1 like '%tokyo%' or 就労場所2 like "
+       u"'%tokyo%' or 就労場所3 like '%tokyo%' or 就労場所4 like '%tokyo%' or "
+       u"就労場所5 like '%tokyo%') ORDER BY rank DESC limit 1000;",
+       {"low", "unranked"}},
+      // Full-width letters are other letters, not folded by either engine.
+      {"FullWidthLettersKeepTheirCase",
+       u"SELECT * FROM 求人 WHERE (職種3 like '%ＷＥＢ%') ORDER BY rank DESC "
+       u"limit 1000;",
+       {}},
+      {"UnrankedLast",
+       u"SELECT * FROM 求人 WHERE 障専 IS NULL ORDER BY rank DESC limit 1000;",
+       {"top", "wide", "web", "low", "unranked"}},
+  };
+  for (const QueryCase& c : cases) {
+    EXPECT_EQ(Companies(*db_, c.query), c.companies) << c.name;
+  }
+  // A rank cannot be left null.
+  EXPECT_THROW(Insert(*db_, {{u"社名", Txt(u"null")}, {u"rank", Value()}}),
+               Failure);
+}
+
 TEST_P(DataAccessTest, TheLimitCapsTheRowsAndTheBareNameDoesNot) {
   CreateTable();
   Exec("BEGIN");
@@ -543,13 +603,33 @@ class TempDir {
 TEST(ConnectionStringTest, RelativeSqlitePathsAreTakenFromTheSiteHome) {
   TempDir home;
   {
-    auto db = NewDatabases(home.path())->Open(u"sqlite:jobs.db");
+    auto db = NewDatabases(home.path(), {.create_missing = true})
+                  ->Open(u"sqlite:jobs.db");
     EXPECT_EQ(db->Engine(), "sqlite");
     db->Execute(JobTableSchema("sqlite"));
   }
   EXPECT_TRUE(std::filesystem::exists(home.path() + "/jobs.db"));
   auto again = OpenConnection(U16("sqlite:" + home.path() + "/jobs.db"), "/");
   EXPECT_TRUE(again->Open(u"求人", 1)->AtEnd());
+}
+
+TEST(ConnectionStringTest, AMissingSqliteFileIsNamedAndNotMade) {
+  TempDir home;
+  const std::string path = home.path() + "/jobs.db";
+  const std::vector<std::u16string> names = {u"sqlite:jobs.db",
+                                             U16("sqlite:" + path)};
+  for (const std::u16string& given : names) {
+    try {
+      NewDatabases(home.path())->Open(given);
+      ADD_FAILURE() << "opened " << U8(given);
+    } catch (const Failure& failure) {
+      EXPECT_EQ(std::string(failure.what()),
+                "SQLite: the database file " + path + " does not exist");
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+  }
+  // A file in memory needs none.
+  EXPECT_NO_THROW(OpenConnection(u"sqlite::memory:", home.path()));
 }
 
 TEST(ConnectionStringTest, OtherStringsAreRefusedWithoutRepeatingThem) {
@@ -601,6 +681,23 @@ TEST_F(PostgresOnly, AStoppedServerRefusesTheConnection) {
                                   U16(no_server.path()),
                               "/"),
                Failure);
+}
+
+TEST_F(PostgresOnly, AStatementOutlastingTheTimeoutIsCancelled) {
+  auto db = OpenConnection(U16(uri_), "/", {.statement_timeout_seconds = 1});
+  try {
+    db->Open(u"SELECT pg_sleep(3) AS slept", 1);
+    ADD_FAILURE() << "the statement ran to its end";
+  } catch (const Failure& failure) {
+    EXPECT_NE(std::string(failure.what()).find("statement timeout"),
+              std::string::npos)
+        << failure.what();
+  }
+  // Shorter statements run, on the same connection.
+  EXPECT_EQ(db->Open(u"SELECT pg_sleep(0.2), 42 AS answer", 1)
+                ->Field(u"answer")
+                .AsInteger(),
+            42);
 }
 
 TEST_F(PostgresOnly, ResultColumnTypesGiveTypedValues) {

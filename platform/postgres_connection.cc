@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/failure.h"
+#include "platform/libpq_runtime.h"
 #include "platform/recordset.h"
 #include "text/unicode.h"
 
@@ -398,8 +399,18 @@ class PgConnection : public Connection {
 
 }  // namespace
 
-std::unique_ptr<Connection> OpenPostgresConnection(const std::string& uri) {
-  PGconn* conn = PQconnectdb(uri.c_str());
+std::unique_ptr<Connection> OpenPostgresConnection(
+    const std::string& uri, const DatabaseOptions& options) {
+  LoadLibpq();
+  // The URI is expanded into its parts; the connect timeout stands before
+  // it, so that one the URI names itself takes precedence.
+  const std::string connect_timeout =
+      std::to_string(options.connect_timeout_seconds);
+  const char* keywords[] = {"connect_timeout", "dbname", nullptr};
+  const char* values[] = {
+      options.connect_timeout_seconds > 0 ? connect_timeout.c_str() : nullptr,
+      uri.c_str(), nullptr};
+  PGconn* conn = PQconnectdbParams(keywords, values, 1);
   if (conn == nullptr) throw Failure("PostgreSQL: out of memory connecting");
   auto session =
       std::make_shared<Session>(conn);  // finishes conn on every path
@@ -414,9 +425,16 @@ std::unique_ptr<Connection> OpenPostgresConnection(const std::string& uri) {
   }
   // Date-times come back as "2000-01-01 08:30:00", whatever the server's
   // default; the order of day and month in dates it reads stays its own.
-  Result result(PQexec(conn, "SET DateStyle TO ISO"));
+  // The server cancels any statement that runs longer than the timeout.
+  std::string settings = "SET DateStyle TO ISO";
+  if (options.statement_timeout_seconds > 0) {
+    settings +=
+        "; SET statement_timeout TO " +
+        std::to_string(int64_t{options.statement_timeout_seconds} * 1000);
+  }
+  Result result(PQexec(conn, settings.c_str()));
   if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
-    FailResult(result.get(), "cannot set the date style", {});
+    FailResult(result.get(), "cannot set up the session", settings);
   }
   return std::make_unique<PgConnection>(std::move(session));
 }

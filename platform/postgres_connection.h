@@ -11,9 +11,12 @@ namespace qlok {
 
 // Connects to the server a libpq connection URI ("postgresql://..." or
 // "postgres://...") names, as it stands, with the client encoding UTF8 and
-// date-times written in ISO form. Throws Failure when the server refuses
-// or cannot be reached; the message does not repeat the URI, which may hold
-// a password.
+// date-times written in ISO form, within the connect timeout of `options`,
+// and sets its statement timeout for every statement of the connection.
+// Loads libpq first (platform/libpq_runtime.h). Throws Failure when libpq
+// cannot be loaded, when the server refuses, cannot be reached or does not
+// answer in time; the message does not repeat the URI, which may hold a
+// password.
 //
 // On the connection, Open runs exactly one statement (a text holding more
 // throws Failure) and streams its rows one at a time, so a large result
@@ -24,7 +27,8 @@ namespace qlok {
 // statement: running one (Open, Execute, an insert) first stops the
 // stream, and the recordset then throws Failure when it would need a row it
 // has not kept. Recordsets and writers may outlive the connection object.
-std::unique_ptr<Connection> OpenPostgresConnection(const std::string& uri);
+std::unique_ptr<Connection> OpenPostgresConnection(
+    const std::string& uri, const DatabaseOptions& options);
 
 }  // namespace qlok
 

@@ -118,13 +118,20 @@ bool IsPlainIdentifier(std::u16string_view text) {
   return true;
 }
 
-std::u16string StatementForSource(const std::u16string& source) {
+std::optional<std::u16string> BareTableName(const std::u16string& source) {
   size_t begin = 0;
   size_t end = source.size();
   while (begin < end && IsBlank(source[begin])) ++begin;
   while (end > begin && IsBlank(source[end - 1])) --end;
   std::u16string_view name(source.data() + begin, end - begin);
-  if (IsPlainIdentifier(name)) return u"SELECT * FROM " + std::u16string(name);
+  if (!IsPlainIdentifier(name)) return std::nullopt;
+  return std::u16string(name);
+}
+
+std::u16string StatementForSource(const std::u16string& source) {
+  if (std::optional<std::u16string> table = BareTableName(source)) {
+    return u"SELECT * FROM " + *table;
+  }
   return source;
 }
 

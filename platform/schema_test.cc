@@ -37,8 +37,9 @@ std::vector<Definition> TableColumns(const std::string& schema) {
   return columns;
 }
 
-std::string ExpectedType(ColumnKind kind, const std::string& engine) {
-  switch (kind) {
+std::string ExpectedType(const JobColumn& column, const std::string& engine) {
+  if (column.name == u"rank") return "INTEGER NOT NULL DEFAULT 0";
+  switch (column.kind) {
     case ColumnKind::kText:
       return "TEXT";
     case ColumnKind::kInteger:
@@ -62,7 +63,13 @@ TEST_P(SchemaFileTest, NamesExactlyTheJobColumnsWithTheirKinds) {
   ASSERT_EQ(columns.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(columns[i].name, U8(expected[i].name)) << "column " << i + 1;
-    EXPECT_EQ(columns[i].type, ExpectedType(expected[i].kind, GetParam()))
+    std::string type = columns[i].type;
+    // The texts searched with like ignore letter case on PostgreSQL (which
+    // ones is checked against the query builder's statements).
+    if (GetParam() == "postgresql" && type == "CITEXT COLLATE \"C\"") {
+      type = "TEXT";
+    }
+    EXPECT_EQ(type, ExpectedType(expected[i], GetParam()))
         << U8(expected[i].name);
   }
 }

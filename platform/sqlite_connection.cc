@@ -1,7 +1,9 @@
 #include "platform/sqlite_connection.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <utility>
 
 #include "platform/failure.h"
@@ -283,13 +285,20 @@ class SqliteConnection : public Connection {
 
 }  // namespace
 
-std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path) {
+std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
+                                                 bool create_missing) {
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  int flags = SQLITE_OPEN_READWRITE;
+  if (create_missing) flags |= SQLITE_OPEN_CREATE;
+  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   auto handle = std::make_shared<Handle>(db);  // closes db on every path
   if (rc != SQLITE_OK) {
     if (db == nullptr) throw Failure("SQLite: out of memory opening " + path);
+    struct stat status;
+    if (!create_missing && ::stat(path.c_str(), &status) != 0 &&
+        errno == ENOENT) {
+      throw Failure("SQLite: the database file " + path + " does not exist");
+    }
     Fail(db, "cannot open " + path);
   }
   sqlite3_extended_result_codes(db, 1);

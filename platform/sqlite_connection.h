@@ -9,18 +9,20 @@
 
 namespace qlok {
 
-// Opens (creating it when missing) the SQLite database file at `path`, or
-// an empty database in memory for ":memory:". Every connection has the
-// collation qlok_time of the working-time columns, and waits up to a few
-// seconds for a writer's lock instead of failing at once. Throws Failure
-// when SQLite refuses.
+// Opens the SQLite database file at `path` (creating it when missing only
+// with `create_missing`), or an empty database in memory for ":memory:".
+// Every connection has the collation qlok_time of the working-time columns,
+// and waits up to a few seconds for a writer's lock instead of failing at
+// once. Throws Failure when SQLite refuses, and "SQLite: the database file
+// PATH does not exist" for a missing file that is not to be created.
 //
 // On the connection, Open runs exactly one statement (a text holding more
 // throws Failure); a column declared TIMESTAMP or DATETIME gives date-time
 // values and one declared DATE gives dates, read from the stored texts
 // (a text that is no date-time stays a text). Recordsets and writers may
 // outlive the connection object.
-std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path);
+std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
+                                                 bool create_missing);
 
 }  // namespace qlok
 

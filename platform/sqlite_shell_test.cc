@@ -23,7 +23,8 @@ class SqliteShellTest : public testing::Test {
     char pattern[] = "/tmp/qlok_shell_test.XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    auto db = OpenConnection(U16("sqlite:" + dir_ + "/jobs.db"), "/");
+    auto db = OpenConnection(U16("sqlite:" + dir_ + "/jobs.db"), "/",
+                             {.create_missing = true});
     db->Execute(JobTableSchema("sqlite"));
     auto writer = db->PrepareInsert(u"求人", {u"社名", u"始時", u"終時"});
     auto at = [](int day, int hour, int minute) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/database.h"
@@ -45,9 +46,20 @@ std::unique_ptr<Recordset> OpenJobQuery(Connection& connection,
                                         const std::u16string& query_text,
                                         size_t keep_rows);
 
-// Counts the rows by walking the recordset, then moves back to the first
-// row. The recordset must not be at its end.
-int64_t CountHits(Recordset& jobs);
+// For a query that is the bare table name (no condition: the whole table),
+// the number of rows in the table, counted by the engine with one
+// "SELECT count(*)" instead of stepping through every row; nullopt for a
+// statement, whose rows CountHits walks. Run it before OpenJobQuery: a
+// PostgreSQL connection serves one statement at a time.
+std::optional<int64_t> CountWholeTable(Connection& connection,
+                                       const std::u16string& query_text);
+
+// The hit count: `whole_table` when CountWholeTable gave it (the recordset
+// stays on its first row), else the rows counted by walking the recordset,
+// which then moves back to its first row. The recordset must not be at its
+// end.
+int64_t CountHits(Recordset& jobs,
+                  std::optional<int64_t> whole_table = std::nullopt);
 
 // "この検索条件で過去約２週間の求人を検索すると…件の求人がヒットしました。";
 // exactly 1000 rows (the query's limit) read "1000件以上".

@@ -111,5 +111,38 @@ TEST(DataAccessTest, CountWalksThenRewinds) {
   }
 }
 
+// The whole table is counted by the engine, the same number the walk gives,
+// and the recordset is left on its first row without a walk.
+TEST(DataAccessTest, TheWholeTableIsCountedByTheEngine) {
+  std::unique_ptr<Connection> db = OpenConnection(u"sqlite::memory:", "/tmp");
+  db->Execute(u"CREATE TABLE 求人 (社名 TEXT, rank INTEGER)");
+  auto writer = db->PrepareInsert(u"求人", {u"社名", u"rank"});
+  for (int i = 0; i < 40; ++i) {
+    writer->Insert({Value::Text(u"会社" + Digits(i)), Value::Integer(i % 7)});
+  }
+  struct Case {
+    std::u16string query;
+    std::optional<int64_t> counted;
+  } cases[] = {
+      {u"求人", 40},
+      {u" 求人\t", 40},
+      {u"SELECT * FROM 求人 WHERE rank = 3 ORDER BY rank DESC limit 1000;",
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const std::optional<int64_t> counted = CountWholeTable(*db, c.query);
+    EXPECT_EQ(counted, c.counted) << U8(c.query);
+    auto jobs = OpenJobQuery(*db, c.query, kSampleJobLimit);
+    auto walked = OpenJobQuery(*db, c.query, kSampleJobLimit);
+    EXPECT_EQ(CountHits(*jobs, counted), CountHits(*walked));
+    EXPECT_EQ(jobs->Field(u"社名"), walked->Field(u"社名"));
+  }
+
+  VectorRecordset jobs(5);
+  EXPECT_EQ(CountHits(jobs, 123), 123);
+  EXPECT_EQ(jobs.rewinds, 0);
+  EXPECT_EQ(jobs.Field(u"rank"), Value::Integer(0));
+}
+
 }  // namespace
 }  // namespace qlok

@@ -564,11 +564,13 @@ class ItemWriter {
   void Experience(std::u16string_view field, std::u16string_view years,
                   std::u16string_view label) {
     const Value what = row_.Get(field);
-    const bool no_years = row_.Is(years, -1);
-    if (!row_.Present(field, 2) && no_years) return;
+    const std::optional<int64_t> count = row_.Number(years);
+    // The item stays out only when its years are -1; a null there is not
+    // -1, but it has no years to show either.
+    if (!row_.Present(field, 2) && row_.Is(years, -1)) return;
     std::u16string text(label);
     if (!what.IsNull()) text += u"　" + what.ToText();
-    if (!no_years) text += u"　" + row_.Text(years) + u"年以上";
+    if (count && *count != -1) text += u"　" + Digits(*count) + u"年以上";
     Line(text);
   }
 

@@ -1,6 +1,7 @@
 #include "search/handle_request.h"
 
 #include <memory>
+#include <optional>
 
 #include "mail/delivery.h"
 #include "mail/kept_mail.h"
@@ -76,6 +77,8 @@ std::u16string HandleRequest(std::u16string& posted,
   JobDatabase database;
   const std::u16string connection_string = LoadConnectionString(services.files);
   database.connection = OpenJobDatabase(services.databases, connection_string);
+  const std::optional<int64_t> whole_table =
+      CountWholeTable(*database.connection, query_text);
   database.jobs =
       OpenJobQuery(*database.connection, query_text, RowsToKeep(request));
   AppendRegistrationLog(services.files, services.clock, request.address,
@@ -105,7 +108,7 @@ std::u16string HandleRequest(std::u16string& posted,
     return page;
   }
 
-  const int64_t hit_count = CountHits(*database.jobs);
+  const int64_t hit_count = CountHits(*database.jobs, whole_table);
   if (!registration) {
     page = HitCountMessage(hit_count) + kSampleIntroduction + page;
   }

@@ -102,7 +102,8 @@ class HandleRequestTest : public ::testing::Test {
     files_.files["pw/qevo.txt"] = "-\r\n-\r\nsqlite:jobs.db\r\n-\r\n";
     files_.files["pw/mail.txt"] = "a:1\r\nb:2\r\nc:3\r\n";
     files_.files["received/worqlet.txt"] = "";
-    auto connection = OpenConnection(u"sqlite:jobs.db", home_.string());
+    auto connection = OpenConnection(u"sqlite:jobs.db", home_.string(),
+                                     {.create_missing = true});
     connection->Execute(JobTableSchema(connection->Engine()));
   }
   void TearDown() override { std::filesystem::remove_all(home_); }

@@ -3,6 +3,9 @@
 // their literals, and every kind of condition is accepted by the engine.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 #include "platform/database.h"
 #include "platform/schema.h"
 #include "search/query_builder.h"
@@ -56,6 +59,32 @@ class QueryEngineTest : public ::testing::Test {
 
 std::string Body(const std::string& fields) {
   return "_su=is1&aaa=&aa6=1&aa8=100&" + fields + "&zzz=end";
+}
+
+// On PostgreSQL, like ignores letter case only on citext columns: every
+// column a statement compares with like must be one, and none of them may
+// be compared with "=" (which citext would make ignore case too).
+TEST(QueryColumnsTest, ColumnsComparedWithLikeIgnoreCaseOnPostgresql) {
+  std::u16string posted = U16(Body(
+      "aab=35&aac=事務　経理　a　b　c&aad=看護　介護　保育&aae=土日&aaf=830&"
+      "aag=1730&aah=東京　大阪　c　d　e&aai=0&aga=1&ara=1&asa=1"));
+  const std::string query = U8(BuildQuery(ReadSearchRequest(posted)));
+  const std::string schema = U8(JobTableSchema("postgresql"));
+  std::set<std::string> compared;
+  for (size_t at = query.find(" like '"); at != std::string::npos;
+       at = query.find(" like '", at + 1)) {
+    size_t begin = query.rfind(' ', at - 1) + 1;
+    while (query[begin] == '(') ++begin;
+    compared.insert(query.substr(begin, at - begin));
+  }
+  EXPECT_EQ(compared.size(), 14u) << query;
+  for (const std::string& column : compared) {
+    EXPECT_NE(schema.find("\n  " + column + " CITEXT COLLATE \"C\",\n"),
+              std::string::npos)
+        << column;
+    EXPECT_EQ(query.find(column + "="), std::string::npos) << column;
+    EXPECT_EQ(query.find(column + " ="), std::string::npos) << column;
+  }
 }
 
 TEST_F(QueryEngineTest, QuotedWordsStayInsideTheirLiterals) {

@@ -12,6 +12,7 @@ The PostgreSQL cases are skipped when no URI file is given or it is absent.
 
 import os
 import shutil
+import socket
 import time
 import subprocess
 import sys
@@ -28,7 +29,7 @@ CGI, ADMIN, LIGHTTPD = None, None, None
 POSTGRES_URI_FILE = None
 
 # Three office jobs (two general, one for people with disabilities), a
-# night shift and a nurse without shifts.
+# night shift, a nurse without shifts and a job without a rank.
 JOBS_CSV = """\
 社名,職種1,就労場所1,始時,終時,雇,ken,パート,rank,障専,齢下,齢上
 第一商事,一般事務,東京都港区,8:30,17:30,1,1,0,90,0,18,60
@@ -36,6 +37,7 @@ JOBS_CSV = """\
 第三工業,事務補助,東京都港区,10:00,15:00,0,0,1,70,1,0,99
 夜間警備,警備,東京都新宿区,22:00,2000/01/02 5:00:00,1,1,0,60,0,18,65
 看護の会,看護師,神奈川県横浜市,,,1,1,0,50,0,20,59
+ウェブ工房,WEBデザイナー,福岡県福岡市,,,0,0,0,,0,0,99
 """
 
 
@@ -101,7 +103,9 @@ class SearchThroughServer:
         with open(os.path.join(cls.home, "site.conf"), "w") as conf:
             conf.write("[smtp]\nfirst_relay = 127.0.0.1\nsecond_relay = 127.0.0.1\n"
                        "submission_port = %d\nrelay_port = %d\n"
-                       "[senders]\naccount1 = %s\n" % (port, port, SITE_ADDRESS))
+                       "[senders]\naccount1 = %s\n"
+                       "[database]\nconnect_timeout = 2\n"
+                       % (port, port, SITE_ADDRESS))
         with open(os.path.join(cls.home, "pw", "mail.txt"), "w") as accounts:
             accounts.write(LOGIN + "\r\nx:y\r\nx:z\r\n")
         csv = os.path.join(cls.home, "jobs.csv")
@@ -157,8 +161,32 @@ class SearchThroughServer:
 
     def test_bare_table_counts_every_job(self):
         page = self.post(form())
-        self.assertIn("検索すると5件の求人がヒットしました。", page)
+        self.assertIn("検索すると6件の求人がヒットしました。", page)
         self.assertEqual(self.last_log_record()[2], "求人")
+        # The sample jobs are the table's rows in its own order.
+        self.assertIn("【求人6】", page)
+        self.assertLess(page.index("第一商事"), page.index("第二物産"))
+        self.assertLess(page.index("看護の会"), page.index("ウェブ工房"))
+
+    def test_letter_case_is_ignored_and_unranked_jobs_come_last(self):
+        page = self.post(form(aac="web　警備"))
+        self.assertIn("検索すると2件の求人がヒットしました。", page)
+        self.assertLess(page.index("【事業所名】夜間警備"),
+                        page.index("【事業所名】ウェブ工房"))
+        self.assertIn("【この求人のお勧めポイント】0点／100点満点", page)
+
+    def test_libpq_is_loaded_for_postgresql_only(self):
+        body = form()
+        environment = {"PATH": "/usr/bin:/bin", "Q_LOK_HOME": self.home,
+                       "TZ": "Asia/Tokyo", "REQUEST_METHOD": "POST",
+                       "CONTENT_LENGTH": str(len(body)),
+                       "CONTENT_TYPE": "application/x-www-form-urlencoded",
+                       "LD_DEBUG": "files"}
+        run = subprocess.run([CGI], input=body, env=environment,
+                             capture_output=True, check=True)
+        self.assertIn("件の求人がヒットしました", page_text(run.stdout))
+        loaded = "file=libpq.so.5" in run.stderr.decode(errors="replace")
+        self.assertEqual(loaded, self.engine == "postgresql")
 
     def test_form_comes_back_as_it_was_sent(self):
         page = self.post(form(aab="35", aac="事務　経理", aad="パソコン",
@@ -277,12 +305,16 @@ class SearchThroughServer:
 
 class SqliteSearchTest(SearchThroughServer, unittest.TestCase):
 
+    engine = "sqlite"
+
     @classmethod
     def connection_string(cls, home):
         return "sqlite:jobs.db"
 
 
 class PostgresSearchTest(SearchThroughServer, unittest.TestCase):
+
+    engine = "postgresql"
 
     @classmethod
     def connection_string(cls, home):
@@ -294,21 +326,47 @@ class PostgresSearchTest(SearchThroughServer, unittest.TestCase):
         subprocess.run(["psql", "-X", "-q", uri, "-c", "CREATE SCHEMA " + schema],
                        check=True)
         separator = "&" if "?" in uri else "?"
-        return uri + separator + "options=-csearch_path%3D" + schema
+        # public, where the test server keeps the extension citext, after
+        # the test's own schema.
+        return uri + separator + "options=-csearch_path%3D" + schema + "%2Cpublic"
 
-    def test_unreachable_server_gives_the_error_page(self):
+    def use_connection_string(self, connection):
+        """pw/qevo.txt names `connection` until the test ends."""
         qevo = os.path.join(self.home, "pw", "qevo.txt")
         with open(qevo, "rb") as f:
             kept = f.read()
-        self.addCleanup(lambda: open(qevo, "wb").write(kept))
+
+        def restore():
+            with open(qevo, "wb") as f:
+                f.write(kept)
+        self.addCleanup(restore)
         with open(qevo, "wb") as f:
-            f.write(b"-\r\n-\r\npostgresql:///qlok_test?host=/nonexistent"
-                    b"&connect_timeout=2\r\n-\r\n")
+            f.write(b"-\r\n-\r\n" + connection + b"\r\n-\r\n")
+
+    def test_unreachable_server_gives_the_error_page(self):
+        self.use_connection_string(b"postgresql:///qlok_test?host=/nonexistent"
+                                   b"&connect_timeout=2")
         status, headers, body = request(self.url, form(aac="事務"))
         self.assertEqual(status, 500)
         self.assertIn(b"CGI-Program Runtime Error", body)
         self.assertNotIn(b"nonexistent", body)
         self.assertIn("q_lok:", self.server.cgi_errors())
+
+    def test_silent_server_times_out_with_the_error_page(self):
+        # A port whose connections the kernel accepts and nobody answers.
+        silent = socket.socket()
+        self.addCleanup(silent.close)
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(8)
+        self.use_connection_string(b"postgresql://qlok@127.0.0.1:%d/jobs"
+                                   % silent.getsockname()[1])
+        started = time.monotonic()
+        status, headers, body = request(self.url, form(aac="事務"))
+        self.assertEqual(status, 500)
+        self.assertIn(b"CGI-Program Runtime Error", body)
+        self.assertIn("timeout expired", self.server.cgi_errors())
+        # Two opens of two seconds each, not the web server's own limit.
+        self.assertLess(time.monotonic() - started, 60)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,7 @@
 #include "tools/admin_commands.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -16,6 +18,7 @@
 
 #include "platform/database.h"
 #include "platform/failure.h"
+#include "platform/site_config.h"
 #include "platform/site_home.h"
 #include "platform/text_files.h"
 #include "results/job_columns.h"
@@ -59,12 +62,21 @@ const std::vector<Command>& Commands() {
        0,
        1,
        {},
-       {},
+       {"--owner"},
        "Makes the folders pw/, received/, settings/ and outbox/ and the files\n"
        "pw/qevo.txt (four lines; line 3 the connection string, --database or\n"
        "sqlite:jobs.db), pw/mail.txt (three placeholder lines),\n"
        "received/worqlet.txt (empty) and a commented site.conf in DIR (or\n"
-       "the site home). Files that exist are left alone.\n"},
+       "the site home). Files that exist are left alone.\n"
+       "Only the owner may write anything; pw/, received/ and settings/ and\n"
+       "their files are the owner's alone (folders 0700, files 0600); the\n"
+       "home (0755) and site.conf (0644) may be read by all.\n"
+       "  --owner USER[:GROUP]  hand the whole site home to USER (the web\n"
+       "                      server's user, for example www-data; its own\n"
+       "                      group unless GROUP is given; run as root), and\n"
+       "                      take from the folders and files above, also\n"
+       "                      those that existed, what others may do beyond\n"
+       "                      these modes\n"},
       {"init",
        "create the job table 求人 in the database",
        "",
@@ -240,12 +252,20 @@ std::u16string ConnectionString(const Invocation& invocation,
   return lines[2];
 }
 
+// Opens the database with the connect timeout of the site's site.conf;
+// statements run without a time limit, since loading many jobs may take
+// long. Only `create_missing` (init) makes a missing SQLite file.
 std::unique_ptr<Connection> OpenDatabase(const Invocation& invocation,
                                          std::u16string* named,
-                                         std::ostream& err) {
+                                         std::ostream& err,
+                                         bool create_missing = false) {
   const std::string home = SiteHomeOf(invocation);
   *named = ConnectionString(invocation, home, err);
-  return OpenConnection(*named, home);
+  DatabaseOptions options;
+  options.connect_timeout_seconds =
+      LoadSiteConfig(home + "/site.conf").database_connect_timeout;
+  options.create_missing = create_missing;
+  return OpenConnection(*named, home, options);
 }
 
 }  // namespace
@@ -317,19 +337,39 @@ void WriteCsv(std::ostream& out, uint64_t seed, uint64_t count) {
   }
 }
 
-int RunSite(const Invocation& invocation, std::ostream& out) {
+int RunSite(const Invocation& invocation, std::ostream& out,
+            std::ostream& err) {
   const std::string home = invocation.positional.empty()
                                ? SiteHomeOf(invocation)
                                : invocation.positional[0];
   const std::string database =
       Option(invocation, "--database").value_or("sqlite:jobs.db");
   if (database.empty()) throw UsageError{"--database needs a value"};
+  // The owner is looked up before anything is made.
+  std::optional<SiteOwner> owner;
+  if (std::optional<std::string> given = Option(invocation, "--owner")) {
+    owner = ParseSiteOwner(*given);
+  }
   const std::vector<std::string> made = LayOutSite(home, database);
-  if (made.empty()) {
+  std::vector<std::string> changed;
+  if (owner) changed = SetSiteModes(home);
+  if (made.empty() && changed.empty() && !owner) {
     out << "site home " << home << " is complete; nothing to do\n";
   }
   for (const std::string& path : made) {
     out << "made " << home << "/" << path << "\n";
+  }
+  for (const std::string& change : changed) {
+    out << "mode " << home << "/" << change << "\n";
+  }
+  if (owner) {
+    const size_t handed = HandSiteTo(home, *owner);
+    out << "handed " << home << " to " << owner->text << " (" << handed
+        << " folders and files)\n";
+  } else if (!made.empty() && ::geteuid() == 0) {
+    err << "q_lok-admin site: note: what was made belongs to root alone; "
+           "unless the web server runs programs as root, hand the site home "
+           "to its user (--owner www-data, for example)\n";
   }
   return kAdminDone;
 }
@@ -337,7 +377,8 @@ int RunSite(const Invocation& invocation, std::ostream& out) {
 int RunInit(const Invocation& invocation, std::ostream& out,
             std::ostream& err) {
   std::u16string named;
-  std::unique_ptr<Connection> db = OpenDatabase(invocation, &named, err);
+  std::unique_ptr<Connection> db =
+      OpenDatabase(invocation, &named, err, /*create_missing=*/true);
   CreateJobTable(*db);
   out << "created the job table " << U8(kJobTable) << " in "
       << RedactedConnectionString(U8(named)) << "\n";
@@ -454,7 +495,7 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out,
       return kAdminDone;
     }
     const std::string name = command->name;
-    if (name == "site") return RunSite(invocation, out);
+    if (name == "site") return RunSite(invocation, out, err);
     if (name == "init") return RunInit(invocation, out, err);
     if (name == "import") return RunImport(invocation, out, err);
     if (name == "outbox") {

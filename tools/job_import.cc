@@ -195,6 +195,10 @@ bool JobCsvReader::Next(std::vector<Value>& row) {
   for (size_t i = 0; i < columns_.size(); ++i) {
     try {
       row.push_back(ParseJobField(kinds_[i], record_.fields[i]));
+      // A job without a rank ranks 0, after every ranked job.
+      if (row.back().IsNull() && columns_[i] == u"rank") {
+        row.back() = Value::Integer(0);
+      }
     } catch (const Failure& failure) {
       throw Failure(Where() + ": column " + U8(columns_[i]) + ": " +
                     failure.what());

@@ -4,7 +4,8 @@
 // columns, in any order (a name differing from a column only in ASCII
 // letter case, such as "RANK", stands for that column). Every later record
 // is one job. Field texts, by the kind of the column:
-//   every kind   the empty field is null;
+//   every kind   the empty field is null, but for rank, which is 0 (a job
+//                without a rank comes after every ranked job);
 //   text         as it stands; its line breaks (LF, CR LF or a lone CR)
 //                are stored as CR LF, the break the pages and mails expect;
 //   whole number, flag, code

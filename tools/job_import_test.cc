@@ -163,8 +163,9 @@ TEST(JobCsvReaderTest, ReadsColumnsByHeader) {
             (std::vector<Value>{
                 Value::Integer(72), Value::Text(u"株式会社さくら"),
                 Value::Text(u"一行目\r\n二行目"), At(1, 8, 30), Value()}));
+  // An empty field is null, but an empty rank is 0.
   EXPECT_EQ(rows[1],
-            (std::vector<Value>{Value(), Value(), Value(), Value(),
+            (std::vector<Value>{Value::Integer(0), Value(), Value(), Value(),
                                 Value::DateOf(DateTime{2026, 12, 20})}));
 }
 
@@ -242,7 +243,7 @@ class ImportJobsTest : public ::testing::TestWithParam<std::string> {
           u"qlok_import_" + U16(std::to_string(getpid()));
       db_->Execute(u"DROP SCHEMA IF EXISTS " + schema + u" CASCADE");
       db_->Execute(u"CREATE SCHEMA " + schema);
-      db_->Execute(u"SET search_path TO " + schema);
+      db_->Execute(u"SET search_path TO " + schema + u", public");
       schema_ = schema;
     }
     CreateJobTable(*db_);
@@ -307,6 +308,23 @@ TEST_P(ImportJobsTest, BadRowLoadsNothing) {
     }
     EXPECT_EQ(Names(), std::vector<std::u16string>{u"古い"}) << replace;
   }
+}
+
+// A job without a rank (an empty field, or no rank column at all) ranks 0
+// and comes after every ranked job, on both engines.
+TEST_P(ImportJobsTest, AJobWithoutARankRanksZeroAndComesLast) {
+  Import("社名,rank\n空,\n五,5\n零,0\n", false);
+  Import("社名\n無\n", false);
+  auto rows = db_->Open(
+      u"SELECT 社名, rank FROM 求人 ORDER BY rank DESC limit 1000;", 0);
+  std::vector<std::u16string> names;
+  for (; !rows->AtEnd(); rows->MoveNext()) {
+    const int64_t rank = rows->Field(u"rank").AsInteger();
+    EXPECT_EQ(rank, names.empty() ? 5 : 0);
+    names.push_back(rows->Field(u"社名").ToText());
+  }
+  ASSERT_EQ(names.size(), 4u);
+  EXPECT_EQ(names[0], u"五");
 }
 
 TEST_P(ImportJobsTest, ReplaceSwapsTheRows) {

@@ -1,9 +1,16 @@
 #include "tools/site_layout.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -23,23 +30,60 @@ void Key(std::string& out, const char* name, const std::u16string& value) {
   out += "\n";
 }
 
-// Creates `path` with `content` unless something is there already; true
-// when it was created.
-bool CreateFile(const std::string& path, const std::string& content) {
-  // "x": fail rather than open a file that exists.
-  std::FILE* file = std::fopen(path.c_str(), "wbx");
-  if (file == nullptr) {
+// The mode SiteModes() gives `path`.
+unsigned ModeOf(const std::string& path) {
+  for (const SiteMode& entry : SiteModes()) {
+    if (path == entry.path) return entry.mode;
+  }
+  throw Failure("no mode for " + path);
+}
+
+// Creates `path` with `content` and `mode` unless something is there
+// already; true when it was created.
+bool CreateFile(const std::string& path, const std::string& content,
+                unsigned mode) {
+  // O_EXCL: fail rather than open a file that exists. The mode is set again
+  // once the file is open, since the umask may have taken bits from it.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                        static_cast<mode_t>(mode));
+  if (fd < 0) {
     if (errno == EEXIST) return false;
     throw Failure(path + ": cannot be created: " + std::strerror(errno));
   }
-  bool written =
-      std::fwrite(content.data(), 1, content.size(), file) == content.size();
-  if (std::fclose(file) != 0) written = false;
+  bool written = ::fchmod(fd, static_cast<mode_t>(mode)) == 0;
+  for (size_t done = 0; written && done < content.size();) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) written = false;
+    if (n > 0) done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0) written = false;
   if (!written) throw Failure(path + ": cannot be written");
   return true;
 }
 
+std::string Octal(unsigned mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", mode & 07777);
+  return text;
+}
+
 }  // namespace
+
+const std::vector<SiteMode>& SiteModes() {
+  static const std::vector<SiteMode> modes = {
+      {"", 0755},
+      {"pw", 0700},
+      {"received", 0700},
+      {"settings", 0700},
+      {"outbox", 0700},  // visitors' mails: for the owner only
+      {"pw/qevo.txt", 0600},
+      {"pw/mail.txt", 0600},
+      {"received/worqlet.txt", 0600},
+      {"site.conf", 0644},
+  };
+  return modes;
+}
 
 std::string CommentedSiteConf() {
   const SiteConfig c = SiteConfig::Defaults();
@@ -94,9 +138,9 @@ std::vector<std::string> LayOutSite(const std::string& home,
     const fs::path path = fs::path(home) / folder;
     std::error_code error;
     const bool created = fs::create_directories(path, error);
-    // The outbox holds visitors' mails: for its owner only.
-    if (created && std::string_view(folder) == "outbox") {
-      fs::permissions(path, fs::perms::owner_all, error);
+    if (!error && created) {
+      fs::permissions(path, static_cast<fs::perms>(ModeOf(folder)),
+                      fs::perm_options::replace, error);
     }
     if (error) {
       throw Failure(path.string() + ": cannot be made: " + error.message());
@@ -120,11 +164,109 @@ std::vector<std::string> LayOutSite(const std::string& home,
       {"site.conf", CommentedSiteConf()},
   };
   for (const File& file : files) {
-    if (CreateFile((fs::path(home) / file.path).string(), file.content)) {
+    if (CreateFile((fs::path(home) / file.path).string(), file.content,
+                   ModeOf(file.path))) {
       made.push_back(file.path);
     }
   }
   return made;
+}
+
+std::vector<std::string> SetSiteModes(const std::string& home) {
+  // A home that is a link stands for the folder it names.
+  const std::filesystem::path root = std::filesystem::canonical(home);
+  std::vector<std::string> changed;
+  for (const SiteMode& entry : SiteModes()) {
+    const std::string path = (root / entry.path).string();
+    // O_NOFOLLOW: a link is left alone (its mode is not its own), also one
+    // put there after a look at the name.
+    const int fd =
+        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat status;
+    bool done = ::fstat(fd, &status) == 0;
+    // The owner gets what the mode gives; group and others keep only what
+    // they had and the mode allows, so nothing is opened wider.
+    const unsigned was = status.st_mode & 07777;
+    const unsigned mode = (entry.mode & 0700) | (was & entry.mode & 0077);
+    if (done && was != mode) {
+      done = ::fchmod(fd, static_cast<mode_t>(mode)) == 0;
+      if (done) {
+        changed.push_back((*entry.path != '\0' ? entry.path : ".") +
+                          std::string(" ") + Octal(was) + " -> " + Octal(mode));
+      }
+    }
+    const int error = errno;
+    ::close(fd);
+    if (!done) {
+      throw Failure(path + ": cannot be given the mode " + Octal(mode) + ": " +
+                    std::strerror(error));
+    }
+  }
+  return changed;
+}
+
+SiteOwner ParseSiteOwner(const std::string& text) {
+  const size_t colon = text.find(':');
+  const std::string user = text.substr(0, colon);
+  const std::string group =
+      colon == std::string::npos ? "" : text.substr(colon + 1);
+  if (user.empty() || (colon != std::string::npos && group.empty())) {
+    throw Failure("--owner takes USER or USER:GROUP, not \"" + text + "\"");
+  }
+  auto number = [](const std::string& name) -> std::optional<unsigned> {
+    if (name.empty() || name.size() > 9 ||
+        name.find_first_not_of("0123456789") != std::string::npos) {
+      return std::nullopt;
+    }
+    return static_cast<unsigned>(std::stoul(name));
+  };
+  SiteOwner owner{};
+  const struct passwd* account = ::getpwnam(user.c_str());
+  if (account == nullptr && number(user)) account = ::getpwuid(*number(user));
+  if (account == nullptr) throw Failure("no user " + user + " on this system");
+  owner.uid = account->pw_uid;
+  owner.gid = account->pw_gid;
+  std::string user_name = account->pw_name;
+  if (!group.empty()) {
+    const struct group* entry = ::getgrnam(group.c_str());
+    if (entry == nullptr && number(group)) entry = ::getgrgid(*number(group));
+    if (entry == nullptr) {
+      throw Failure("no group " + group + " on this system");
+    }
+    owner.gid = entry->gr_gid;
+  }
+  const struct group* entry = ::getgrgid(owner.gid);
+  owner.text = user_name + ":" +
+               (entry != nullptr ? std::string(entry->gr_name)
+                                 : std::to_string(owner.gid));
+  return owner;
+}
+
+size_t HandSiteTo(const std::string& home, const SiteOwner& owner) {
+  namespace fs = std::filesystem;
+  // A home that is a link stands for the folder it names.
+  const fs::path root = fs::canonical(home);
+  size_t count = 0;
+  auto hand = [&](const fs::path& path) {
+    if (::lchown(path.c_str(), owner.uid, owner.gid) != 0) {
+      throw Failure(path.string() + ": cannot be handed to " + owner.text +
+                    ": " + std::strerror(errno));
+    }
+    ++count;
+  };
+  hand(root);
+  std::error_code error;
+  // The iterator does not enter linked folders; lchown does not follow
+  // links.
+  for (fs::recursive_directory_iterator it(root, error), end;
+       !error && it != end; it.increment(error)) {
+    hand(it->path());
+  }
+  if (error) {
+    throw Failure(home + ": cannot be walked: " + error.message());
+  }
+  return count;
 }
 
 }  // namespace qlok

@@ -5,6 +5,14 @@
 -- 2000-01-01 (an end past midnight on 2000-01-02); searches compare them
 -- with quoted stamps such as '2000/01/01 8:30:00'.
 -- 募集締切日 and 採用予定日 are dates.
+--
+-- The texts that searches compare with like are citext (from the extension
+-- of the same name, shipped with PostgreSQL), so that like ignores letter
+-- case; with the collation "C" only the letters A to Z fold, as SQLite's
+-- like folds them. Nothing compares these columns with "=".
+-- A job without a rank has rank 0, so that it sorts after every ranked job
+-- (ORDER BY rank DESC puts nulls first).
+CREATE EXTENSION IF NOT EXISTS citext;
 CREATE TABLE 求人 (
   社名 TEXT,
   求人番 TEXT,
@@ -14,7 +22,7 @@ CREATE TABLE 求人 (
   業界1 TEXT,
   業界2 TEXT,
   業界3 TEXT,
-  事業内容 TEXT,
+  事業内容 CITEXT COLLATE "C",
   正 INTEGER,
   フル非 INTEGER,
   パート INTEGER,
@@ -29,15 +37,15 @@ CREATE TABLE 求人 (
   不問数 INTEGER,
   通勤数 INTEGER,
   住込数 INTEGER,
-  職種1 TEXT,
-  職種2 TEXT,
-  職種3 TEXT,
-  職内1 TEXT,
-  就労場所1 TEXT,
-  就労場所2 TEXT,
-  就労場所3 TEXT,
-  就労場所4 TEXT,
-  就労場所5 TEXT,
+  職種1 CITEXT COLLATE "C",
+  職種2 CITEXT COLLATE "C",
+  職種3 CITEXT COLLATE "C",
+  職内1 CITEXT COLLATE "C",
+  就労場所1 CITEXT COLLATE "C",
+  就労場所2 CITEXT COLLATE "C",
+  就労場所3 CITEXT COLLATE "C",
+  就労場所4 CITEXT COLLATE "C",
+  就労場所5 CITEXT COLLATE "C",
   場選 INTEGER,
   給料系 TEXT,
   下固給 INTEGER,
@@ -85,9 +93,9 @@ CREATE TABLE 求人 (
   専攻 TEXT,
   卒業年 TEXT,
   現状 TEXT,
-  必免1 TEXT,
-  必免2 TEXT,
-  必免3 TEXT,
+  必免1 CITEXT COLLATE "C",
+  必免2 CITEXT COLLATE "C",
+  必免3 CITEXT COLLATE "C",
   免4 TEXT,
   免5 TEXT,
   免6 TEXT,
@@ -98,8 +106,8 @@ CREATE TABLE 求人 (
   募集締切日 DATE,
   採用予定日 DATE,
   応説 TEXT,
-  自由 TEXT,
-  rank INTEGER,
+  自由 CITEXT COLLATE "C",
+  rank INTEGER NOT NULL DEFAULT 0,
   rankmemo TEXT,
   障専 INTEGER
 );

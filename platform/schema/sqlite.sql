@@ -11,6 +11,8 @@
 -- or every query that compares those columns fails with
 -- "no such collation sequence: qlok_time".
 -- 募集締切日 and 採用予定日 are dates, written as '2026-12-20'.
+-- A job without a rank has rank 0, so that it sorts after every ranked job
+-- on both engines.
 CREATE TABLE 求人 (
   社名 TEXT,
   求人番 TEXT,
@@ -105,7 +107,7 @@ CREATE TABLE 求人 (
   採用予定日 DATE,
   応説 TEXT,
   自由 TEXT,
-  rank INTEGER,
+  rank INTEGER NOT NULL DEFAULT 0,
   rankmemo TEXT,
   障専 INTEGER
 );

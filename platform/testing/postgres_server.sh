@@ -7,7 +7,8 @@
 # FOLDER (else $QLOK_PG_DIR, else a new folder under ${TMPDIR:-/tmp} for
 # start) holds the cluster, its log and its Unix socket; the server listens
 # on no TCP address. "start" creates the database qlok_test, owned by the
-# superuser "postgres", prints its connection URI
+# superuser "postgres", with the extension citext in the schema public,
+# prints its connection URI
 #   postgresql:///qlok_test?host=SOCKET_FOLDER&user=postgres
 # and writes it to URI_FILE (else $QLOK_PG_URI_FILE, else FOLDER/uri) once
 # the server is ready. "stop" stops the server, removes the cluster and the
@@ -111,6 +112,11 @@ if ! as_server "$bindir/pg_ctl" -D "$cluster/data" -l "$cluster/server.log" \
   exit 1
 fi
 as_server "$bindir/createdb" -h "$socket" -U postgres qlok_test
+# The job table's searched texts are citext. The extension is made once, in
+# the schema public, so that tests working in schemas of their own (with
+# public after theirs in the search path) share it and none drops it.
+as_server "$bindir/psql" -X -q -h "$socket" -U postgres -d qlok_test \
+  -c 'CREATE EXTENSION citext' >/dev/null
 
 uri="postgresql:///qlok_test?host=$socket&user=postgres"
 printf '%s\n' "$uri" >"$uri_file.tmp"
