@@ -128,8 +128,12 @@ TEST(GenerateJobTest, ValuesKeepToKindsAndSentinels) {
             std::u16string text = v.ToText();
             ASSERT_FALSE(text.empty()) << name;  // CSV keeps no empty text
             for (size_t p = 0; p < text.size(); ++p) {
-              if (text[p] == u'\n') ASSERT_TRUE(p > 0 && text[p - 1] == u'\r');
-              if (text[p] == u'\r') ASSERT_EQ(text[p + 1], u'\n');
+              if (text[p] == u'\n') {
+                ASSERT_TRUE(p > 0 && text[p - 1] == u'\r');
+              }
+              if (text[p] == u'\r') {
+                ASSERT_EQ(text[p + 1], u'\n');
+              }
             }
           }
           break;
@@ -151,7 +155,9 @@ TEST(GenerateJobTest, ValuesKeepToKindsAndSentinels) {
           }
           break;
         case ColumnKind::kDate:
-          if (!v.IsNull()) ASSERT_EQ(v.kind(), Value::Kind::kDate) << name;
+          if (!v.IsNull()) {
+            ASSERT_EQ(v.kind(), Value::Kind::kDate) << name;
+          }
           break;
       }
     }
