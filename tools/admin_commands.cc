@@ -1,9 +1,13 @@
 #include "tools/admin_commands.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <iostream>
@@ -17,6 +21,7 @@
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "platform/site_home.h"
+#include "platform/sqlite_file.h"
 #include "platform/text_files.h"
 #include "results/job_columns.h"
 #include "text/unicode.h"
@@ -25,6 +30,7 @@
 #include "tools/job_import.h"
 #include "tools/job_table.h"
 #include "tools/site_layout.h"
+#include "tools/table_probe.h"
 
 namespace qlok {
 namespace {
@@ -225,12 +231,47 @@ std::u16string ConnectionString(const Invocation& invocation,
   return lines[2];
 }
 
+// The system's words for the error number `error`.
+std::string Reason(int error) {
+  return error != 0 ? std::strerror(error) : "unknown error";
+}
+
 std::unique_ptr<Connection> OpenDatabase(const Invocation& invocation,
                                          std::u16string* named,
                                          std::ostream& err) {
   const std::string home = SiteHomeOf(invocation);
   *named = ConnectionString(invocation, home, err);
   return OpenConnection(*named, home);
+}
+
+// The database of a command that fills the job table: it and the table
+// must exist already. A missing SQLite file is reported before anything is
+// opened, so that no empty database is left behind.
+std::unique_ptr<Connection> OpenJobDatabase(const Invocation& invocation,
+                                            std::u16string* named,
+                                            std::ostream& err) {
+  const std::string home = SiteHomeOf(invocation);
+  *named = ConnectionString(invocation, home, err);
+  if (std::optional<std::string> file = SqliteFileOf(*named, home)) {
+    struct stat status;
+    if (::stat(file->c_str(), &status) != 0) {
+      if (errno == ENOENT) {
+        throw Failure(*file +
+                      ": no such database; run \"q_lok-admin init\" first "
+                      "to create it with the job table");
+      }
+      throw Failure(*file + ": cannot be opened: " + Reason(errno));
+    }
+  }
+  std::unique_ptr<Connection> db = OpenConnection(*named, home);
+  if (std::optional<std::string> problem = TableProblem(*db, kJobTable)) {
+    throw Failure("the job table " + U8(kJobTable) + " cannot be read in " +
+                  RedactedConnectionString(U8(*named)) +
+                  "; if it does not exist yet, run \"q_lok-admin init\" "
+                  "first (" +
+                  *problem + ")");
+  }
+  return db;
 }
 
 }  // namespace
@@ -323,6 +364,12 @@ int RunInit(const Invocation& invocation, std::ostream& out,
             std::ostream& err) {
   std::u16string named;
   std::unique_ptr<Connection> db = OpenDatabase(invocation, &named, err);
+  if (!TableProblem(*db, kJobTable)) {
+    throw Failure("the job table " + U8(kJobTable) + " exists already in " +
+                  RedactedConnectionString(U8(named)) +
+                  "; nothing was changed (import --replace and generate "
+                  "--replace replace its rows)");
+  }
   CreateJobTable(*db);
   out << "created the job table " << U8(kJobTable) << " in "
       << RedactedConnectionString(U8(named)) << "\n";
@@ -332,10 +379,11 @@ int RunInit(const Invocation& invocation, std::ostream& out,
 int RunImport(const Invocation& invocation, std::ostream& out,
               std::ostream& err) {
   const std::string& path = invocation.positional[0];
+  errno = 0;
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw Failure(path + ": cannot be opened");
+  if (!file) throw Failure(path + ": cannot be opened: " + Reason(errno));
   std::u16string named;
-  std::unique_ptr<Connection> db = OpenDatabase(invocation, &named, err);
+  std::unique_ptr<Connection> db = OpenJobDatabase(invocation, &named, err);
   const bool replace = invocation.flags.count("--replace") != 0;
   const size_t count = ImportJobs(*db, file, path, replace);
   out << (replace ? "replaced the jobs in " : "added to ")
@@ -367,8 +415,11 @@ int RunGenerate(const Invocation& invocation, std::ostream& out,
     // Written beside the target and renamed at the end, so that a failed
     // run leaves no half-written file under the name asked for.
     const std::string partial = *csv + ".partial";
+    errno = 0;
     std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-    if (!file) throw Failure(partial + ": cannot be created");
+    if (!file) {
+      throw Failure(partial + ": cannot be created: " + Reason(errno));
+    }
     try {
       WriteCsv(file, seed, count);
     } catch (...) {
@@ -376,17 +427,19 @@ int RunGenerate(const Invocation& invocation, std::ostream& out,
       std::remove(partial.c_str());
       throw;
     }
+    errno = 0;
     file.close();
     if (!file || std::rename(partial.c_str(), csv->c_str()) != 0) {
+      const int error = errno;
       std::remove(partial.c_str());
-      throw Failure(*csv + ": cannot be written");
+      throw Failure(*csv + ": cannot be written: " + Reason(error));
     }
     out << "wrote " << count << " jobs (seed " << seed << ") to " << *csv
         << "\n";
     return kAdminDone;
   }
   std::u16string named;
-  std::unique_ptr<Connection> db = OpenDatabase(invocation, &named, err);
+  std::unique_ptr<Connection> db = OpenJobDatabase(invocation, &named, err);
   const bool replace = invocation.flags.count("--replace") != 0;
   GeneratedRows rows(seed, count);
   const size_t written = WriteJobs(*db, AllColumns(), replace, rows);
@@ -412,7 +465,9 @@ std::string AdminUsage() {
   }
   text += "\noptions of every command:\n";
   text += kCommonOptions;
-  text += "\n\"q_lok-admin COMMAND --help\" tells more about a command.\n";
+  text +=
+      "\n\"q_lok-admin COMMAND --help\" tells more about a command; "
+      "\"q_lok-admin --version\"\nprints the version.\n";
   return text;
 }
 
@@ -424,6 +479,10 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out,
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     out << AdminUsage();
+    return kAdminDone;
+  }
+  if (args[0] == "--version") {
+    out << "q_lok-admin " << QLOK_VERSION << "\n";
     return kAdminDone;
   }
   const Command* command = FindCommand(args[0]);
