@@ -29,6 +29,7 @@
 #include "tools/job_generator.h"
 #include "tools/job_import.h"
 #include "tools/job_table.h"
+#include "tools/site_check.h"
 #include "tools/site_layout.h"
 #include "tools/table_probe.h"
 
@@ -70,6 +71,22 @@ const std::vector<Command>& Commands() {
        "sqlite:jobs.db), pw/mail.txt (three placeholder lines),\n"
        "received/worqlet.txt (empty) and a commented site.conf in DIR (or\n"
        "the site home). Files that exist are left alone.\n"},
+      {"check",
+       "tell whether the site home is ready for the web server",
+       "",
+       0,
+       0,
+       {},
+       {"--user"},
+       "Looks at every file and folder the programs use, with the access\n"
+       "the web server's user needs; at site.conf (it parses, every key is\n"
+       "known); at the database (it opens as that user, its tables have\n"
+       "their columns); and at each mail relay (it answers EHLO and offers\n"
+       "STARTTLS and AUTH where logins are configured; no mail is sent).\n"
+       "Each problem comes with what to do; the exit status is 1 when there\n"
+       "is any.\n"
+       "  --user NAME         the user the web server runs the programs as\n"
+       "                      (default www-data)\n"},
       {"init",
        "create the job table 求人 in the database",
        "",
@@ -499,6 +516,14 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out,
     }
     const std::string name = command->name;
     if (name == "site") return RunSite(invocation, out);
+    if (name == "check") {
+      return CheckSite({SiteHomeOf(invocation),
+                        Option(invocation, "--user").value_or("www-data"),
+                        Option(invocation, "--database")},
+                       out) == 0
+                 ? kAdminDone
+                 : kAdminFailed;
+    }
     if (name == "init") return RunInit(invocation, out, err);
     if (name == "import") return RunImport(invocation, out, err);
     return RunGenerate(invocation, out, err);

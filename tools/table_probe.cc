@@ -6,16 +6,6 @@
 namespace qlok {
 namespace {
 
-// `name` as a quoted SQL identifier, which both engines take.
-std::u16string Quoted(std::u16string_view name) {
-  std::u16string out = u"\"";
-  for (char16_t c : name) {
-    if (c == u'"') out += u'"';
-    out += c;
-  }
-  return out + u"\"";
-}
-
 // The engine's message when `select` cannot run, else nothing.
 std::optional<std::string> StatementProblem(Connection& db,
                                             const std::u16string& select) {
@@ -32,8 +22,8 @@ std::optional<std::string> StatementProblem(Connection& db,
 
 std::optional<std::string> TableProblem(Connection& db,
                                         std::u16string_view table) {
-  return StatementProblem(db,
-                          u"SELECT * FROM " + Quoted(table) + u" WHERE 1 = 0");
+  return StatementProblem(
+      db, u"SELECT * FROM " + std::u16string(table) + u" WHERE 1 = 0");
 }
 
 std::vector<std::u16string> MissingColumns(
@@ -42,8 +32,8 @@ std::vector<std::u16string> MissingColumns(
   if (TableProblem(db, table)) return columns;
   std::vector<std::u16string> missing;
   for (const std::u16string& column : columns) {
-    if (StatementProblem(db, u"SELECT " + Quoted(column) + u" FROM " +
-                                 Quoted(table) + u" WHERE 1 = 0")) {
+    if (StatementProblem(db, u"SELECT " + column + u" FROM " +
+                                 std::u16string(table) + u" WHERE 1 = 0")) {
       missing.push_back(column);
     }
   }

@@ -1,5 +1,7 @@
 // Whether a table and its columns are in a database, asked the same way on
-// every engine: by reading no row of them.
+// every engine: by reading no row of them. Names are written into the SQL
+// unquoted, as the programs' own statements write them (so PostgreSQL
+// folds ASCII letters to lower case alike), and must be plain identifiers.
 #ifndef QLOK_TOOLS_TABLE_PROBE_H_
 #define QLOK_TOOLS_TABLE_PROBE_H_
 
