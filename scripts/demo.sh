@@ -88,8 +88,18 @@ relay_port = $mail_port
 [senders]
 account1 = demo@localhost.localdomain
 CONF
+# The advertisements' banners: placeholders of the demo's own.
+n=1
+for size in 468x60 728x90 320x50; do
+  cat >> "$home/site.conf" <<CONF
+[ad$n]
+link = http://localhost:$port/
+banner_image = http://localhost:$port/banner$size.svg
+CONF
+  n=$((n + 1))
+done
 
-cp "$root/demo/index.html" "$root/demo/style2.css" "$web/"
+cp "$root/demo/index.html" "$root/demo/style2.css" "$root"/demo/banner*.svg "$web/"
 cp "$root/demo/moji.js" "$web/q/"
 cp "$build/frame/q_lok.cgi" "$web/q/q_lok.cgi"
 
@@ -118,7 +128,7 @@ server.port = $port
 server.errorlog = "$logs/error.log"
 server.breakagelog = "$logs/cgi-stderr.log"
 index-file.names = ( "index.html" )
-mimetype.assign = ( ".html" => "text/html; charset=utf-8", ".css" => "text/css", ".js" => "text/javascript" )
+mimetype.assign = ( ".html" => "text/html; charset=utf-8", ".css" => "text/css", ".js" => "text/javascript", ".svg" => "image/svg+xml" )
 cgi.assign = ( ".cgi" => "" )
 setenv.add-environment = ( "Q_LOK_HOME" => "$home", "TZ" => "Asia/Tokyo" )
 $user_lines

@@ -22,8 +22,8 @@ declare -A groups=(
            libinih-dev libcurl4-openssl-dev tzdata"
   [demo]="lighttpd python3 python3-aiosmtpd"
   [test]="googletest libgtest-dev libgmock-dev sqlite3 postgresql lighttpd
-          apache2-bin nginx fcgiwrap chromium python3 python3-aiosmtpd
-          clang-format"
+          apache2-bin nginx fcgiwrap chromium fonts-ipafont-gothic python3
+          python3-aiosmtpd clang-format"
   [package]="dpkg-dev file"
 )
 # The services that the packages above bring.
