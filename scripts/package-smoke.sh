@@ -12,7 +12,7 @@ home=/var/lib/q_lok
 fail() { echo "package smoke test: $*" >&2; exit 1; }
 
 [ "$(id -u)" -eq 0 ] || fail "run it as root: it installs the package"
-"$root/scripts/install-deps.sh" build demo
+"$root/scripts/install-deps.sh" build demo package
 "$root/scripts/build.sh" >/dev/null
 rm -f "$build"/q_lok_*.deb
 (cd "$build" && cpack -G DEB >"$build/cpack.log" 2>&1) ||

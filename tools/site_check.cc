@@ -162,7 +162,8 @@ void CheckPath(const Account& account, const std::string& home,
 }
 
 // Below settings/ every folder is written (a key is replaced by renaming a
-// new file over it) and every file read.
+// new file over it) and every file read and written (the store's lock
+// files are locked for writing).
 void CheckSettingsTree(const Account& account, const std::string& home,
                        Report& report) {
   const fs::path root = fs::path(home) / "settings";
@@ -173,8 +174,7 @@ void CheckSettingsTree(const Account& account, const std::string& home,
        !error && it != fs::recursive_directory_iterator();
        it.increment(error)) {
     const bool folder = it->is_directory(error);
-    const int wanted =
-        folder ? kMayRead | kMayWrite | kMaySearch : int{kMayRead};
+    const int wanted = kMayRead | kMayWrite | (folder ? kMaySearch : 0);
     const PathAccess access =
         CheckPathAccess(account, it->path().string(), wanted);
     if (!access.problem.empty()) {

@@ -110,7 +110,14 @@ TEST_F(SiteCheckTest, EachBrokenSiteHomeIsFound) {
                          fs::perms(0600));
        },
        "PROBLEM  settings store: HOME/settings/MyApp/Startup_j/jun: nobody "
-       "may not read it"},
+       "may not read and write to it"},
+      {"lock file of another user",
+       [&] {
+         WriteFile(home_ / "settings/store.lock", "");
+         fs::permissions(home_ / "settings/store.lock", fs::perms(0644));
+       },
+       "PROBLEM  settings store: HOME/settings/store.lock: nobody may not "
+       "write to it"},
       {"closed site home", [&] { fs::permissions(home_, fs::perms(0700)); },
        "PROBLEM  site home: nobody may not enter it"},
       {"bad connection string",
