@@ -4,9 +4,7 @@
 
 #include <exception>
 #include <filesystem>
-#include <map>
 #include <memory>
-#include <set>
 #include <sstream>
 #include <utility>
 #include <vector>
