@@ -79,6 +79,7 @@ class InMemorySettingsStore : public SettingsStore {
   std::unique_ptr<Lock> LockExclusively() override {
     return std::make_unique<Lock>();
   }
+
  private:
   std::map<std::tuple<std::u16string, std::u16string, std::u16string>,
            std::u16string>

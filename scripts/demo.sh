@@ -1,39 +1,79 @@
 #!/usr/bin/env bash
 # The main job: builds q_lok and serves the search page on
 # http://localhost:${QLOK_PORT:-8080}/ under lighttpd, on a SQLite database
-# of generated jobs. Everything lives in build/demo (site home, web root,
-# server config); stop with Ctrl-C.
+# of ${QLOK_DEMO_JOBS:-5000} generated jobs, with a local mail receiver in
+# place of the relays. Everything lives in build/demo (site home, web root,
+# server configuration, mails); nothing else on the machine is changed and
+# no service of the machine is started or stopped. Ctrl-C stops it.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QLOK_BUILD_DIR:-$root/build}
+. "$(dirname "$0")/demo-env.sh"
 port=${QLOK_PORT:-8080}
 jobs=${QLOK_DEMO_JOBS:-5000}
+say() { echo "demo: $*"; }
 
-"$root/scripts/install-deps.sh"
+case $port in
+  '' | *[!0-9]*) say "QLOK_PORT must be a port number, not \"$port\""; exit 2 ;;
+esac
+case $jobs in
+  '' | *[!0-9]*) say "QLOK_DEMO_JOBS must be a number, not \"$jobs\""; exit 2 ;;
+esac
+port_is_free() {
+  /usr/bin/python3 - "$1" <<'PY' 2>/dev/null
+import socket, sys
+with socket.socket() as s:
+    # As the web server binds: a port left in TIME_WAIT counts as free.
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind(("127.0.0.1", int(sys.argv[1])))
+PY
+}
+busy_port() {
+  say "port $port is taken by another program on this machine."
+  say "Choose another one, for example: QLOK_PORT=8081 $0"
+  exit 1
+}
+
+"$root/scripts/install-deps.sh" build demo
 "$root/scripts/build.sh"
+port_is_free "$port" || busy_port
 
-demo=$build/demo
-home=$demo/home
-web=$demo/web
-mkdir -p "$home" "$web/q"
-admin=$build/tools/q_lok-admin
+logs=$demo/logs
+mkdir -p "$home" "$web/q" "$mails" "$logs"
 export Q_LOK_HOME=$home
+"$admin" site "$home" >/dev/null
 
-"$admin" site "$home"
+# The jobs: made anew when QLOK_DEMO_JOBS differs from the last run's.
+count_file=$demo/jobs.count
 if [ ! -s "$home/jobs.db" ]; then
-  "$admin" init --home "$home"
-  "$admin" generate "$jobs" --home "$home"
+  rm -f "$home/jobs.db" "$count_file"
+  "$admin" init --home "$home" >/dev/null
 fi
+if [ "$(cat "$count_file" 2>/dev/null)" != "$jobs" ]; then
+  say "generating $jobs jobs"
+  "$admin" generate "$jobs" --replace --home "$home" >/dev/null
+  echo "$jobs" > "$count_file"
+fi
+
 # Mail goes to a receiver on loopback that keeps every message in
-# build/demo/mails (N.subject, N.body, ...), so registrations can be tried
-# without a real relay. It accepts the first sender account's login.
+# build/demo/mails (N.subject, N.body, ...; N goes on from run to run), so
+# registrations can be tried without a real relay. It accepts the first
+# sender account's login.
 login="q2481xr736k:5d9p1s7tvak"
-mkdir -p "$demo/mails"
-coproc receiver { exec /usr/bin/python3 "$root/platform/testing/smtp_receiver.py" "$demo/mails" --login "$login"; }
-read -r _ mail_port <&"${receiver[0]}"
-server_pid=
-trap 'kill $server_pid "$receiver_PID" 2>/dev/null' EXIT
-trap 'exit 130' INT TERM
+receiver_pid= server_pid=
+stop() {
+  trap - EXIT INT TERM
+  [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
+  [ -z "$receiver_pid" ] || kill "$receiver_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+}
+trap stop EXIT
+trap 'echo; say "stopped"; exit 0' INT TERM
+exec {receiver_out}< <(exec /usr/bin/python3 \
+  "$root/platform/testing/smtp_receiver.py" "$mails" --login "$login")
+receiver_pid=$!
+read -r -t 30 _ mail_port <&"$receiver_out" || {
+  say "the mail receiver did not start"
+  exit 1
+}
 printf '%s\r\nuser2:password2\r\nuser3:password3\r\n' "$login" > "$home/pw/mail.txt"
 cat > "$home/site.conf" <<CONF
 ; The demo's site configuration: both relays are the local mail receiver.
@@ -48,35 +88,66 @@ relay_port = $mail_port
 [senders]
 account1 = demo@localhost.localdomain
 CONF
+# The advertisements' banners: placeholders of the demo's own.
+n=1
+for size in 468x60 728x90 320x50; do
+  cat >> "$home/site.conf" <<CONF
+[ad$n]
+link = http://localhost:$port/
+banner_image = http://localhost:$port/banner$size.svg
+CONF
+  n=$((n + 1))
+done
 
-# The web server runs the program as another user when started as root.
-chmod -R a+rwX "$demo"
-
-cp "$root/demo/index.html" "$root/demo/style2.css" "$web/"
+cp "$root/demo/index.html" "$root/demo/style2.css" "$root"/demo/banner*.svg "$web/"
 cp "$root/demo/moji.js" "$web/q/"
 cp "$build/frame/q_lok.cgi" "$web/q/q_lok.cgi"
 
-conf=$demo/lighttpd.conf
+# Started as root, lighttpd runs the program as www-data, which must write
+# the registration log and the settings store.
 user_lines=""
 if [ "$(id -u)" -eq 0 ]; then
   user_lines='server.username = "www-data"
 server.groupname = "www-data"'
+  site_help=$("$admin" site --help)
+  if [[ $site_help == *--owner* ]]; then
+    "$admin" site "$home" --owner www-data >/dev/null
+  else
+    chown -R www-data: "$home/settings" "$home/received"
+  fi
+  chown www-data: "$logs"  # lighttpd opens its logs as www-data
+  chmod o+rx "$demo" "$home" "$web" "$web/q"
 fi
+
+conf=$demo/lighttpd.conf
 cat > "$conf" <<CONF
 server.modules = ( "mod_cgi", "mod_setenv" )
 server.document-root = "$web"
 server.bind = "127.0.0.1"
 server.port = $port
-server.errorlog = "$demo/error.log"
+server.errorlog = "$logs/error.log"
+server.breakagelog = "$logs/cgi-stderr.log"
 index-file.names = ( "index.html" )
-mimetype.assign = ( ".html" => "text/html; charset=utf-8", ".css" => "text/css", ".js" => "text/javascript" )
+mimetype.assign = ( ".html" => "text/html; charset=utf-8", ".css" => "text/css", ".js" => "text/javascript", ".svg" => "image/svg+xml" )
 cgi.assign = ( ".cgi" => "" )
 setenv.add-environment = ( "Q_LOK_HOME" => "$home", "TZ" => "Asia/Tokyo" )
 $user_lines
 CONF
 
-echo "Serving the search page on http://localhost:$port/ (site home $home;"
-echo "mails land in $demo/mails; Ctrl-C stops)"
+port_is_free "$port" || busy_port
 /usr/sbin/lighttpd -D -f "$conf" &
 server_pid=$!
-wait "$server_pid"
+for _ in $(seq 50); do
+  if ! kill -0 "$server_pid" 2>/dev/null; then
+    wait "$server_pid" || true
+    port_is_free "$port" || busy_port
+    say "lighttpd did not start; see $logs/error.log"
+    exit 1
+  fi
+  ! port_is_free "$port" && break
+  sleep 0.1
+done
+say "serving the search page on http://localhost:$port/"
+say "site home $home; mails land in $mails"
+say "Ctrl-C stops"
+wait "$server_pid" || true

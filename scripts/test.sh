@@ -5,7 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QLOK_BUILD_DIR:-$root/build}
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" build test
 "$root/scripts/build.sh"
 cd "$build"
 ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"

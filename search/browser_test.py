@@ -1,15 +1,21 @@
 """The search page driven by a real browser (headless Chromium).
 
-Usage: browser_test.py Q_LOK_CGI Q_LOK_ADMIN LIGHTTPD CHROMIUM
+Usage: browser_test.py Q_LOK_CGI Q_LOK_ADMIN LIGHTTPD CHROMIUM [ARTIFACTS]
 
 A driver page on the same web server posts a first search into a frame,
 then fills the form of the answer page, the program's own form, the way a
 visitor would and submits it with its own button. So the browser encodes
 the fields (in Shift_JIS, as the page declares) and sends them in the
 order of the program's form, and the program must read them back.
+
+On a phone's width (390 CSS pixels) the demo's landing page, a result page
+and a confirmation page, with the demo's style sheet, must not be wider than
+the window; their screenshots are kept in ARTIFACTS (default: a temporary
+folder that is removed).
 """
 
 import html
+import json
 import os
 import re
 import shutil
@@ -20,10 +26,12 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "frame", "testing"))
-from cgi_server import CgiServer  # noqa: E402
-from search_server_test import JOBS_CSV  # noqa: E402
+from cgi_server import CgiServer, request  # noqa: E402
+from search_server_test import (JOBS_CSV, LOGIN, SITE_ADDRESS,  # noqa: E402
+                                form, start_receiver)
 
-CGI, ADMIN, LIGHTTPD, CHROMIUM = None, None, None, None
+CGI, ADMIN, LIGHTTPD, CHROMIUM, ARTIFACTS = None, None, None, None, None
+DEMO = os.path.join(os.path.dirname(HERE), "demo")
 
 DRIVER = """<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>driver</title></head><body>
@@ -63,6 +71,16 @@ document.getElementById("start").submit();
 """
 
 
+def chromium(profile, *args):
+    """What headless Chromium prints for `args`, on loopback only."""
+    return subprocess.run(
+        [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu",
+         "--disable-quic", "--no-first-run", "--disable-background-networking",
+         "--disable-component-update", "--disable-sync",
+         "--user-data-dir=" + profile] + list(args),
+        capture_output=True, text=True, timeout=120).stdout
+
+
 class BrowserTest(unittest.TestCase):
 
     @classmethod
@@ -86,14 +104,8 @@ class BrowserTest(unittest.TestCase):
         cls.addClassCleanup(cls.server.__exit__, None, None, None)
         profile = tempfile.mkdtemp(prefix="qlok_chromium_")
         cls.addClassCleanup(shutil.rmtree, profile, ignore_errors=True)
-        dom = subprocess.run(
-            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu",
-             "--disable-quic", "--no-first-run",
-             "--disable-background-networking", "--disable-component-update",
-             "--disable-sync", "--user-data-dir=" + profile,
-             "--virtual-time-budget=15000", "--dump-dom",
-             base + "driver.html"],
-            capture_output=True, text=True, timeout=120).stdout
+        dom = chromium(profile, "--virtual-time-budget=15000", "--dump-dom",
+                       base + "driver.html")
         cls.first = cls.answer(dom, "first")
         cls.second = cls.answer(dom, "second")
 
@@ -124,6 +136,140 @@ class BrowserTest(unittest.TestCase):
                       " AND 障専= 0 ORDER BY rank DESC limit 1000;", second)
 
 
+PHONE_WIDTH = 390
+
+# Loads each page into a frame of a phone's width and writes, as JSON, how
+# wide each document is laid out and what sticks out past the window.
+PHONE_DRIVER = """<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>phone</title></head><body>
+%(frames)s
+<pre id="widths"></pre>
+<script>
+const frames = [...document.querySelectorAll("iframe")];
+let loaded = 0;
+function measure() {
+  const widths = {};
+  for (const frame of frames) {
+    const page = frame.contentDocument;
+    const window_width = frame.contentWindow.innerWidth;
+    const wide = [];
+    for (const element of page.querySelectorAll("body *")) {
+      const right = element.getBoundingClientRect().right;
+      if (right > window_width + 0.5) {
+        wide.push(element.tagName + (element.name ? "[" + element.name + "]"
+                  : "") + " to " + Math.round(right));
+      }
+    }
+    widths[frame.id] = {document: page.documentElement.scrollWidth,
+                        window: window_width, wide: wide.slice(0, 8)};
+  }
+  document.getElementById("widths").textContent = JSON.stringify(widths);
+}
+for (const frame of frames) {
+  frame.addEventListener("load", () => {
+    if (++loaded === frames.length) measure();
+  });
+}
+</script></body></html>
+"""
+
+
+class PhoneLayoutTest(unittest.TestCase):
+    """The demo's pages on a phone: no sideways scrolling."""
+
+    PAGES = ("landing", "result", "confirmation")
+
+    @classmethod
+    def setUpClass(cls):
+        if not CHROMIUM or not os.access(CHROMIUM, os.X_OK):
+            raise unittest.SkipTest("no Chromium at %s" % CHROMIUM)
+        cls.home = tempfile.mkdtemp(prefix="qlok_phone_home_")
+        cls.addClassCleanup(shutil.rmtree, cls.home, ignore_errors=True)
+        subprocess.run([ADMIN, "site", cls.home], check=True,
+                       stdout=subprocess.DEVNULL)
+        # Generated jobs: head offices with long map links, long texts.
+        for command in (["init"], ["generate", "300"]):
+            subprocess.run([ADMIN] + command + ["--home", cls.home],
+                           check=True, stdout=subprocess.DEVNULL)
+        mails = os.path.join(cls.home, "mails")
+        os.mkdir(mails)
+        receiver, port = start_receiver(mails)
+        cls.addClassCleanup(receiver.wait)
+        cls.addClassCleanup(receiver.terminate)
+        with open(os.path.join(cls.home, "pw", "mail.txt"), "w") as accounts:
+            accounts.write(LOGIN + "\r\nx:y\r\nx:z\r\n")
+        documents = {}
+        banners = ("banner468x60.svg", "banner728x90.svg", "banner320x50.svg")
+        for name in ("index.html", "style2.css", "moji.js") + banners:
+            with open(os.path.join(DEMO, name), "rb") as demo_file:
+                documents[name] = demo_file.read()
+        cls.server = CgiServer(CGI, cls.home, lighttpd=LIGHTTPD,
+                               environment={"TZ": "Asia/Tokyo"},
+                               documents=documents)
+        base = cls.server.__enter__()
+        cls.addClassCleanup(cls.server.__exit__, None, None, None)
+        # Both relays at the receiver; the demo's banners in the feet.
+        with open(os.path.join(cls.home, "site.conf"), "w") as conf:
+            conf.write("[smtp]\nfirst_relay = 127.0.0.1\n"
+                       "second_relay = 127.0.0.1\nsubmission_port = %d\n"
+                       "relay_port = %d\n[senders]\naccount1 = %s\n"
+                       % (port, port, SITE_ADDRESS))
+            for number, banner in enumerate(banners, 1):
+                conf.write("[ad%d]\nbanner_image = %s%s\n"
+                           % (number, base, banner))
+        # The program's pages, kept as they came (Shift_JIS), beside the
+        # style sheet they link as ../style2.css.
+        pages = {"result": form(aac="事務"),
+                 "confirmation": form(aaa="visitor@example.test",
+                                      aac="事務")}
+        cls.pages = {"landing": base + "index.html"}
+        for name, body in pages.items():
+            status, _, page = request(base + "q_lok.cgi", body)
+            assert status == 200, cls.server.cgi_errors()
+            cls.server.add_document(name + ".htm", page.rstrip(b"\x00"))
+            cls.pages[name] = base + name + ".htm"
+        frames = "".join(
+            '<iframe id="%s" src="%s" width="%d" height="844"></iframe>'
+            % (name, cls.pages[name], PHONE_WIDTH) for name in cls.PAGES)
+        cls.server.add_document(
+            "phone.html", (PHONE_DRIVER % {"frames": frames}).encode())
+        cls.profile = tempfile.mkdtemp(prefix="qlok_chromium_")
+        cls.addClassCleanup(shutil.rmtree, cls.profile, ignore_errors=True)
+        dom = chromium(cls.profile, "--virtual-time-budget=15000",
+                       "--dump-dom", base + "phone.html")
+        match = re.search(r'<pre id="widths">(.*?)</pre>', dom, re.S)
+        cls.widths = json.loads(html.unescape(match.group(1))) if match else {}
+
+    def test_pages_are_no_wider_than_the_phone(self):
+        self.assertEqual(sorted(self.widths), sorted(self.PAGES),
+                         self.server.cgi_errors())
+        for name in self.PAGES:
+            width = self.widths[name]
+            self.assertLessEqual(width["document"], width["window"],
+                                 "%s: %s" % (name, width["wide"]))
+
+    def test_landing_page_declares_the_phones_width(self):
+        with open(os.path.join(DEMO, "index.html"), encoding="utf-8") as page:
+            self.assertRegex(page.read(), r'<meta name="viewport" '
+                             r'content="width=device-width[^"]*">')
+
+    def test_screenshots_are_kept(self):
+        folder = ARTIFACTS or tempfile.mkdtemp(prefix="qlok_artifacts_")
+        if not ARTIFACTS:
+            self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        os.makedirs(folder, exist_ok=True)
+        for name in self.PAGES:
+            shot = os.path.join(folder, "phone-%s.png" % name)
+            if os.path.exists(shot):
+                os.remove(shot)
+            chromium(self.profile, "--hide-scrollbars",
+                     "--window-size=%d,1600" % PHONE_WIDTH,
+                     "--virtual-time-budget=5000", "--screenshot=" + shot,
+                     self.pages[name])
+            self.assertTrue(os.path.getsize(shot) > 1000, shot)
+
+
 if __name__ == "__main__":
     CGI, ADMIN, LIGHTTPD, CHROMIUM = sys.argv[1:5]
+    ARTIFACTS = sys.argv[5] if len(sys.argv) > 5 else None
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -9,7 +9,7 @@ namespace {
 // One element of a pattern. Every element but kStar stands for exactly one
 // code unit of the text.
 struct Element {
-  enum Kind { kLiteral, kAny, kDigit, kList, kStar } kind;
+  enum Kind { kLiteral, kAny, kDigit, kList, kStar } kind = kLiteral;
   char16_t unit = 0;                                  // kLiteral
   bool negated = false;                               // kList
   std::vector<std::pair<char16_t, char16_t>> ranges;  // kList, inclusive
@@ -70,7 +70,7 @@ size_t ParseList(std::u16string_view pattern, size_t open, Element& element,
 std::vector<Element> Parse(std::u16string_view pattern) {
   std::vector<Element> elements;
   for (size_t i = 0; i < pattern.size();) {
-    Element e{Element::kLiteral};
+    Element e;
     char16_t c = pattern[i];
     if (c == u'*') {
       e.kind = Element::kStar;
@@ -91,7 +91,7 @@ std::vector<Element> Parse(std::u16string_view pattern) {
         i = after;
         continue;
       }
-      e = Element{Element::kLiteral};
+      e = Element{};
       e.unit = c;
     } else {
       e.unit = c;

@@ -1,11 +1,14 @@
 #include "tools/admin_commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <iostream>
@@ -20,6 +23,7 @@
 #include "platform/failure.h"
 #include "platform/site_config.h"
 #include "platform/site_home.h"
+#include "platform/sqlite_file.h"
 #include "platform/text_files.h"
 #include "results/job_columns.h"
 #include "text/unicode.h"
@@ -28,7 +32,9 @@
 #include "tools/job_import.h"
 #include "tools/job_table.h"
 #include "tools/outbox_command.h"
+#include "tools/site_check.h"
 #include "tools/site_layout.h"
+#include "tools/table_probe.h"
 
 namespace qlok {
 namespace {
@@ -77,6 +83,22 @@ const std::vector<Command>& Commands() {
        "                      take from the folders and files above, also\n"
        "                      those that existed, what others may do beyond\n"
        "                      these modes\n"},
+      {"check",
+       "tell whether the site home is ready for the web server",
+       "",
+       0,
+       0,
+       {},
+       {"--user"},
+       "Looks at every file and folder the programs use, with the access\n"
+       "the web server's user needs; at site.conf (it parses, every key is\n"
+       "known); at the database (it opens as that user, its tables have\n"
+       "their columns); and at each mail relay (it answers EHLO and offers\n"
+       "STARTTLS and AUTH where logins are configured; no mail is sent).\n"
+       "Each problem comes with what to do; the exit status is 1 when there\n"
+       "is any.\n"
+       "  --user NAME         the user the web server runs the programs as\n"
+       "                      (default www-data)\n"},
       {"init",
        "create the job table 求人 in the database",
        "",
@@ -252,6 +274,11 @@ std::u16string ConnectionString(const Invocation& invocation,
   return lines[2];
 }
 
+// The system's words for the error number `error`.
+std::string Reason(int error) {
+  return error != 0 ? std::strerror(error) : "unknown error";
+}
+
 // Opens the database with the connect timeout of the site's site.conf;
 // statements run without a time limit, since loading many jobs may take
 // long. Only `create_missing` (init) makes a missing SQLite file.
@@ -266,6 +293,36 @@ std::unique_ptr<Connection> OpenDatabase(const Invocation& invocation,
       LoadSiteConfig(home + "/site.conf").database_connect_timeout;
   options.create_missing = create_missing;
   return OpenConnection(*named, home, options);
+}
+
+// The database of a command that fills the job table: it and the table
+// must exist already. A missing SQLite file is reported before anything is
+// opened, so that no empty database is left behind.
+std::unique_ptr<Connection> OpenJobDatabase(const Invocation& invocation,
+                                            std::u16string* named,
+                                            std::ostream& err) {
+  const std::string home = SiteHomeOf(invocation);
+  *named = ConnectionString(invocation, home, err);
+  if (std::optional<std::string> file = SqliteFileOf(*named, home)) {
+    struct stat status;
+    if (::stat(file->c_str(), &status) != 0) {
+      if (errno == ENOENT) {
+        throw Failure(*file +
+                      ": no such database; run \"q_lok-admin init\" first "
+                      "to create it with the job table");
+      }
+      throw Failure(*file + ": cannot be opened: " + Reason(errno));
+    }
+  }
+  std::unique_ptr<Connection> db = OpenDatabase(invocation, named, err);
+  if (std::optional<std::string> problem = TableProblem(*db, kJobTable)) {
+    throw Failure("the job table " + U8(kJobTable) + " cannot be read in " +
+                  RedactedConnectionString(U8(*named)) +
+                  "; if it does not exist yet, run \"q_lok-admin init\" "
+                  "first (" +
+                  *problem + ")");
+  }
+  return db;
 }
 
 }  // namespace
@@ -379,6 +436,12 @@ int RunInit(const Invocation& invocation, std::ostream& out,
   std::u16string named;
   std::unique_ptr<Connection> db =
       OpenDatabase(invocation, &named, err, /*create_missing=*/true);
+  if (!TableProblem(*db, kJobTable)) {
+    throw Failure("the job table " + U8(kJobTable) + " exists already in " +
+                  RedactedConnectionString(U8(named)) +
+                  "; nothing was changed (import --replace and generate "
+                  "--replace replace its rows)");
+  }
   CreateJobTable(*db);
   out << "created the job table " << U8(kJobTable) << " in "
       << RedactedConnectionString(U8(named)) << "\n";
@@ -388,10 +451,11 @@ int RunInit(const Invocation& invocation, std::ostream& out,
 int RunImport(const Invocation& invocation, std::ostream& out,
               std::ostream& err) {
   const std::string& path = invocation.positional[0];
+  errno = 0;
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw Failure(path + ": cannot be opened");
+  if (!file) throw Failure(path + ": cannot be opened: " + Reason(errno));
   std::u16string named;
-  std::unique_ptr<Connection> db = OpenDatabase(invocation, &named, err);
+  std::unique_ptr<Connection> db = OpenJobDatabase(invocation, &named, err);
   const bool replace = invocation.flags.count("--replace") != 0;
   const size_t count = ImportJobs(*db, file, path, replace);
   out << (replace ? "replaced the jobs in " : "added to ")
@@ -423,8 +487,11 @@ int RunGenerate(const Invocation& invocation, std::ostream& out,
     // Written beside the target and renamed at the end, so that a failed
     // run leaves no half-written file under the name asked for.
     const std::string partial = *csv + ".partial";
+    errno = 0;
     std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-    if (!file) throw Failure(partial + ": cannot be created");
+    if (!file) {
+      throw Failure(partial + ": cannot be created: " + Reason(errno));
+    }
     try {
       WriteCsv(file, seed, count);
     } catch (...) {
@@ -432,17 +499,19 @@ int RunGenerate(const Invocation& invocation, std::ostream& out,
       std::remove(partial.c_str());
       throw;
     }
+    errno = 0;
     file.close();
     if (!file || std::rename(partial.c_str(), csv->c_str()) != 0) {
+      const int error = errno;
       std::remove(partial.c_str());
-      throw Failure(*csv + ": cannot be written");
+      throw Failure(*csv + ": cannot be written: " + Reason(error));
     }
     out << "wrote " << count << " jobs (seed " << seed << ") to " << *csv
         << "\n";
     return kAdminDone;
   }
   std::u16string named;
-  std::unique_ptr<Connection> db = OpenDatabase(invocation, &named, err);
+  std::unique_ptr<Connection> db = OpenJobDatabase(invocation, &named, err);
   const bool replace = invocation.flags.count("--replace") != 0;
   GeneratedRows rows(seed, count);
   const size_t written = WriteJobs(*db, AllColumns(), replace, rows);
@@ -468,7 +537,9 @@ std::string AdminUsage() {
   }
   text += "\noptions of every command:\n";
   text += kCommonOptions;
-  text += "\n\"q_lok-admin COMMAND --help\" tells more about a command.\n";
+  text +=
+      "\n\"q_lok-admin COMMAND --help\" tells more about a command; "
+      "\"q_lok-admin --version\"\nprints the version.\n";
   return text;
 }
 
@@ -480,6 +551,10 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out,
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     out << AdminUsage();
+    return kAdminDone;
+  }
+  if (args[0] == "--version") {
+    out << "q_lok-admin " << QLOK_VERSION << "\n";
     return kAdminDone;
   }
   const Command* command = FindCommand(args[0]);
@@ -496,6 +571,14 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out,
     }
     const std::string name = command->name;
     if (name == "site") return RunSite(invocation, out, err);
+    if (name == "check") {
+      return CheckSite({SiteHomeOf(invocation),
+                        Option(invocation, "--user").value_or("www-data"),
+                        Option(invocation, "--database")},
+                       out) == 0
+                 ? kAdminDone
+                 : kAdminFailed;
+    }
     if (name == "init") return RunInit(invocation, out, err);
     if (name == "import") return RunImport(invocation, out, err);
     if (name == "outbox") {

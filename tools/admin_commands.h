@@ -1,5 +1,6 @@
 // The commands of the operator tool q_lok-admin:
 //   site [DIR]       lays out a fresh site home;
+//   check            tells whether a site home is ready for the web server;
 //   init             creates the job table;
 //   import FILE.csv  loads jobs from CSV;
 //   generate N       writes synthetic jobs, into the database or as CSV;

@@ -163,9 +163,12 @@ TEST_F(AdminTest, InitGenerateImportOnTheSiteDatabase) {
   ASSERT_EQ(Run({"site"}), kAdminDone);
   ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
   EXPECT_EQ(out_, "created the job table 求人 in sqlite:jobs.db\n");
-  // A second init fails and keeps the table.
+  // A second init fails and keeps the table, in one line.
   EXPECT_EQ(Run({"init"}), kAdminFailed);
-  EXPECT_THAT(err_, HasSubstr("q_lok-admin init: "));
+  EXPECT_EQ(err_,
+            "q_lok-admin init: the job table 求人 exists already in "
+            "sqlite:jobs.db; nothing was changed (import --replace and "
+            "generate --replace replace its rows)\n");
 
   ASSERT_EQ(Run({"generate", "40"}), kAdminDone) << err_;
   ASSERT_EQ(Run({"generate", "10", "--seed", "5"}), kAdminDone) << err_;
@@ -233,7 +236,46 @@ TEST_F(AdminTest, MissingCsvIsReported) {
   EXPECT_EQ(Run({"import", (home_ / "none.csv").string(), "--database",
                  "sqlite::memory:"}),
             kAdminFailed);
-  EXPECT_THAT(err_, HasSubstr("none.csv: cannot be opened"));
+  EXPECT_THAT(
+      err_, HasSubstr("none.csv: cannot be opened: No such file or directory"));
+}
+
+TEST_F(AdminTest, FillingBeforeInitSaysToRunInit) {
+  ASSERT_EQ(Run({"site"}), kAdminDone);
+  const std::string csv = (home_ / "jobs.csv").string();
+  WriteFile(csv, "社名\n一\n");
+  const std::vector<std::vector<std::string>> commands = {
+      {"import", csv}, {"generate", "5"}, {"generate", "5", "--replace"}};
+  // No database file: nothing is opened, so nothing is left behind.
+  for (const auto& command : commands) {
+    EXPECT_EQ(Run(command), kAdminFailed) << command[0];
+    EXPECT_EQ(err_, "q_lok-admin " + command[0] + ": " + home_.string() +
+                        "/jobs.db: no such database; run \"q_lok-admin "
+                        "init\" first to create it with the job table\n");
+    EXPECT_FALSE(fs::exists(home_ / "jobs.db")) << command[0];
+  }
+  // A database without the job table.
+  OpenConnection(u"sqlite:jobs.db", home_.string(), DatabaseOptions{0, 0, true})
+      ->Execute(u"CREATE TABLE t (a)");
+  for (const auto& command : commands) {
+    EXPECT_EQ(Run(command), kAdminFailed) << command[0];
+    EXPECT_THAT(err_, HasSubstr("the job table 求人 cannot be read in "
+                                "sqlite:jobs.db; if it does not exist yet, "
+                                "run \"q_lok-admin init\" first ("));
+    EXPECT_THAT(err_, HasSubstr("no such table"));
+  }
+  // A folder that cannot be created says why.
+  EXPECT_EQ(Run({"generate", "5", "--csv", (home_ / "no/j.csv").string()}),
+            kAdminFailed);
+  EXPECT_THAT(err_, HasSubstr("j.csv.partial: cannot be created: No such "
+                              "file or directory"));
+}
+
+TEST_F(AdminTest, VersionIsTheProjects) {
+  EXPECT_EQ(RunBare({"--version"}), kAdminDone);
+  EXPECT_EQ(out_, std::string("q_lok-admin ") + QLOK_VERSION + "\n");
+  EXPECT_THAT(
+      out_, ::testing::MatchesRegex("q_lok-admin [0-9]+\\.[0-9]+\\.[0-9]+\n"));
 }
 
 TEST(RedactedConnectionStringTest, HidesPasswordsOnly) {

@@ -143,9 +143,13 @@ std::u16string JobMaker::Phone(const Location& at) {
   const int local = 10 - static_cast<int>(at.area.size()) - 4;
   int64_t first = 1;
   for (int i = 1; i < local; ++i) first *= 10;
-  return std::u16string(at.area) + u"-" +
-         Digits(random_.Between(first * 2, first * 10 - 1)) + u"-" +
-         ZeroPadded(random_.Between(0, 9999), 4);
+  // Each draw is a statement of its own: the operands of one expression
+  // are evaluated in no fixed order, and the jobs must not depend on the
+  // compiler. The order is the one the generated jobs have always had.
+  const int64_t line = random_.Between(0, 9999);
+  const int64_t exchange = random_.Between(first * 2, first * 10 - 1);
+  return std::u16string(at.area) + u"-" + Digits(exchange) + u"-" +
+         ZeroPadded(line, 4);
 }
 
 void JobMaker::Company() {
@@ -160,14 +164,16 @@ void JobMaker::Company() {
   }
   if (kind < 25) {
     public_ = true;
-    row_.Text(u"求人番", ZeroPadded(prefecture, 2) +
-                             ZeroPadded(random_.Between(10, 140), 3) + u"-" +
-                             ZeroPadded(random_.Between(0, 99999999), 8));
+    const int64_t serial = random_.Between(0, 99999999);
+    const int64_t office = random_.Between(10, 140);
+    row_.Text(u"求人番", ZeroPadded(prefecture, 2) + ZeroPadded(office, 3) +
+                             u"-" + ZeroPadded(serial, 8));
   } else if (kind < 60) {
     row_.Text(u"求人番", u"QL" + ZeroPadded(random_.Between(1, 999999), 6));
   } else if (kind < 64) {
-    row_.Text(u"求人番", ZeroPadded(random_.Between(1000, 9999), 4) + u"-" +
-                             ZeroPadded(random_.Between(0, 9999999), 7));
+    const int64_t serial = random_.Between(0, 9999999);
+    const int64_t head = random_.Between(1000, 9999);
+    row_.Text(u"求人番", ZeroPadded(head, 4) + u"-" + ZeroPadded(serial, 7));
   }
 
   std::u16string base(PickOf(kBaseNames));
@@ -209,11 +215,13 @@ void JobMaker::Company() {
       address = u"〒" + std::u16string(office_->postal) + u"-" +
                 ZeroPadded(random_.Between(0, 9999), 4) + u" ";
     }
-    address +=
-        std::u16string(office_->prefecture) + std::u16string(office_->city) +
-        std::u16string(office_->towns[random_.Below(2)]) +
-        Wide(random_.Between(1, 5)) + u"丁目" + Wide(random_.Between(1, 30)) +
-        u"－" + Wide(random_.Between(1, 20));
+    const int64_t building = random_.Between(1, 20);
+    const int64_t block = random_.Between(1, 30);
+    const int64_t district = random_.Between(1, 5);
+    const std::u16string_view town = office_->towns[random_.Below(2)];
+    address += std::u16string(office_->prefecture) +
+               std::u16string(office_->city) + std::u16string(town) +
+               Wide(district) + u"丁目" + Wide(block) + u"－" + Wide(building);
     if (Percent(50)) {
       address += u"　" + std::u16string(PickOf(kBuildings));
       if (Percent(50)) address += Wide(random_.Between(2, 12)) + u"階";

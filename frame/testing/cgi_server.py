@@ -77,13 +77,21 @@ class CgiServer:
             "server.breakagelog = " + _quote(self._path("cgi-stderr.log")),
             "server.max-request-size = 4096",  # KiB, above the 1 MiB limit
             'cgi.assign = (".cgi" => "")',
-            'mimetype.assign = (".html" => "text/html; charset=utf-8")',
+            # .htm: pages that say their own character set.
+            'mimetype.assign = (".html" => "text/html; charset=utf-8", '
+            '".htm" => "text/html", ".css" => "text/css", '
+            '".js" => "text/javascript", ".svg" => "image/svg+xml")',
             "setenv.add-environment = (" + pairs + ")",
             "",
         ])
 
     def _path(self, name):
         return os.path.join(self._dir, name)
+
+    def add_document(self, name, content):
+        """One more file (bytes) of the document root, while it runs."""
+        with open(os.path.join(self._docroot, name), "wb") as out:
+            out.write(content)
 
     def cgi_errors(self):
         """What the program has written to standard error so far."""

@@ -6,8 +6,10 @@ saves every mail it accepts into a folder.
                             [--tls CERT KEY] [--behave accept|refuse|close|silent]
 
 It prints "PORT <number>" on a line of its own once it listens, and runs
-until it is terminated. Each accepted mail N (1, 2, ...) leaves, written
-whole before N.done appears:
+until it is terminated or interrupted (quietly either way). Each accepted
+mail N (1, 2, ... in an empty folder; in a folder that holds mails already,
+the numbers go on after the highest one, so no mail is overwritten) leaves,
+written whole before N.done appears:
 
     N.eml      the message as received (bytes)
     N.envelope lines: MAIL FROM, RCPT TO (blank-separated), the user that
@@ -36,6 +38,8 @@ import email.header
 import email.policy
 import logging
 import os
+import re
+import signal
 import socket
 import ssl
 import sys
@@ -53,7 +57,11 @@ class Saver:
         self.folder = folder
         self.refuse_from = refuse_from
         self.refuse_all = refuse_all
-        self.count = 0
+        # The highest number taken by an earlier run in this folder.
+        numbers = [int(m.group(1)) for m in
+                   (re.fullmatch(r"(\d+)\.\w+", name)
+                    for name in os.listdir(folder)) if m]
+        self.count = max(numbers, default=0)
 
     async def handle_MAIL(self, server, session, envelope, address, options):
         if self.refuse_all:
@@ -149,6 +157,9 @@ def main():
                 lambda: SMTP(handler, hostname="receiver.test", loop=loop,
                              **options),
                 sock=listener))
+    # Interrupted or terminated, it stops without a word.
+    for signal_number in (signal.SIGINT, signal.SIGTERM):
+        loop.add_signal_handler(signal_number, loop.stop)
     print("PORT", listener.getsockname()[1], flush=True)
     try:
         loop.run_forever()
