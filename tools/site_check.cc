@@ -48,6 +48,8 @@ constexpr NeededPath kNeededPaths[] = {
      "the registration log"},
     {"settings", kMayRead | kMayWrite | kMaySearch, true,
      "the settings store (request numbers)"},
+    {"outbox", kMayRead | kMayWrite | kMaySearch, true,
+     "the outbox (mails no relay has taken yet)"},
 };
 
 // The tables the programs read, with their columns.

@@ -48,7 +48,7 @@ class SiteCheckTest : public ::testing::Test {
     CreateJobTable(*OpenConnection(u"sqlite:jobs.db", home_.string(),
                                    DatabaseOptions{0, 0, true}));
     // The site stays the tester's; what nobody needs is opened to others.
-    for (const char* folder : {"pw", "received", "settings"}) {
+    for (const char* folder : {"pw", "received", "settings", "outbox"}) {
       fs::permissions(home_ / folder, fs::perms(0777));
     }
     for (const char* file :
@@ -126,6 +126,9 @@ TEST_F(SiteCheckTest, EachBrokenSiteHomeIsFound) {
        },
        "PROBLEM  settings store: HOME/settings/store.lock: nobody may not "
        "write to it"},
+      {"unwritable outbox",
+       [&] { fs::permissions(home_ / "outbox", fs::perms(0755)); },
+       "PROBLEM  outbox: nobody may not write to it ("},
       {"closed site home", [&] { fs::permissions(home_, fs::perms(0700)); },
        "PROBLEM  site home: nobody may not enter it"},
       {"bad connection string",
