@@ -107,7 +107,7 @@ def count_statement(statement):
     """The statement a shell runs to print the count of `statement`: a
     bare table name is counted as it stands, a SELECT inside a subquery (so
     that its order and limit still apply)."""
-    text = statement.strip().rstrip(";").rstrip()
+    text = re.sub(r"[\s;]+$", "", statement.strip())
     if BARE_NAME.fullmatch(text):
         return "SELECT count(*) FROM %s;" % text
     return "SELECT count(*) FROM (%s) AS hits;" % text

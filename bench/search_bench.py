@@ -240,6 +240,8 @@ def parse_args():
     parser.add_argument("--pg-uri", help="an existing PostgreSQL server to "
                         "make the benchmark's databases on (and drop after); "
                         "default: a throw-away server")
+    parser.add_argument("--pg-uri-file", help="a file whose first line is "
+                        "such a server's URI")
     parser.add_argument("--readme", action="store_true",
                         help="also write the figures into bench/README.md")
     args = parser.parse_args()
@@ -254,6 +256,9 @@ def parse_args():
         parser.error("unknown searches: " + ", ".join(sorted(unknown)))
     if args.runs < 1 or min(args.sizes) < 1:
         parser.error("--runs and --sizes must be positive")
+    if args.pg_uri_file:
+        with open(args.pg_uri_file) as f:
+            args.pg_uri = f.readline().strip()
     args.build = os.path.abspath(args.build)
     return args
 

@@ -11,6 +11,7 @@ packages=(
   libinih-dev
   libcurl4-openssl-dev
   lighttpd
+  wrk  # the load of bench/http_bench.py
   chromium
   python3 python3-aiosmtpd
   tzdata
