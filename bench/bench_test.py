@@ -4,7 +4,6 @@ compare, how they time, and where they write their figures."""
 
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import unittest

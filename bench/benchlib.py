@@ -289,17 +289,17 @@ class MailReceiver:
         self.port = int(line[1])
 
     def wait_for(self, count, seconds):
-        """Waits until `count` mails are saved; returns their total size."""
+        """Waits up to `seconds` for `count` saved mails; returns how many
+        there are and their total size in bytes."""
         deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
+        while True:
             done = [n for n in range(1, count + 1)
                     if os.path.exists(os.path.join(self.folder, "%d.done" % n))]
-            if len(done) == count:
-                return sum(os.path.getsize(os.path.join(self.folder,
-                                                        "%d.eml" % n))
-                           for n in done)
+            if len(done) == count or time.monotonic() > deadline:
+                return len(done), sum(
+                    os.path.getsize(os.path.join(self.folder, "%d.eml" % n))
+                    for n in done)
             time.sleep(0.1)
-        return None
 
     def stop(self):
         self.process.terminate()

@@ -21,7 +21,6 @@ import shlex
 import statistics
 import subprocess
 import sys
-import time
 
 import benchlib
 
