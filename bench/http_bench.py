@@ -3,7 +3,7 @@
 a shell CGI that only runs the same statement through the sqlite3 shell.
 
 It generates --jobs jobs into a SQLite site home, starts lighttpd on a free
-loopback port (bench/../frame/testing/cgi_server.py) with two CGI programs,
+loopback port (frame/testing/cgi_server.py) with two CGI programs,
 q_lok.cgi and shell.cgi, and lets wrk post the search to each in turn with
 --connections connections for --seconds seconds, --rounds times (the one that
 leads alternates). It prints the requests per second of both (medians) and
@@ -136,7 +136,8 @@ def main():
                 for label, url in benchlib.rotated(urls, round_number):
                     out = subprocess.run(
                         ["wrk", "-t%d" % args.threads, "-c%d" % args.connections,
-                         "-d%ds" % args.seconds, "-s", script, url],
+                         "-d%ds" % args.seconds, "--timeout", "60s", "-s",
+                         script, url],
                         check=True, capture_output=True, text=True).stdout
                     rates[label].append(requests_per_second(out))
                     print("round %d %-9s %7.1f requests/s" % (
