@@ -162,15 +162,21 @@ def machine():
     return "%d cores%s" % (cores, ", " + model if model else "")
 
 
-def build_type(build):
+def describe_build(build):
+    """The build folder, its build type and the commit of the sources."""
+    kind = "build type unknown"
     try:
         with open(os.path.join(build, "CMakeCache.txt")) as f:
             for line in f:
                 if line.startswith("CMAKE_BUILD_TYPE:"):
-                    return line.split("=", 1)[1].strip()
+                    kind = line.split("=", 1)[1].strip()
     except OSError:
         pass
-    return "unknown"
+    commit = subprocess.run(["git", "-C", ROOT, "describe", "--always",
+                             "--dirty"], capture_output=True, text=True)
+    if commit.returncode == 0:
+        kind += ", commit " + commit.stdout.strip()
+    return "%s (%s)" % (os.path.relpath(build, ROOT), kind)
 
 
 # --- helpers built by the benchmark -----------------------------------------

@@ -94,10 +94,9 @@ def main():
     extension = os.path.join(args.build, "platform", "qlok_time")
     body = next(b for n, _, b in benchlib.SEARCHES if n == args.search)
     what = next(w for n, w, _ in benchlib.SEARCHES if n == args.search)
-    header = ("Build %s (%s); %s; load average before %s." % (
-        os.path.relpath(args.build, benchlib.ROOT),
-        benchlib.build_type(args.build), benchlib.machine(),
-        benchlib.load_average()))
+    header = "Build %s; %s; load average before %s." % (
+        benchlib.describe_build(args.build), benchlib.machine(),
+        benchlib.load_average())
     print(header)
     work = benchlib.work_folder("qlok_http_bench_")
     try:

@@ -289,9 +289,8 @@ def main():
     engines = ["sqlite", "postgresql"] if args.engine == "both" else [args.engine]
     searches = [(n, b) for n, _, b in benchlib.SEARCHES if n in args.searches]
     started = time.monotonic()
-    header = "Build %s (%s); %s; load average before %s." % (
-        os.path.relpath(args.build, benchlib.ROOT),
-        benchlib.build_type(args.build), benchlib.machine(),
+    header = "Build %s; %s; load average before %s." % (
+        benchlib.describe_build(args.build), benchlib.machine(),
         benchlib.load_average())
     print(header)
     print("Each search: rounds of q_lok.cgi, the floor and the shell in turn "
