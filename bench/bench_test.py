@@ -99,7 +99,10 @@ class AnswersTest(unittest.TestCase):
             with self.subTest(bad=bad):
                 self.assertRaises(RuntimeError, http_bench.requests_per_second,
                                   report + bad)
-        self.assertRaises(RuntimeError, http_bench.requests_per_second, "")
+        for nothing in ["", report.replace("10.05", "0.00")]:
+            with self.subTest(nothing=nothing):
+                self.assertRaises(RuntimeError, http_bench.requests_per_second,
+                                  nothing)
 
 
 class FiguresTest(unittest.TestCase):

@@ -59,9 +59,8 @@ def requests_per_second(wrk_output):
     if errors:
         raise RuntimeError("wrk: " + errors.group(0))
     found = re.search(r"Requests/sec:\s+([\d.]+)", wrk_output)
-    if not found:
-        raise RuntimeError("no requests per second in wrk's report:\n" +
-                           wrk_output)
+    if not found or float(found.group(1)) == 0:
+        raise RuntimeError("no request was answered:\n" + wrk_output)
     return float(found.group(1))
 
 
