@@ -172,10 +172,18 @@ def describe_build(build):
                     kind = line.split("=", 1)[1].strip()
     except OSError:
         pass
-    commit = subprocess.run(["git", "-C", ROOT, "describe", "--always",
-                             "--dirty"], capture_output=True, text=True)
+    commit = subprocess.run(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"],
+                            capture_output=True, text=True)
     if commit.returncode == 0:
         kind += ", commit " + commit.stdout.strip()
+        # The figures this benchmark writes into the README do not count as
+        # a change of what is measured.
+        changes = subprocess.run(["git", "-C", ROOT, "status", "--porcelain",
+                                  "--untracked-files=no", "--", ".",
+                                  ":(exclude)bench/README.md"],
+                                 capture_output=True, text=True).stdout
+        if changes.strip():
+            kind += " with uncommitted changes"
     return "%s (%s)" % (os.path.relpath(build, ROOT), kind)
 
 
