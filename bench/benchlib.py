@@ -163,28 +163,35 @@ def machine():
 
 
 def describe_build(build):
-    """The build folder, its build type and the commit of the sources."""
-    kind = "build type unknown"
+    """The build folder, its build type and the commit of the sources it was
+    built from."""
+    settings = {}
     try:
         with open(os.path.join(build, "CMakeCache.txt")) as f:
             for line in f:
-                if line.startswith("CMAKE_BUILD_TYPE:"):
-                    kind = line.split("=", 1)[1].strip()
+                name, _, value = line.partition("=")
+                settings[name.split(":")[0]] = value.strip()
     except OSError:
         pass
-    commit = subprocess.run(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"],
+    kind = settings.get("CMAKE_BUILD_TYPE", "build type unknown")
+    source = settings.get("CMAKE_HOME_DIRECTORY", ROOT)
+    commit = subprocess.run(["git", "-C", source, "rev-parse", "--short", "HEAD"],
                             capture_output=True, text=True)
     if commit.returncode == 0:
         kind += ", commit " + commit.stdout.strip()
         # The figures this benchmark writes into the README do not count as
         # a change of what is measured.
-        changes = subprocess.run(["git", "-C", ROOT, "status", "--porcelain",
+        changes = subprocess.run(["git", "-C", source, "status", "--porcelain",
                                   "--untracked-files=no", "--", ".",
                                   ":(exclude)bench/README.md"],
                                  capture_output=True, text=True).stdout
         if changes.strip():
             kind += " with uncommitted changes"
-    return "%s (%s)" % (os.path.relpath(build, ROOT), kind)
+    else:
+        kind += ", sources in " + source
+    if build.startswith(ROOT + os.sep):
+        build = os.path.relpath(build, ROOT)
+    return "%s (%s)" % (build, kind)
 
 
 # --- helpers built by the benchmark -----------------------------------------
