@@ -23,7 +23,7 @@ declare -A groups=(
   [demo]="lighttpd python3 python3-aiosmtpd"
   [test]="googletest libgtest-dev libgmock-dev sqlite3 postgresql lighttpd
           apache2-bin nginx fcgiwrap chromium fonts-ipafont-gothic python3
-          python3-aiosmtpd clang-format openssl"
+          python3-aiosmtpd clang-format openssl wrk"
   [package]="dpkg-dev file"
 )
 # The services that the packages above bring.

@@ -1,0 +1,107 @@
+/* The floor of a search on SQLite: the least a program can do to answer
+ * the same request. It opens the job database as q_lok.cgi does, registers
+ * the same time collation (the very code of the program, linked in), prepares
+ * the statement the program logged, steps every row to count it, reads every
+ * field of the first 15 rows, and prints the count.
+ *
+ *   floor_sqlite DATABASE STATEMENT
+ *
+ * A statement that is a bare table name is run as "SELECT * FROM name", as
+ * the program runs it. Exit status 0, or 1 with the engine's message on
+ * standard error. */
+#include <sqlite3.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "platform/time_collation.h"
+
+enum { kRowsRead = 15 };
+
+static int CompareTimes(void* unused, int length1, const void* text1,
+                        int length2, const void* text2) {
+  (void)unused;
+  return qlok_time_compare(length1, text1, length2, text2);
+}
+
+static int Fail(sqlite3* db, const char* doing) {
+  fprintf(stderr, "floor_sqlite: %s: %s\n", doing, sqlite3_errmsg(db));
+  sqlite3_close_v2(db);
+  return 1;
+}
+
+/* True when `text` holds no blank, quote or punctuation: a bare table name,
+ * which the program opens as a whole table. */
+static int IsBareName(const char* text) {
+  for (const unsigned char* p = (const unsigned char*)text; *p; ++p) {
+    if (*p < 0x80 && !(*p == '_' || (*p >= '0' && *p <= '9') ||
+                       (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z'))) {
+      return 0;
+    }
+  }
+  return *text != '\0';
+}
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    fprintf(stderr, "usage: floor_sqlite DATABASE STATEMENT\n");
+    return 2;
+  }
+  const char* statement = argv[2];
+  char* whole_table = NULL;
+  if (IsBareName(statement)) {
+    whole_table = sqlite3_mprintf("SELECT * FROM %s", statement);
+    statement = whole_table;
+  }
+
+  sqlite3* db = NULL;
+  if (sqlite3_open_v2(argv[1], &db, SQLITE_OPEN_READWRITE, NULL) != SQLITE_OK) {
+    return Fail(db, "cannot open the database");
+  }
+  if (sqlite3_create_collation_v2(db, QLOK_TIME_COLLATION_NAME, SQLITE_UTF8,
+                                  NULL, CompareTimes, NULL) != SQLITE_OK) {
+    return Fail(db, "cannot register the collation");
+  }
+  sqlite3_stmt* stmt = NULL;
+  if (sqlite3_prepare_v2(db, statement, -1, &stmt, NULL) != SQLITE_OK) {
+    return Fail(db, "cannot prepare the statement");
+  }
+
+  /* Every field of the rows the page shows is read, so that the engine
+   * decodes them as it does for the program. */
+  long long count = 0;
+  size_t bytes = 0;
+  int rc;
+  int columns = sqlite3_column_count(stmt);
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    if (count < kRowsRead) {
+      for (int i = 0; i < columns; ++i) {
+        switch (sqlite3_column_type(stmt, i)) {
+          case SQLITE_INTEGER:
+            bytes += (size_t)sqlite3_column_int64(stmt, i) & 1;
+            break;
+          case SQLITE_FLOAT:
+            bytes += sqlite3_column_double(stmt, i) > 0;
+            break;
+          case SQLITE_NULL:
+            break;
+          default:
+            if (sqlite3_column_text(stmt, i) != NULL) {
+              bytes += (size_t)sqlite3_column_bytes(stmt, i);
+            }
+        }
+      }
+    }
+    ++count;
+  }
+  if (rc != SQLITE_DONE) {
+    sqlite3_finalize(stmt);
+    return Fail(db, "cannot read the rows");
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close_v2(db);
+  sqlite3_free(whole_table);
+  /* The bytes read are printed too, so that the reading is not left out. */
+  printf("%lld %zu\n", count, bytes);
+  return 0;
+}
