@@ -14,6 +14,8 @@ packages=(
   chromium
   python3 python3-aiosmtpd
   tzdata
+  # the sanitizer build and the fuzz targets (scripts/sanitize.sh)
+  clang libclang-rt-dev llvm
 )
 
 sudo=()
