@@ -75,6 +75,10 @@ run_tests() {
 run_fuzzers() {
   local seconds=${1:-60} status=0 target
   [ $# -gt 0 ] && shift
+  if [[ ! $seconds =~ ^[1-9][0-9]*$ ]]; then
+    echo "fuzz: seconds must be a whole number above 0, not \"$seconds\"" >&2
+    return 2
+  fi
   local targets=("$@")
   [ ${#targets[@]} -gt 0 ] || targets=("${targets_all[@]}")
   for target in "${targets[@]}"; do
