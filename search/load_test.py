@@ -24,7 +24,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
-from cgi_server import CgiServer, request  # noqa: E402
+from cgi_server import SANITIZER_VARIABLES, CgiServer, request  # noqa: E402
 from search_server_test import LOGIN, form, start_receiver  # noqa: E402
 
 CGI, ADMIN, LIGHTTPD = None, None, None
@@ -105,20 +105,42 @@ class UnderLoad(unittest.TestCase):
             accounts.write(LOGIN + "\r\nx:y\r\nx:z\r\n")
 
         cls.plan = [planned_request(n) for n in range(REQUESTS)]
+        zone = local_zone_at_noon()
         server = CgiServer(CGI, cls.home, lighttpd=LIGHTTPD,
-                           environment={"TZ": local_zone_at_noon()})
+                           environment={"TZ": zone})
         url = server.__enter__() + "q_lok.cgi"
+        holder = None
         try:
+            holder = cls.hold_another_instance(server.program_path, zone)
             with concurrent.futures.ThreadPoolExecutor(CLIENTS) as clients:
                 cls.responses = list(clients.map(
                     lambda planned: request(url, planned[1], timeout=120),
                     cls.plan))
             cls.cgi_errors = server.cgi_errors()
         finally:
+            if holder:
+                holder.kill()
+                holder.wait()
+                holder.stdin.close()
             server.__exit__(None, None, None)
         with open(os.path.join(cls.home, "received", "worqlet.txt"),
                   "rb") as log:
             cls.log = log.read()
+
+    @classmethod
+    def hold_another_instance(cls, program, zone):
+        """Starts the server's copy of the program waiting for a body that
+        never comes, and returns the process (to be killed, so that it
+        writes nothing). A request counts its turn on from the last one
+        only while another instance runs, and starts again at 100 when it
+        runs alone; with this one waiting, no request of the load runs
+        alone, and each must get a number of its own."""
+        environment = {name: value for name, value in os.environ.items()
+                       if name in SANITIZER_VARIABLES}
+        environment.update(Q_LOK_HOME=cls.home, TZ=zone, CONTENT_LENGTH="10")
+        return subprocess.Popen([program], stdin=subprocess.PIPE,
+                                stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, env=environment)
 
     def test_every_response_is_whole(self):
         for number, ((address, _), (status, headers, body)) in enumerate(

@@ -65,6 +65,8 @@ class CgiServer:
         self.environment = dict(environment or {})
         self.start_timeout = start_timeout
         self.port = None
+        # The copy of the program the server runs, while the block runs.
+        self.program_path = None
         self.base_url = None
         self._dir = None
         self._process = None
@@ -123,7 +125,8 @@ class CgiServer:
         self._dir = tempfile.mkdtemp(prefix="qlok_cgi_server_")
         self._docroot = self._path("htdocs")
         os.mkdir(self._docroot)
-        shutil.copy(self.cgi_path, os.path.join(self._docroot, "q_lok.cgi"))
+        self.program_path = os.path.join(self._docroot, "q_lok.cgi")
+        shutil.copy(self.cgi_path, self.program_path)
         for name, content in self.documents.items():
             with open(os.path.join(self._docroot, name), "wb") as out:
                 out.write(content)
