@@ -4,6 +4,7 @@
 #   install-deps.sh demo      what scripts/demo.sh needs beside them
 #   install-deps.sh test      what the tests need beside them
 #   install-deps.sh package   what building the Debian package needs
+#   install-deps.sh sanitize  what the sanitizer build and fuzzing need
 # Without arguments: all of them. Safe to run again; installs only what is
 # missing.
 #
@@ -25,16 +26,18 @@ declare -A groups=(
           apache2-bin nginx fcgiwrap chromium fonts-ipafont-gothic python3
           python3-aiosmtpd clang-format openssl wrk"
   [package]="dpkg-dev file"
+  # the sanitizer build and the fuzz targets (scripts/sanitize.sh)
+  [sanitize]="clang libclang-rt-dev llvm"
 )
 # The services that the packages above bring.
 held_services="lighttpd nginx fcgiwrap postgresql"
 
 wanted=("$@")
-if [ ${#wanted[@]} -eq 0 ]; then wanted=(build demo test package); fi
+if [ ${#wanted[@]} -eq 0 ]; then wanted=(build demo test package sanitize); fi
 packages=()
 for group in "${wanted[@]}"; do
   [ -n "${groups[$group]+set}" ] || {
-    echo "install-deps.sh: no such group: $group (build, demo, test, package)" >&2
+    echo "install-deps.sh: no such group: $group (build, demo, test, package, sanitize)" >&2
     exit 2
   }
   read -r -a more <<<"$(echo ${groups[$group]})"

@@ -34,6 +34,18 @@ constexpr std::array<Replacement, 15> kReplacements = {{
 
 bool IsControl(char16_t c) { return c <= 0x1F || c == 0x7F; }
 
+// What no single deliverable address holds: control characters of both
+// ranges and the line separators, blanks of every width (the mail sender
+// refuses a recipient with any of these, so a registration would be
+// confirmed whose mails can never go out), the angle brackets that enclose
+// an address in the mail dialogue, and the separators of address lists.
+bool IsUnfitForAddress(char16_t c) {
+  return c <= 0x20 || (c >= 0x7F && c <= 0xA0) || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200B) || c == 0x2028 || c == 0x2029 ||
+         c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF ||
+         c == u'<' || c == u'>' || c == u',' || c == u';';
+}
+
 }  // namespace
 
 std::u16string SanitizeText(std::u16string_view text) {
@@ -69,7 +81,7 @@ std::u16string CheckMailAddress(std::u16string_view address) {
   const bool has_full_stop = address.find(u'.') != std::u16string_view::npos;
   bool harmless = true;
   for (char16_t c : address) {
-    if (IsControl(c) || c == u'<' || c == u'>') harmless = false;
+    if (IsUnfitForAddress(c)) harmless = false;
   }
   if (something_before_at && has_full_stop && address.size() >= 4 && harmless) {
     return u"y";
@@ -95,7 +107,7 @@ std::u16string CrLfToBr(std::u16string& text) {
 std::u16string BlankControlCharacters(std::u16string_view text) {
   std::u16string out(text);
   for (char16_t& c : out) {
-    if (c <= 0x1F || c == 0x7F) c = u' ';
+    if (IsControl(c)) c = u' ';
   }
   return out;
 }

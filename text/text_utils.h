@@ -33,10 +33,13 @@ std::u16string BlankControlCharacters(std::u16string_view text);
 
 // u"y" when `address` is plausible, u"no" otherwise. Plausible means: its
 // first "@" has at least one code unit before it, it holds a "." anywhere,
-// it is at least four code units long, and it holds no control character
-// (U+0000..U+001F, U+007F) and neither "<" nor ">" (such an address would
-// add lines to the registration record and commands to the mail dialogue).
-// Nothing else is checked.
+// it is at least four code units long, and it is one address that a mail
+// can go to: no control character (U+0000..U+001F, U+007F..U+009F, the
+// line and paragraph separators; they would add lines to the registration
+// record and commands to the mail dialogue), no blank of any width (the
+// mail sender refuses such a recipient), neither "<" nor ">", and neither
+// "," nor ";", which separate the addresses of a list. Nothing else is
+// checked.
 std::u16string CheckMailAddress(std::u16string_view address);
 
 // Replaces every CR LF pair of `text` by "<BR>", left to right, in place, and

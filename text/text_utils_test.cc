@@ -79,7 +79,6 @@ TEST(CheckMailAddressTest, Plausibility) {
       {u"a@.", u"no"},  // three characters
       {u"a@b.", u"y"},  // four characters, at sign second, full stop last
       {u"", u"no"},
-      {u"a b@c d.e", u"y"},  // blanks are not examined
       {u"a@b@c.d", u"y"},
       // Values that would break into the record or the mail dialogue.
       {u"a@b.c\r\nRCPT TO:<x@y.z>", u"no"},
@@ -89,6 +88,17 @@ TEST(CheckMailAddressTest, Plausibility) {
       {u"a@b.c\x7F", u"no"},
       {u"<a@b.c>", u"no"},
       {u"a@b.c>", u"no"},
+      // Values no mail can go to: blanks of any width, controls of the
+      // second range, more than one address.
+      {u"a b@c d.e", u"no"},
+      {u"a@b.c ", u"no"},
+      {u"a@b.c\u3000", u"no"},
+      {u"a@b.c\u00A0", u"no"},
+      {u"=is1\u0097ako@example.jp", u"no"},
+      {u"a@b.c\u2028", u"no"},
+      {u"a@b.c,d@e.f", u"no"},
+      {u"a@b.c;d@e.f", u"no"},
+      {u"a.b+c_d-e@f.example.jp", u"y"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CheckMailAddress(c.address), c.verdict) << U8(c.address);

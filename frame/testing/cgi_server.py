@@ -10,7 +10,10 @@
 The server listens on a free loopback port, serves a temporary document
 root that holds the program (as q_lok.cgi) and any `documents` given
 (name -> bytes), and passes Q_LOK_HOME (and
-any `environment` given) to it. It needs no root rights and runs as root
+any `environment` given) to it. The web server hands the program none of
+its own environment, so the sanitizer settings of a sanitizer build
+(ASAN_OPTIONS and the like, see scripts/sanitize.sh) are passed on too.
+It needs no root rights and runs as root
 too (no server.username is set). It is stopped when the block ends; its
 folder is removed unless the environment variable QLOK_KEEP_SERVER_DIR is
 set.
@@ -26,6 +29,12 @@ import time
 import urllib.parse
 
 __all__ = ["CgiServer", "CgiServerError", "request"]
+
+
+# Where a sanitizer build's program sends its reports, and how it acts on
+# them.
+SANITIZER_VARIABLES = ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS",
+                       "ASAN_SYMBOLIZER_PATH")
 
 
 class CgiServerError(RuntimeError):
@@ -56,6 +65,8 @@ class CgiServer:
         self.environment = dict(environment or {})
         self.start_timeout = start_timeout
         self.port = None
+        # The copy of the program the server runs, while the block runs.
+        self.program_path = None
         self.base_url = None
         self._dir = None
         self._process = None
@@ -64,6 +75,8 @@ class CgiServer:
 
     def _config(self, port):
         environment = {"Q_LOK_HOME": self.site_home}
+        environment.update((name, value) for name, value in os.environ.items()
+                           if name in SANITIZER_VARIABLES)
         environment.update(self.environment)
         pairs = ", ".join(_quote(k) + " => " + _quote(v)
                           for k, v in environment.items())
@@ -120,7 +133,8 @@ class CgiServer:
         self._dir = tempfile.mkdtemp(prefix="qlok_cgi_server_")
         self._docroot = self._path("htdocs")
         os.mkdir(self._docroot)
-        shutil.copy(self.cgi_path, os.path.join(self._docroot, "q_lok.cgi"))
+        self.program_path = os.path.join(self._docroot, "q_lok.cgi")
+        shutil.copy(self.cgi_path, self.program_path)
         for name, content in self.documents.items():
             with open(os.path.join(self._docroot, name), "wb") as out:
                 out.write(content)
