@@ -25,6 +25,7 @@
 #include "tools/job_import.h"
 #include "tools/job_table.h"
 #include "tools/site_layout.h"
+#include "tools/site_tables.h"
 
 namespace qlok {
 namespace {
@@ -65,14 +66,16 @@ const std::vector<Command>& Commands() {
        "received/worqlet.txt (empty) and a commented site.conf in DIR (or\n"
        "the site home). Files that exist are left alone.\n"},
       {"init",
-       "create the job table 求人 in the database",
+       "create the job table 求人 and the registration tables",
        "",
        0,
        0,
        {},
        {},
-       "Creates the table 求人 and its index, in one transaction. Fails,\n"
-       "changing nothing, when the table exists.\n"},
+       "Creates the table 求人 and its index, and the tables of the\n"
+       "registrations for the daily mail, in one transaction. A site whose\n"
+       "job table exists gets the registration tables alone. Fails,\n"
+       "changing nothing, when all of them exist.\n"},
       {"import",
        "load jobs from a UTF-8 CSV file",
        "FILE.csv",
@@ -323,9 +326,10 @@ int RunInit(const Invocation& invocation, std::ostream& out,
             std::ostream& err) {
   std::u16string named;
   std::unique_ptr<Connection> db = OpenDatabase(invocation, &named, err);
-  CreateJobTable(*db);
-  out << "created the job table " << U8(kJobTable) << " in "
-      << RedactedConnectionString(U8(named)) << "\n";
+  for (const std::string& made : CreateSiteTables(*db)) {
+    out << "created " << made << " in " << RedactedConnectionString(U8(named))
+        << "\n";
+  }
   return kAdminDone;
 }
 

@@ -161,10 +161,13 @@ TEST_F(AdminTest, SiteTakesAFolderAndAConnectionString) {
 TEST_F(AdminTest, InitGenerateImportOnTheSiteDatabase) {
   ASSERT_EQ(Run({"site"}), kAdminDone);
   ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
-  EXPECT_EQ(out_, "created the job table 求人 in sqlite:jobs.db\n");
+  EXPECT_EQ(out_,
+            "created the job table 求人 in sqlite:jobs.db\n"
+            "created the registration tables in sqlite:jobs.db\n");
   // A second init fails and keeps the table.
   EXPECT_EQ(Run({"init"}), kAdminFailed);
   EXPECT_THAT(err_, HasSubstr("q_lok-admin init: "));
+  EXPECT_THAT(err_, HasSubstr("exist already; nothing was changed"));
 
   ASSERT_EQ(Run({"generate", "40"}), kAdminDone) << err_;
   ASSERT_EQ(Run({"generate", "10", "--seed", "5"}), kAdminDone) << err_;
@@ -181,6 +184,20 @@ TEST_F(AdminTest, InitGenerateImportOnTheSiteDatabase) {
   ASSERT_EQ(Run({"import", csv.string(), "--replace"}), kAdminDone) << err_;
   EXPECT_EQ(Count(), 30);
   EXPECT_THAT(out_, HasSubstr("30 jobs from " + csv.string()));
+}
+
+TEST_F(AdminTest, InitAddsTheRegistrationTablesToAnOlderSite) {
+  ASSERT_EQ(Run({"site"}), kAdminDone);
+  {
+    auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
+    db->Execute(u"CREATE TABLE 求人 (社名 TEXT, rank INTEGER)");
+    db->Execute(u"INSERT INTO 求人 VALUES ('既存', 3)");
+  }
+  ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
+  EXPECT_EQ(out_, "created the registration tables in sqlite:jobs.db\n");
+  EXPECT_EQ(Names(), std::vector<std::u16string>{u"既存"});
+  auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
+  EXPECT_TRUE(db->Open(u"SELECT * FROM registrations", 0)->AtEnd());
 }
 
 TEST_F(AdminTest, BadCsvLoadsNothing) {
