@@ -77,8 +77,9 @@ int Serve() {
         std::unique_ptr<Databases> databases = NewDatabases(home);
         std::unique_ptr<Sleeper> sleeper = NewSystemSleeper();
         std::unique_ptr<MailSender> mail = NewSmtpMailSender();
-        RequestServices services{*clock,     *settings, *processes, *files,
-                                 *databases, *mail,     *sleeper,   site};
+        RequestServices services{*clock,   *settings,  *processes,
+                                 *files,   *databases, *mail,
+                                 *sleeper, site,       std::cerr};
         return HandleRequest(posted, services);
       });
   return 0;

@@ -2,6 +2,7 @@
 #ifndef QLOK_SEARCH_HANDLE_REQUEST_H_
 #define QLOK_SEARCH_HANDLE_REQUEST_H_
 
+#include <ostream>
 #include <string>
 
 #include "platform/clock.h"
@@ -25,6 +26,8 @@ struct RequestServices {
   MailSender& mail;
   Sleeper& sleeper;
   const SiteConfig& site;
+  // Where failures the visitor is not shown leave their line.
+  std::ostream& errors;
 };
 
 // Handles one posted form (already URL-decoded; the handler may shorten it
