@@ -24,6 +24,8 @@
 #include "tools/job_generator.h"
 #include "tools/job_import.h"
 #include "tools/job_table.h"
+#include "tools/notify_command.h"
+#include "tools/registrations_command.h"
 #include "tools/site_layout.h"
 #include "tools/site_tables.h"
 
@@ -107,6 +109,38 @@ const std::vector<Command>& Commands() {
        "  --csv FILE          write the jobs as CSV (the form import reads)\n"
        "                      to FILE, or to standard output for -, instead\n"
        "                      of into the database\n"},
+      {"notify",
+       "send the daily job-match mails",
+       "",
+       0,
+       0,
+       {"--dry-run"},
+       {"--only"},
+       "Mails each active registration the jobs its conditions match that\n"
+       "are new to it since it was made or since its last daily mail, at\n"
+       "most its daily maximum, best first; no mail when there is none. A\n"
+       "job reaches a registration once, also when the same jobs are\n"
+       "imported again. Run it once a day after the import; a second run\n"
+       "sends nothing twice, and an interrupted or failed run is simply run\n"
+       "again. Ends with a summary line; the status is 1 when any mail was\n"
+       "given up.\n"
+       "  --dry-run           list who would get how many jobs; send and\n"
+       "                      change nothing\n"
+       "  --only ADDRESS      only the registrations of ADDRESS\n"},
+      {"registrations",
+       "show, stop or export the registrations",
+       "[ADDRESS | stop ADDRESS [NUMBER]]",
+       0,
+       3,
+       {},
+       {"--csv"},
+       "Without arguments, counts the registrations (active, stopped, and\n"
+       "active per registration number). With ADDRESS, lists its\n"
+       "registrations and their searches. \"stop ADDRESS\" stops all of\n"
+       "its registrations, \"stop ADDRESS NUMBER\" the one with that number.\n"
+       "  --csv FILE          write every registration as CSV (without the\n"
+       "                      tokens of the links) to FILE, or to standard\n"
+       "                      output for -\n"},
   };
   return commands;
 }
@@ -446,6 +480,19 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out,
     if (name == "site") return RunSite(invocation, out);
     if (name == "init") return RunInit(invocation, out, err);
     if (name == "import") return RunImport(invocation, out, err);
+    if (name == "notify" || name == "registrations") {
+      const std::string home = SiteHomeOf(invocation);
+      const std::u16string database = ConnectionString(invocation, home, err);
+      if (name == "notify") {
+        return RunNotify(
+            {home, database, invocation.flags.count("--dry-run") != 0,
+             Option(invocation, "--only").value_or("")},
+            out, err);
+      }
+      return RunRegistrations(
+          {home, database, invocation.positional, Option(invocation, "--csv")},
+          out, err);
+    }
     return RunGenerate(invocation, out, err);
   } catch (const UsageError& error) {
     err << "q_lok-admin " << command->name << ": " << error.message

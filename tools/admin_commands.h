@@ -2,7 +2,10 @@
 //   site [DIR]       lays out a fresh site home;
 //   init             creates the job table;
 //   import FILE.csv  loads jobs from CSV;
-//   generate N       writes synthetic jobs, into the database or as CSV.
+//   generate N       writes synthetic jobs, into the database or as CSV;
+//   notify           sends the daily job-match mails (tools/notify_command.h);
+//   registrations    shows, stops or exports the registrations
+//                    (tools/registrations_command.h).
 // AdminUsage() and the --help of each command describe the options.
 #ifndef QLOK_TOOLS_ADMIN_COMMANDS_H_
 #define QLOK_TOOLS_ADMIN_COMMANDS_H_
