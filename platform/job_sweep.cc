@@ -193,6 +193,12 @@ class SqlJobSweep : public JobSweep {
         u"DROP TABLE IF EXISTS " +
         std::u16string(work_.Engine() == "sqlite" ? u"temp." : u"pg_temp.") +
         table);
+    if (work_.Engine() == "sqlite") {
+      // Every registration's search reads the candidates again: they are
+      // kept in the page cache (up to 256 MiB) rather than read anew from
+      // the temporary file each time.
+      work_.Execute(u"PRAGMA temp.cache_size = -262144");
+    }
     work_.Execute(schema);
     work_.Execute(u"ALTER TABLE " + table + u" ADD COLUMN qlok_serial BIGINT");
     work_.Execute(u"ALTER TABLE " + table +
