@@ -18,10 +18,9 @@ namespace qlok {
 
 // What a sweep found.
 struct SweepCounts {
-  int64_t high = 0;        // the highest serial after the sweep
-  int64_t jobs = 0;        // rows of the job table
-  int64_t new_jobs = 0;    // contents seen for the first time
-  int64_t candidates = 0;  // distinct jobs with a serial above `after`
+  int64_t high = 0;      // the highest serial after the sweep
+  int64_t jobs = 0;      // rows of the job table
+  int64_t new_jobs = 0;  // contents seen for the first time
 };
 
 // Fingerprints the current row of a recordset over the job table.
