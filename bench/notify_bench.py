@@ -3,7 +3,7 @@
 memory for many registrations over a large job table.
 
 For each engine it generates --jobs jobs, of which --new-jobs come after a
-first run that numbers the others; --registrations registrations (varied
+first run; --registrations registrations (varied
 job types, places, boxes and daily maxima, as a site's visitors set them)
 are written straight into the registration table with their marks at that
 first run. Then notify runs twice against a local SMTP sink that accepts
@@ -205,7 +205,7 @@ def bench_engine(args, admin, home, db):
         run([admin, "generate", str(args.jobs - args.new_jobs), "--seed", "1",
              "--home", home], stdout=subprocess.DEVNULL)
         seconds, _, summary = peak_notify(admin, home)
-        print("first run (numbers %d jobs, no registrations): %.1f s" % (
+        print("first run (%d jobs, no registrations): %.1f s" % (
             args.jobs - args.new_jobs, seconds))
         mark = int(db.query("SELECT max(serial) FROM seen_jobs")[0][0])
         db.add_registrations(registration_rows(0, args.small, mark))

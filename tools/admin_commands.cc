@@ -91,7 +91,8 @@ const std::vector<Command>& Commands() {
        "digits (-1 and so on as they stand); times 8:30 (on 2000/01/01) or\n"
        "2000/01/02 6:00:00 (or ISO); dates 2026/12/20 (or ISO).\n"
        "All rows are loaded in one transaction: on any bad row nothing is\n"
-       "loaded and the row's line and column are reported.\n"
+       "loaded and the row's line and column are reported. Then the new\n"
+       "jobs are numbered for the daily mail (see notify).\n"
        "  --replace           replace the rows of the table (in the same\n"
        "                      transaction) instead of adding to them\n"},
       {"generate",
@@ -102,7 +103,8 @@ const std::vector<Command>& Commands() {
        {"--replace"},
        {"--seed", "--csv"},
        "Writes N realistic made-up jobs, the same ones for the same N and\n"
-       "seed on every machine, in one transaction.\n"
+       "seed on every machine, in one transaction, and numbers them for the\n"
+       "daily mail (see notify).\n"
        "  --seed S            the seed, a whole number (default 20260401)\n"
        "  --replace           replace the rows of the table instead of "
        "adding\n"
@@ -379,6 +381,7 @@ int RunImport(const Invocation& invocation, std::ostream& out,
   out << (replace ? "replaced the jobs in " : "added to ")
       << RedactedConnectionString(U8(named)) << ": " << count << " jobs from "
       << path << "\n";
+  NumberNewJobs(SiteHomeOf(invocation), named, out);
   return kAdminDone;
 }
 
@@ -431,6 +434,7 @@ int RunGenerate(const Invocation& invocation, std::ostream& out,
   out << (replace ? "replaced the jobs in " : "added to ")
       << RedactedConnectionString(U8(named)) << ": " << written
       << " generated jobs (seed " << seed << ")\n";
+  NumberNewJobs(SiteHomeOf(invocation), named, out);
   return kAdminDone;
 }
 

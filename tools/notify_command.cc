@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <iostream>
+#include <limits>
 #include <memory>
 
 #include "notify/daily_run.h"
@@ -11,8 +12,10 @@
 #include "platform/database.h"
 #include "platform/job_sweep.h"
 #include "platform/registration_store.h"
+#include "platform/schema.h"
 #include "platform/site_config.h"
 #include "platform/smtp_mail_sender.h"
+#include "registrations/job_fingerprint.h"
 #include "text/unicode.h"
 #include "tools/admin_commands.h"
 
@@ -125,6 +128,22 @@ int RunNotify(const NotifyArguments& arguments, std::ostream& out,
       << " jobs in the table, " << summary.sweep.new_jobs << " new)\n";
   out.flush();
   return summary.failures > 0 ? kAdminFailed : kAdminDone;
+}
+
+void NumberNewJobs(const std::string& home,
+                   const std::u16string& connection_string, std::ostream& out) {
+  std::unique_ptr<Connection> work = OpenConnection(connection_string, home);
+  if (!TableExists(*work, u"seen_jobs")) return;
+  std::unique_ptr<JobSweep> sweep =
+      NewJobSweep(*work, OpenConnection(connection_string, home));
+  sweep->Lock([&] {
+    out << "waiting for the daily run to end before numbering the jobs\n";
+    out.flush();
+  });
+  const SweepCounts counts =
+      sweep->Sweep(std::numeric_limits<int64_t>::max(), JobFingerprint,
+                   NewSystemClock()->Now(), true);
+  out << "numbered " << counts.new_jobs << " new jobs for the daily mail\n";
 }
 
 }  // namespace qlok

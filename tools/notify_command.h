@@ -24,6 +24,15 @@ struct NotifyArguments {
 int RunNotify(const NotifyArguments& arguments, std::ostream& out,
               std::ostream& err);
 
+// After jobs were loaded (import, generate): numbers the job contents the
+// daily mail has not seen (table seen_jobs), so that a registration made
+// from now on starts after them and its daily mails never carry a job that
+// was there when it was made. Waits while a daily run holds the lock.
+// Writes "numbered N new jobs for the daily mail" to `out`; does nothing
+// on a database without the registration tables. Throws Failure.
+void NumberNewJobs(const std::string& home,
+                   const std::u16string& connection_string, std::ostream& out);
+
 }  // namespace qlok
 
 #endif  // QLOK_TOOLS_NOTIFY_COMMAND_H_

@@ -140,5 +140,28 @@ TEST_F(RegistrationsCommandTest, NotifyDryRunAndAFailingRelay) {
   EXPECT_THAT(out_, HasSubstr("0 mails, 0 jobs, 1 failures"));
 }
 
+TEST_F(RegistrationsCommandTest,
+       LoadedJobsAreNumberedBeforeTheNextRegistration) {
+  ASSERT_EQ(Run({"generate", "20"}), kAdminDone) << err_;
+  EXPECT_THAT(out_, HasSubstr("numbered 21 new jobs for the daily mail"));
+  {
+    // Registered after the load, before any daily run: its search (every
+    // job) finds nothing new.
+    auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
+    RegistrationInput input;
+    input.address = u"late@example.jp";
+    input.settings = u"_su=ss0\r\naaa=late@example.jp\r\nasa=2\r\nzzz";
+    NewSqlRegistrationStore(*db)->Save(input, DateTime{2026, 12, 9, 13, 0, 0});
+  }
+  ASSERT_EQ(Run({"notify", "--dry-run", "--only", "late@example.jp"}),
+            kAdminDone);
+  EXPECT_THAT(out_, HasSubstr(": 1 registrations, 0 mails to send"));
+  ASSERT_EQ(Run({"generate", "3", "--seed", "7"}), kAdminDone) << err_;
+  EXPECT_THAT(out_, HasSubstr("numbered 3 new jobs"));
+  ASSERT_EQ(Run({"notify", "--dry-run", "--only", "late@example.jp"}),
+            kAdminDone);
+  EXPECT_THAT(out_, HasSubstr("late@example.jp number 1: 3 jobs\n"));
+}
+
 }  // namespace
 }  // namespace qlok
