@@ -164,6 +164,25 @@ TEST_F(DailyRunTest, EachNewJobReachesARegistrationOnce) {
   EXPECT_EQ(mail_.sent.size(), 2u);
 }
 
+TEST_F(DailyRunTest, TheSweepReadsEveryJobOnceAcrossItsBatches) {
+  db_->Execute(u"BEGIN");
+  auto writer = db_->PrepareInsert(u"求人", {u"社名", u"職種1", u"rank"});
+  for (int i = 0; i < 4100; ++i) {
+    writer->Insert({Value::Text(u"既存" + Digits(i)), Value::Text(u"事務"),
+                    Value::Integer(i % 90)});
+  }
+  writer.reset();
+  db_->Execute(u"COMMIT");
+  EXPECT_EQ(Run().sweep.new_jobs, 4100);
+  Register(u"taro@example.jp", "事務");
+  AddJob(u"新1", u"事務", 95);
+  AddJob(u"新2", u"事務", 94);
+  const DailyRunSummary summary = Run();
+  EXPECT_EQ(summary.sweep.jobs, 4102);
+  EXPECT_EQ(summary.sweep.new_jobs, 2);
+  EXPECT_EQ(LastMailCompanies(), (std::vector<std::string>{"新1", "新2"}));
+}
+
 TEST_F(DailyRunTest, AGivenUpMailGoesWithTheNextRun) {
   Run();
   Register(u"taro@example.jp", "事務");

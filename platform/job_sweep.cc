@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <unordered_map>
 #include <vector>
 
@@ -73,7 +74,9 @@ class SqlJobSweep : public JobSweep {
     Drain(*rows);
     if (file.empty()) return;  // in memory: no other process reaches it
     const std::string path = file + "-notify.lock";
-    lock_file_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Read-only is enough for the lock, so any user who may read the file
+    // (the operator's, the timer's) can take it, whoever made it.
+    lock_file_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     if (lock_file_ < 0) {
       throw Failure(path + ": cannot be opened: " + std::strerror(errno));
     }
@@ -104,33 +107,33 @@ class SqlJobSweep : public JobSweep {
     std::vector<std::u16string> insert_columns = columns;
     insert_columns.push_back(u"qlok_serial");
     insert_columns.push_back(u"qlok_fingerprint");
-    InTransaction(work_, [&] {
-      std::unique_ptr<RowWriter> writer =
-          work_.PrepareInsert(std::u16string(kJobTable), insert_columns);
-      std::unique_ptr<Recordset> jobs =
-          reader_->Open(std::u16string(kJobTable), 0);
-      std::vector<Value> values;
-      for (; !jobs->AtEnd(); jobs->MoveNext()) {
-        ++counts.jobs;
-        const std::string print = fingerprint(*jobs);
-        auto [entry, added] = seen.try_emplace(print);
-        Seen& job = entry->second;
-        if (added) {
-          job.serial = ++counts.high;
-          job.first_seen = now_seconds;
-          fresh.push_back(print);
+    std::unique_ptr<RowWriter> writer =
+        work_.PrepareInsert(std::u16string(kJobTable), insert_columns);
+    std::vector<Value> values;
+    ForEachBatch([&](Recordset& jobs) {
+      InTransaction(work_, [&] {
+        for (; !jobs.AtEnd(); jobs.MoveNext()) {
+          ++counts.jobs;
+          const std::string print = fingerprint(jobs);
+          auto [entry, added] = seen.try_emplace(print);
+          Seen& job = entry->second;
+          if (added) {
+            job.serial = ++counts.high;
+            job.first_seen = now_seconds;
+            fresh.push_back(print);
+          }
+          job.present = true;
+          if (job.serial <= after || job.copied) continue;
+          job.copied = true;
+          values.clear();
+          for (const std::u16string& column : columns) {
+            values.push_back(jobs.Field(column));
+          }
+          values.push_back(Value::Integer(job.serial));
+          values.push_back(Value::Text(U16(print)));
+          writer->Insert(values);
         }
-        job.present = true;
-        if (job.serial <= after || job.copied) continue;
-        job.copied = true;
-        values.clear();
-        for (const std::u16string& column : columns) {
-          values.push_back(jobs->Field(column));
-        }
-        values.push_back(Value::Integer(job.serial));
-        values.push_back(Value::Text(U16(print)));
-        writer->Insert(values);
-      }
+      });
     });
     counts.new_jobs = static_cast<int64_t>(fresh.size());
     if (record) Record(seen, fresh, now);
@@ -150,6 +153,38 @@ class SqlJobSweep : public JobSweep {
   }
 
  private:
+  // Hands the rows of the job table to `each`, batch by batch. SQLite: by
+  // rowid, a few thousand at a time, so that between batches neither
+  // connection holds a lock on the database and a registration on the
+  // search page never waits for the whole sweep; PostgreSQL, whose readers
+  // hold up no writer: one batch, streamed.
+  template <typename Each>
+  void ForEachBatch(Each&& each) {
+    if (reader_->Engine() != "sqlite") {
+      std::unique_ptr<Recordset> jobs =
+          reader_->Open(std::u16string(kJobTable), 0);
+      each(*jobs);
+      return;
+    }
+    const std::u16string table(kJobTable);
+    int64_t last = std::numeric_limits<int64_t>::min();
+    while (true) {
+      std::unique_ptr<Recordset> bound = reader_->Query(
+          u"SELECT max(rowid) AS v FROM (SELECT rowid FROM " + table +
+              u" WHERE rowid > $1 ORDER BY rowid LIMIT 2000)",
+          {Value::Integer(last)}, 1);
+      const Value high = bound->Field(u"v");
+      bound.reset();
+      if (high.IsNull()) return;
+      std::unique_ptr<Recordset> jobs = reader_->Query(
+          u"SELECT * FROM " + table +
+              u" WHERE rowid > $1 AND rowid <= $2 ORDER BY rowid",
+          {Value::Integer(last), high}, 0);
+      each(*jobs);
+      last = high.AsInteger();
+    }
+  }
+
   bool LockQuery(const std::u16string& sql) {
     std::unique_ptr<Recordset> rows =
         work_.Query(sql, {Value::Integer(kRunLockKey)}, 1);
