@@ -14,6 +14,7 @@
 #include "platform/failure.h"
 #include "platform/recordset.h"
 #include "platform/schema.h"
+#include "platform/transaction.h"
 #include "results/job_columns.h"
 #include "text/unicode.h"
 
@@ -32,19 +33,6 @@ struct Seen {
   bool present = false;    // in the table at this sweep
   bool copied = false;     // among the candidates
 };
-
-// Runs `body` in a transaction of `db`; a failure rolls it back.
-template <typename Body>
-void InTransaction(Connection& db, Body&& body) {
-  db.Execute(u"BEGIN");
-  try {
-    body();
-    db.Execute(u"COMMIT");
-  } catch (...) {
-    IgnoringFailure([&] { db.Execute(u"ROLLBACK"); });
-    throw;
-  }
-}
 
 void Drain(Recordset& rows) {
   while (!rows.AtEnd()) rows.MoveNext();

@@ -381,7 +381,7 @@ int RunImport(const Invocation& invocation, std::ostream& out,
   out << (replace ? "replaced the jobs in " : "added to ")
       << RedactedConnectionString(U8(named)) << ": " << count << " jobs from "
       << path << "\n";
-  NumberNewJobs(SiteHomeOf(invocation), named, out);
+  NumberNewJobs(SiteHomeOf(invocation), named, out, err);
   return kAdminDone;
 }
 
@@ -434,7 +434,7 @@ int RunGenerate(const Invocation& invocation, std::ostream& out,
   out << (replace ? "replaced the jobs in " : "added to ")
       << RedactedConnectionString(U8(named)) << ": " << written
       << " generated jobs (seed " << seed << ")\n";
-  NumberNewJobs(SiteHomeOf(invocation), named, out);
+  NumberNewJobs(SiteHomeOf(invocation), named, out, err);
   return kAdminDone;
 }
 

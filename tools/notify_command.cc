@@ -131,19 +131,26 @@ int RunNotify(const NotifyArguments& arguments, std::ostream& out,
 }
 
 void NumberNewJobs(const std::string& home,
-                   const std::u16string& connection_string, std::ostream& out) {
-  std::unique_ptr<Connection> work = OpenConnection(connection_string, home);
-  if (!TableExists(*work, u"seen_jobs")) return;
-  std::unique_ptr<JobSweep> sweep =
-      NewJobSweep(*work, OpenConnection(connection_string, home));
-  sweep->Lock([&] {
-    out << "waiting for the daily run to end before numbering the jobs\n";
-    out.flush();
-  });
-  const SweepCounts counts =
-      sweep->Sweep(std::numeric_limits<int64_t>::max(), JobFingerprint,
-                   NewSystemClock()->Now(), true);
-  out << "numbered " << counts.new_jobs << " new jobs for the daily mail\n";
+                   const std::u16string& connection_string, std::ostream& out,
+                   std::ostream& err) {
+  try {
+    std::unique_ptr<Connection> work = OpenConnection(connection_string, home);
+    if (!TableExists(*work, u"seen_jobs")) return;
+    std::unique_ptr<JobSweep> sweep =
+        NewJobSweep(*work, OpenConnection(connection_string, home));
+    sweep->Lock([&] {
+      out << "waiting for the daily run to end before numbering the jobs\n";
+      out.flush();
+    });
+    const SweepCounts counts =
+        sweep->Sweep(std::numeric_limits<int64_t>::max(), JobFingerprint,
+                     NewSystemClock()->Now(), true);
+    out << "numbered " << counts.new_jobs << " new jobs for the daily mail\n";
+  } catch (const std::exception& failure) {
+    err << "q_lok-admin: warning: the jobs were loaded but not numbered for "
+           "the daily mail (the next notify run numbers them): "
+        << failure.what() << "\n";
+  }
 }
 
 }  // namespace qlok

@@ -29,9 +29,12 @@ int RunNotify(const NotifyArguments& arguments, std::ostream& out,
 // from now on starts after them and its daily mails never carry a job that
 // was there when it was made. Waits while a daily run holds the lock.
 // Writes "numbered N new jobs for the daily mail" to `out`; does nothing
-// on a database without the registration tables. Throws Failure.
+// on a database without the registration tables. Never throws: the jobs
+// are loaded whatever happens here, so a failure is a warning on `err`
+// (the next daily run numbers them).
 void NumberNewJobs(const std::string& home,
-                   const std::u16string& connection_string, std::ostream& out);
+                   const std::u16string& connection_string, std::ostream& out,
+                   std::ostream& err);
 
 }  // namespace qlok
 

@@ -2,6 +2,7 @@
 
 #include "platform/failure.h"
 #include "platform/schema.h"
+#include "platform/transaction.h"
 #include "results/job_columns.h"
 #include "text/unicode.h"
 
@@ -23,14 +24,7 @@ std::vector<std::string> CreateSiteTables(Connection& db) {
                   " and the registration tables exist already; nothing "
                   "was changed");
   }
-  db.Execute(u"BEGIN");
-  try {
-    db.Execute(schema);
-    db.Execute(u"COMMIT");
-  } catch (...) {
-    IgnoringFailure([&] { db.Execute(u"ROLLBACK"); });
-    throw;
-  }
+  InTransaction(db, [&] { db.Execute(schema); });
   return made;
 }
 
