@@ -60,6 +60,23 @@ class Connection {
                                           size_t keep_rows) = 0;
   // Runs statements that return no rows (schema, transactions).
   virtual void Execute(const std::u16string& sql) = 0;
+  // Runs one statement with bound parameters, for statements that carry
+  // values from outside (a visitor's address, a token): `sql` names them
+  // $1, $2, ... (the same text on both engines), $N being parameters[N-1],
+  // and no value is ever spliced into the text. Every parameter must be
+  // named. Gives the statement's rows as Open does (`keep_rows` alike); a
+  // statement without rows (INSERT, UPDATE or DELETE without RETURNING)
+  // has run once this returns and gives an empty recordset. Read a result
+  // to its end before the next statement on the connection.
+  virtual std::unique_ptr<Recordset> Query(const std::u16string& sql,
+                                           const std::vector<Value>& parameters,
+                                           size_t keep_rows) = 0;
+  // From now on refuses every statement of this connection that would
+  // change `table` (insert, update, delete, drop, alter, index, trigger),
+  // for the programs that only read it. SQLite refuses such a statement
+  // when it is prepared; on PostgreSQL the database role's privileges
+  // decide and this changes nothing.
+  virtual void RefuseChangesTo(const std::u16string& table) = 0;
   // A writer of rows into `table`, one value per column of `columns`.
   virtual std::unique_ptr<RowWriter> PrepareInsert(
       const std::u16string& table,

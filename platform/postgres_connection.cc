@@ -110,16 +110,64 @@ std::optional<int64_t> WholeNumber(const std::string& text) {
   return value;
 }
 
+// The text form of values sent as parameters, null for a null value.
+class ParameterTexts {
+ public:
+  explicit ParameterTexts(const std::vector<Value>& values)
+      : texts_(values.size()), pointers_(values.size(), nullptr) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      const Value& v = values[i];
+      switch (v.kind()) {
+        case Value::Kind::kNull:
+          continue;
+        case Value::Kind::kInteger:
+          texts_[i] = std::to_string(v.AsInteger());
+          break;
+        case Value::Kind::kDouble: {
+          char buffer[40];
+          std::snprintf(buffer, sizeof buffer, "%.17g", v.AsDouble());
+          texts_[i] = buffer;
+          break;
+        }
+        case Value::Kind::kText:
+          texts_[i] = U8(v.ToText());
+          // A parameter ends at its first zero byte; rather than store a
+          // cut text, refuse it (PostgreSQL texts cannot hold one anyway).
+          if (texts_[i].find('\0') != std::string::npos) {
+            throw Failure("PostgreSQL: value " + std::to_string(i + 1) +
+                          " holds a NUL character");
+          }
+          break;
+        case Value::Kind::kDateTime:
+          texts_[i] = IsoDateTime(v.AsDateTime());
+          break;
+        case Value::Kind::kDate:
+          texts_[i] = IsoDate(v.AsDateTime());
+          break;
+      }
+      pointers_[i] = texts_[i].c_str();
+    }
+  }
+  int count() const { return static_cast<int>(pointers_.size()); }
+  const char* const* values() const { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> texts_;
+  std::vector<const char*> pointers_;
+};
+
 class PgRowSource : public RowSource, private Stream {
  public:
-  PgRowSource(std::shared_ptr<Session> session, std::string sql)
+  PgRowSource(std::shared_ptr<Session> session, std::string sql,
+              const std::vector<Value>& parameters = {})
       : session_(std::move(session)), sql_(std::move(sql)) {
+    const ParameterTexts texts(parameters);
     session_->Quiesce();
     PGconn* conn = session_->get();
     // The extended protocol runs exactly one statement; the single-row mode
     // hands the rows over one at a time as the server sends them.
-    if (PQsendQueryParams(conn, sql_.c_str(), 0, nullptr, nullptr, nullptr,
-                          nullptr, 0) != 1) {
+    if (PQsendQueryParams(conn, sql_.c_str(), texts.count(), nullptr,
+                          texts.values(), nullptr, nullptr, 0) != 1) {
       throw Failure("PostgreSQL: cannot send the statement: " +
                     Trimmed(PQerrorMessage(conn)) +
                     " (in: " + StatementForMessage(sql_) + ")");
@@ -308,44 +356,10 @@ class PgRowWriter : public RowWriter {
       throw Failure("PostgreSQL: an insert needs " + std::to_string(columns_) +
                     " values, not " + std::to_string(row.size()));
     }
-    std::vector<std::string> texts(row.size());
-    std::vector<const char*> values(row.size(), nullptr);
-    for (size_t i = 0; i < row.size(); ++i) {
-      const Value& v = row[i];
-      switch (v.kind()) {
-        case Value::Kind::kNull:
-          continue;
-        case Value::Kind::kInteger:
-          texts[i] = std::to_string(v.AsInteger());
-          break;
-        case Value::Kind::kDouble: {
-          char buffer[40];
-          std::snprintf(buffer, sizeof buffer, "%.17g", v.AsDouble());
-          texts[i] = buffer;
-          break;
-        }
-        case Value::Kind::kText:
-          texts[i] = U8(v.ToText());
-          // A parameter ends at its first zero byte; rather than store a
-          // cut text, refuse it (PostgreSQL texts cannot hold one anyway).
-          if (texts[i].find('\0') != std::string::npos) {
-            throw Failure("PostgreSQL: value " + std::to_string(i + 1) +
-                          " holds a NUL character");
-          }
-          break;
-        case Value::Kind::kDateTime:
-          texts[i] = IsoDateTime(v.AsDateTime());
-          break;
-        case Value::Kind::kDate:
-          texts[i] = IsoDate(v.AsDateTime());
-          break;
-      }
-      values[i] = texts[i].c_str();
-    }
+    const ParameterTexts texts(row);
     session_->Quiesce();
-    Result result(PQexecPrepared(session_->get(), name_.c_str(),
-                                 static_cast<int>(values.size()), values.data(),
-                                 nullptr, nullptr, 0));
+    Result result(PQexecPrepared(session_->get(), name_.c_str(), texts.count(),
+                                 texts.values(), nullptr, nullptr, 0));
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
       FailResult(result.get(), "cannot insert the row", sql_);
     }
@@ -383,6 +397,17 @@ class PgConnection : public Connection {
         FailResult(result.get(), "cannot execute", text);
     }
   }
+
+  std::unique_ptr<Recordset> Query(const std::u16string& sql,
+                                   const std::vector<Value>& parameters,
+                                   size_t keep_rows) override {
+    return std::make_unique<KeepingRecordset>(
+        std::make_unique<PgRowSource>(session_, U8(sql), parameters),
+        keep_rows);
+  }
+
+  // The role's privileges keep the table unchanged (see the README).
+  void RefuseChangesTo(const std::u16string&) override {}
 
   std::unique_ptr<RowWriter> PrepareInsert(
       const std::u16string& table,

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/database.h"
+
 namespace qlok {
 
 // The statements that create the job table and its index on the engine
@@ -20,6 +22,15 @@ namespace qlok {
 // one call of Connection::Execute. They fail when the table exists. Throws
 // Failure for any other engine name.
 std::u16string JobTableSchema(std::string_view engine);
+
+// The statements that create the tables of the registrations for the
+// daily mail (platform/schema/registrations_*.sql): registrations,
+// seen_jobs and address_lookups. The same contract as JobTableSchema.
+std::u16string RegistrationSchema(std::string_view engine);
+
+// True when the connection's database has a table `name` that an
+// unqualified name reaches. Throws Failure when the engine refuses.
+bool TableExists(Connection& db, const std::u16string& name);
 
 }  // namespace qlok
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <utility>
+#include <vector>
 
 #include "platform/failure.h"
 #include "platform/recordset.h"
@@ -25,10 +26,48 @@ class Handle {
   Handle& operator=(const Handle&) = delete;
   ~Handle() { sqlite3_close_v2(db_); }
   sqlite3* get() const { return db_; }
+  // The tables the authorizer keeps from being changed (UTF-8).
+  std::vector<std::string>& read_only_tables() { return read_only_tables_; }
 
  private:
   sqlite3* db_;
+  std::vector<std::string> read_only_tables_;
 };
+
+// The authorizer of a connection with read-only tables: an action that
+// would change one of them is refused when its statement is prepared.
+int RefuseChanges(void* data, int action, const char* first, const char* second,
+                  const char*, const char*) {
+  const char* table = nullptr;
+  switch (action) {
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+    case SQLITE_DROP_TABLE:
+    case SQLITE_DROP_TEMP_TABLE:
+      table = first;
+      break;
+    case SQLITE_ALTER_TABLE:
+    case SQLITE_CREATE_INDEX:
+    case SQLITE_CREATE_TEMP_INDEX:
+    case SQLITE_DROP_INDEX:
+    case SQLITE_DROP_TEMP_INDEX:
+    case SQLITE_CREATE_TRIGGER:
+    case SQLITE_CREATE_TEMP_TRIGGER:
+    case SQLITE_DROP_TRIGGER:
+    case SQLITE_DROP_TEMP_TRIGGER:
+      table = second;
+      break;
+    default:
+      return SQLITE_OK;
+  }
+  if (table == nullptr) return SQLITE_OK;
+  for (const std::string& name :
+       static_cast<Handle*>(data)->read_only_tables()) {
+    if (sqlite3_stricmp(name.c_str(), table) == 0) return SQLITE_DENY;
+  }
+  return SQLITE_OK;
+}
 
 [[noreturn]] void Fail(sqlite3* db, const std::string& doing,
                        std::string_view sql = {}) {
@@ -57,6 +96,29 @@ DeclaredKind KindOfDeclaredType(const char* declared) {
   }
   if (upper.rfind("DATE", 0) == 0) return DeclaredKind::kDate;
   return DeclaredKind::kPlain;
+}
+
+int BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
+  return sqlite3_bind_text64(stmt, index, text.data(), text.size(),
+                             SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+int BindValue(sqlite3_stmt* stmt, int index, const Value& v) {
+  switch (v.kind()) {
+    case Value::Kind::kNull:
+      return sqlite3_bind_null(stmt, index);
+    case Value::Kind::kInteger:
+      return sqlite3_bind_int64(stmt, index, v.AsInteger());
+    case Value::Kind::kDouble:
+      return sqlite3_bind_double(stmt, index, v.AsDouble());
+    case Value::Kind::kText:
+      return BindText(stmt, index, U8(v.ToText()));
+    case Value::Kind::kDateTime:
+      return BindText(stmt, index, IsoDateTime(v.AsDateTime()));
+    case Value::Kind::kDate:
+      return BindText(stmt, index, IsoDate(v.AsDateTime()));
+  }
+  return SQLITE_MISUSE;
 }
 
 class Statement {
@@ -104,9 +166,11 @@ class Statement {
 
 class SqliteRowSource : public RowSource {
  public:
-  SqliteRowSource(std::shared_ptr<Handle> handle, const std::string& sql)
+  SqliteRowSource(std::shared_ptr<Handle> handle, const std::string& sql,
+                  const std::vector<Value>& parameters = {})
       : statement_(std::move(handle), sql) {
     sqlite3_stmt* stmt = statement_.get();
+    BindParameters(parameters);
     int count = sqlite3_column_count(stmt);
     for (int i = 0; i < count; ++i) {
       const char* name = sqlite3_column_name(stmt, i);
@@ -126,6 +190,31 @@ class SqliteRowSource : public RowSource {
 
   const std::vector<std::u16string>& ColumnNames() const override {
     return names_;
+  }
+
+  // Binds parameters[N-1] to the parameter named $N; a parameter of the
+  // text without a value, or a value without its parameter, is refused.
+  void BindParameters(const std::vector<Value>& parameters) {
+    sqlite3_stmt* stmt = statement_.get();
+    const int count = sqlite3_bind_parameter_count(stmt);
+    if (static_cast<size_t>(count) != parameters.size()) {
+      throw Failure("SQLite: the statement names " + std::to_string(count) +
+                    " parameters but " + std::to_string(parameters.size()) +
+                    " values are given (in: " +
+                    StatementForMessage(statement_.sql()) + ")");
+    }
+    for (size_t i = 0; i < parameters.size(); ++i) {
+      const std::string name = "$" + std::to_string(i + 1);
+      const int index = sqlite3_bind_parameter_index(stmt, name.c_str());
+      if (index == 0) {
+        throw Failure("SQLite: the statement has no parameter " + name +
+                      " (in: " + StatementForMessage(statement_.sql()) + ")");
+      }
+      if (BindValue(stmt, index, parameters[i]) != SQLITE_OK) {
+        Fail(statement_.db(), "cannot bind parameter " + name,
+             statement_.sql());
+      }
+    }
   }
 
   RawCell Cell(size_t column) const override {
@@ -201,29 +290,7 @@ class SqliteRowWriter : public RowWriter {
     sqlite3_clear_bindings(stmt);
     for (size_t i = 0; i < row.size(); ++i) {
       int index = static_cast<int>(i) + 1;
-      const Value& v = row[i];
-      int rc = SQLITE_OK;
-      switch (v.kind()) {
-        case Value::Kind::kNull:
-          rc = sqlite3_bind_null(stmt, index);
-          break;
-        case Value::Kind::kInteger:
-          rc = sqlite3_bind_int64(stmt, index, v.AsInteger());
-          break;
-        case Value::Kind::kDouble:
-          rc = sqlite3_bind_double(stmt, index, v.AsDouble());
-          break;
-        case Value::Kind::kText:
-          rc = BindText(stmt, index, U8(v.ToText()));
-          break;
-        case Value::Kind::kDateTime:
-          rc = BindText(stmt, index, IsoDateTime(v.AsDateTime()));
-          break;
-        case Value::Kind::kDate:
-          rc = BindText(stmt, index, IsoDate(v.AsDateTime()));
-          break;
-      }
-      if (rc != SQLITE_OK) {
+      if (BindValue(stmt, index, row[i]) != SQLITE_OK) {
         Fail(statement_.db(), "cannot bind value " + std::to_string(index),
              statement_.sql());
       }
@@ -236,11 +303,6 @@ class SqliteRowWriter : public RowWriter {
   }
 
  private:
-  static int BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
-    return sqlite3_bind_text64(stmt, index, text.data(), text.size(),
-                               SQLITE_TRANSIENT, SQLITE_UTF8);
-  }
-
   Statement statement_;
   size_t columns_;
 };
@@ -268,6 +330,21 @@ class SqliteConnection : public Connection {
       throw Failure("SQLite: cannot execute: " + message +
                     " (in: " + StatementForMessage(text) + ")");
     }
+  }
+
+  std::unique_ptr<Recordset> Query(const std::u16string& sql,
+                                   const std::vector<Value>& parameters,
+                                   size_t keep_rows) override {
+    return std::make_unique<KeepingRecordset>(
+        std::make_unique<SqliteRowSource>(handle_, U8(sql), parameters),
+        keep_rows);
+  }
+
+  void RefuseChangesTo(const std::u16string& table) override {
+    if (handle_->read_only_tables().empty()) {
+      sqlite3_set_authorizer(handle_->get(), RefuseChanges, handle_.get());
+    }
+    handle_->read_only_tables().push_back(U8(table));
   }
 
   std::unique_ptr<RowWriter> PrepareInsert(

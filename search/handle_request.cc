@@ -9,7 +9,10 @@
 #include "mail/match_mail.h"
 #include "mail/outcome.h"
 #include "platform/failure.h"
+#include "platform/registration_store.h"
+#include "registrations/keep_registration.h"
 #include "results/data_access.h"
+#include "results/job_columns.h"
 #include "results/page_jobs.h"
 #include "results/registration_log.h"
 #include "search/query_builder.h"
@@ -46,6 +49,19 @@ struct JobDatabase {
   ~JobDatabase() { CloseJobDatabase(jobs, connection); }
 };
 
+// Keeps the registration in the database before its mails go out (the job
+// table itself stays read-only); returns its match mail's header fields.
+MailHeaders KeepRegistrationOf(const SearchRequest& request,
+                               const std::u16string& registration_record,
+                               JobDatabase& database, int64_t mailed_count,
+                               RequestServices& services) {
+  std::unique_ptr<RegistrationStore> store =
+      NewSqlRegistrationStore(*database.connection);
+  return KeepRegistration(*store, request, registration_record,
+                          database.jobs.get(), mailed_count,
+                          services.clock.Now(), services.site, services.errors);
+}
+
 }  // namespace
 
 std::u16string HandleRequest(std::u16string& posted,
@@ -79,6 +95,7 @@ std::u16string HandleRequest(std::u16string& posted,
   database.connection = OpenJobDatabase(services.databases, connection_string);
   const std::optional<int64_t> whole_table =
       CountWholeTable(*database.connection, query_text);
+  database.connection->RefuseChangesTo(std::u16string(kJobTable));
   database.jobs =
       OpenJobQuery(*database.connection, query_text, RowsToKeep(request));
   AppendRegistrationLog(services.files, services.clock, request.address,
@@ -102,6 +119,7 @@ std::u16string HandleRequest(std::u16string& posted,
   if (database.jobs->AtEnd()) {
     page = NoHitNotice(page);
     if (registration) {
+      KeepRegistrationOf(request, registration_record, database, 0, services);
       send_record();
       page = RegistrationOutcome(0, site_sender);
     }
@@ -119,14 +137,17 @@ std::u16string HandleRequest(std::u16string& posted,
   }
   const MailJobs mail_jobs =
       RenderMailJobs(*database.jobs, request.daily_maximum, services.site);
+  const MailHeaders headers = KeepRegistrationOf(
+      request, registration_record, database, mail_jobs.count, services);
   const Deadline match_deadline =
       mail_deadline.Earlier(mail_deadline.RemainingMs() / 2);
   MailPost match_post = post;
   match_post.deadline = &match_deadline;
-  DeliverOrKeep(match_post, MailKind::kMatchMail,
-                MatchMail(request.address,
-                          ComposeMatchMail(mail_jobs.text, services.site)),
-                [&] { return MatchMailRoute(services.files); });
+  DeliverOrKeep(
+      match_post, MailKind::kMatchMail,
+      MatchMail(request.address,
+                ComposeMatchMail(mail_jobs.text, services.site), headers),
+      [&] { return MatchMailRoute(services.files); });
   send_record();
   return RegistrationOutcome(mail_jobs.count, site_sender);
 }

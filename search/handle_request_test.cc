@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
 #include "mail/delivery.h"
 #include "mail/outcome.h"
 #include "platform/failure.h"
+#include "platform/registration_store.h"
 #include "platform/schema.h"
+#include "registrations/registration.h"
 #include "results/data_access.h"
 #include "search/query_builder.h"
 #include "search/search_form.h"
@@ -34,6 +37,7 @@ class RecordingMail : public MailSender {
   struct Mail {
     std::u16string recipient, subject, body, sender;
     long time_limit_ms;
+    MailHeaders headers;
   };
   std::u16string SendMail(const std::u16string&,
                           const std::u16string& recipient,
@@ -41,7 +45,8 @@ class RecordingMail : public MailSender {
                           const std::u16string& subject,
                           const std::u16string& body, const std::u16string&,
                           const MailOptions& options) override {
-    mails.push_back({recipient, subject, body, sender, options.time_limit_ms});
+    mails.push_back({recipient, subject, body, sender, options.time_limit_ms,
+                     options.headers});
     if (silent) {
       clock_->Advance(options.time_limit_ms > 0
                           ? std::min(options.time_limit_ms, 20000L)
@@ -105,6 +110,7 @@ class HandleRequestTest : public ::testing::Test {
     auto connection = OpenConnection(u"sqlite:jobs.db", home_.string(),
                                      {.create_missing = true});
     connection->Execute(JobTableSchema(connection->Engine()));
+    connection->Execute(RegistrationSchema(connection->Engine()));
   }
   void TearDown() override { std::filesystem::remove_all(home_); }
 
@@ -206,6 +212,64 @@ TEST_F(HandleRequestTest, RegistrationMailsTheRecordAndTheJobs) {
   EXPECT_EQ(LogLines()[1], u"taro@example.jp  along=100");
   EXPECT_TRUE(outbox_.messages.empty());
   EXPECT_EQ(errors_.str(), "");
+}
+
+// The registrations kept in the database, read back.
+std::vector<Registration> Kept(const std::string& home) {
+  auto connection = OpenConnection(u"sqlite:jobs.db", home);
+  return NewSqlRegistrationStore(*connection)->Registrations({}, 0, 100);
+}
+
+TEST_F(HandleRequestTest, RegistrationIsKeptBeforeItsMailsGoOut) {
+  AddJobs(3, u"一般事務");
+  struct Case {
+    const char* body;
+    size_t mails;
+    const char16_t* settings_start;
+    int daily_maximum;
+  } cases[] = {
+      {kRegistrationBody, 2, u"_su=ss0\r\naaa=taro@example.jp\r\naa6=1\r\n",
+       100},
+      // The same address and number again: the conditions are replaced.
+      {"_su=is1&aaa=taro@example.jp&aa6=1&aa8=20&aab=&aac=営業&aad=&aae=&"
+       "aaf=&aag=&aah=&aai=0&asa=2&zzz=end",
+       1, u"_su=ss0\r\naaa=taro@example.jp\r\naa6=1\r\naa8=20\r\n", 20},
+  };
+  for (const Case& c : cases) {
+    mail_.mails.clear();
+    Handle(c.body);
+    const std::vector<Registration> kept = Kept(home_.string());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(
+        kept[0].settings.substr(0, std::u16string(c.settings_start).size()),
+        c.settings_start);
+    EXPECT_EQ(kept[0].daily_maximum, c.daily_maximum);
+    ASSERT_EQ(mail_.mails.size(), c.mails);
+    if (c.mails == 2) {
+      EXPECT_EQ(mail_.mails[0].headers, MatchMailHeaders(site_, kept[0].token));
+      EXPECT_EQ(kept[0].sent_jobs.size(), 3u);  // the first mail's jobs
+    }
+  }
+  EXPECT_EQ(errors_.str(), "");
+}
+
+TEST_F(HandleRequestTest, ARegistrationThatCannotBeKeptStillMails) {
+  // No registration tables: the store refuses, the request goes on.
+  OpenConnection(u"sqlite:jobs.db", home_.string())
+      ->Execute(u"DROP TABLE registrations");
+  AddJobs(3, u"一般事務");
+  EXPECT_EQ(Handle(kRegistrationBody),
+            RegistrationOutcome(3, site_.sender_addresses[0]));
+  ASSERT_EQ(mail_.mails.size(), 2u);
+  EXPECT_EQ(mail_.mails[0].headers, MatchMailHeaders(site_, ""));
+  EXPECT_EQ(mail_.mails[1].subject, u"ss0");
+  const std::string errors = errors_.str();
+  EXPECT_EQ(errors.rfind("q_lok: the registration of taro@example.jp was not "
+                         "kept: ",
+                         0),
+            0u)
+      << errors;
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
 }
 
 TEST_F(HandleRequestTest, RegistrationWithoutHitsMailsOnlyTheRecord) {

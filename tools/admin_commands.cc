@@ -31,9 +31,12 @@
 #include "tools/job_generator.h"
 #include "tools/job_import.h"
 #include "tools/job_table.h"
+#include "tools/notify_command.h"
 #include "tools/outbox_command.h"
+#include "tools/registrations_command.h"
 #include "tools/site_check.h"
 #include "tools/site_layout.h"
+#include "tools/site_tables.h"
 #include "tools/table_probe.h"
 
 namespace qlok {
@@ -100,14 +103,16 @@ const std::vector<Command>& Commands() {
        "  --user NAME         the user the web server runs the programs as\n"
        "                      (default www-data)\n"},
       {"init",
-       "create the job table 求人 in the database",
+       "create the job table 求人 and the registration tables",
        "",
        0,
        0,
        {},
        {},
-       "Creates the table 求人 and its index, in one transaction. Fails,\n"
-       "changing nothing, when the table exists.\n"},
+       "Creates the table 求人 and its index, and the tables of the\n"
+       "registrations for the daily mail, in one transaction. A site whose\n"
+       "job table exists gets the registration tables alone. Fails,\n"
+       "changing nothing, when all of them exist.\n"},
       {"import",
        "load jobs from a UTF-8 CSV file",
        "FILE.csv",
@@ -121,7 +126,8 @@ const std::vector<Command>& Commands() {
        "digits (-1 and so on as they stand); times 8:30 (on 2000/01/01) or\n"
        "2000/01/02 6:00:00 (or ISO); dates 2026/12/20 (or ISO).\n"
        "All rows are loaded in one transaction: on any bad row nothing is\n"
-       "loaded and the row's line and column are reported.\n"
+       "loaded and the row's line and column are reported. Then the new\n"
+       "jobs are numbered for the daily mail (see notify).\n"
        "  --replace           replace the rows of the table (in the same\n"
        "                      transaction) instead of adding to them\n"},
       {"generate",
@@ -132,7 +138,8 @@ const std::vector<Command>& Commands() {
        {"--replace"},
        {"--seed", "--csv"},
        "Writes N realistic made-up jobs, the same ones for the same N and\n"
-       "seed on every machine, in one transaction.\n"
+       "seed on every machine, in one transaction, and numbers them for the\n"
+       "daily mail (see notify).\n"
        "  --seed S            the seed, a whole number (default 20260401)\n"
        "  --replace           replace the rows of the table instead of "
        "adding\n"
@@ -153,6 +160,38 @@ const std::vector<Command>& Commands() {
        "                      its kind (the logins of pw/ as they are now)\n"
        "                      and remove it once a relay accepts it; exits\n"
        "                      with 1 when any is left\n"},
+      {"notify",
+       "send the daily job-match mails",
+       "",
+       0,
+       0,
+       {"--dry-run"},
+       {"--only"},
+       "Mails each active registration the jobs its conditions match that\n"
+       "are new to it since it was made or since its last daily mail, at\n"
+       "most its daily maximum, best first; no mail when there is none. A\n"
+       "job reaches a registration once, also when the same jobs are\n"
+       "imported again. Run it once a day after the import; a second run\n"
+       "sends nothing twice, and an interrupted or failed run is simply run\n"
+       "again. Ends with a summary line; the status is 1 when any mail was\n"
+       "given up.\n"
+       "  --dry-run           list who would get how many jobs; send and\n"
+       "                      change nothing\n"
+       "  --only ADDRESS      only the registrations of ADDRESS\n"},
+      {"registrations",
+       "show, stop or export the registrations",
+       "[ADDRESS | stop ADDRESS [NUMBER]]",
+       0,
+       3,
+       {},
+       {"--csv"},
+       "Without arguments, counts the registrations (active, stopped, and\n"
+       "active per registration number). With ADDRESS, lists its\n"
+       "registrations and their searches. \"stop ADDRESS\" stops all of\n"
+       "its registrations, \"stop ADDRESS NUMBER\" the one with that number.\n"
+       "  --csv FILE          write every registration as CSV (without the\n"
+       "                      tokens of the links) to FILE, or to standard\n"
+       "                      output for -\n"},
   };
   return commands;
 }
@@ -436,15 +475,10 @@ int RunInit(const Invocation& invocation, std::ostream& out,
   std::u16string named;
   std::unique_ptr<Connection> db =
       OpenDatabase(invocation, &named, err, /*create_missing=*/true);
-  if (!TableProblem(*db, kJobTable)) {
-    throw Failure("the job table " + U8(kJobTable) + " exists already in " +
-                  RedactedConnectionString(U8(named)) +
-                  "; nothing was changed (import --replace and generate "
-                  "--replace replace its rows)");
+  for (const std::string& made : CreateSiteTables(*db)) {
+    out << "created " << made << " in " << RedactedConnectionString(U8(named))
+        << "\n";
   }
-  CreateJobTable(*db);
-  out << "created the job table " << U8(kJobTable) << " in "
-      << RedactedConnectionString(U8(named)) << "\n";
   return kAdminDone;
 }
 
@@ -461,6 +495,7 @@ int RunImport(const Invocation& invocation, std::ostream& out,
   out << (replace ? "replaced the jobs in " : "added to ")
       << RedactedConnectionString(U8(named)) << ": " << count << " jobs from "
       << path << "\n";
+  NumberNewJobs(SiteHomeOf(invocation), named, out, err);
   return kAdminDone;
 }
 
@@ -518,6 +553,7 @@ int RunGenerate(const Invocation& invocation, std::ostream& out,
   out << (replace ? "replaced the jobs in " : "added to ")
       << RedactedConnectionString(U8(named)) << ": " << written
       << " generated jobs (seed " << seed << ")\n";
+  NumberNewJobs(SiteHomeOf(invocation), named, out, err);
   return kAdminDone;
 }
 
@@ -584,6 +620,19 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out,
     if (name == "outbox") {
       return RunOutboxCommand(SiteHomeOf(invocation),
                               invocation.flags.count("--send") != 0, out, err);
+    }
+    if (name == "notify" || name == "registrations") {
+      const std::string home = SiteHomeOf(invocation);
+      const std::u16string database = ConnectionString(invocation, home, err);
+      if (name == "notify") {
+        return RunNotify(
+            {home, database, invocation.flags.count("--dry-run") != 0,
+             Option(invocation, "--only").value_or("")},
+            out, err);
+      }
+      return RunRegistrations(
+          {home, database, invocation.positional, Option(invocation, "--csv")},
+          out, err);
     }
     return RunGenerate(invocation, out, err);
   } catch (const UsageError& error) {

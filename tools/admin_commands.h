@@ -4,7 +4,11 @@
 //   init             creates the job table;
 //   import FILE.csv  loads jobs from CSV;
 //   generate N       writes synthetic jobs, into the database or as CSV;
-//   outbox           lists, or sends, the mails that wait in the outbox.
+//   outbox           lists, or sends, the mails that wait in the outbox;
+//   check            tells whether the site home is ready (tools/site_check.h);
+//   notify           sends the daily job-match mails (tools/notify_command.h);
+//   registrations    shows, stops or exports the registrations
+//                    (tools/registrations_command.h).
 // AdminUsage() and the --help of each command describe the options.
 #ifndef QLOK_TOOLS_ADMIN_COMMANDS_H_
 #define QLOK_TOOLS_ADMIN_COMMANDS_H_

@@ -162,13 +162,15 @@ TEST_F(AdminTest, SiteTakesAFolderAndAConnectionString) {
 TEST_F(AdminTest, InitGenerateImportOnTheSiteDatabase) {
   ASSERT_EQ(Run({"site"}), kAdminDone);
   ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
-  EXPECT_EQ(out_, "created the job table 求人 in sqlite:jobs.db\n");
-  // A second init fails and keeps the table, in one line.
+  EXPECT_EQ(out_,
+            "created the job table 求人 in sqlite:jobs.db\n"
+            "created the registration tables in sqlite:jobs.db\n");
+  // A second init fails and keeps the tables, in one line.
   EXPECT_EQ(Run({"init"}), kAdminFailed);
   EXPECT_EQ(err_,
-            "q_lok-admin init: the job table 求人 exists already in "
-            "sqlite:jobs.db; nothing was changed (import --replace and "
-            "generate --replace replace its rows)\n");
+            "q_lok-admin init: the job table 求人 and the registration "
+            "tables exist already; nothing was changed (import --replace "
+            "and generate --replace replace the jobs)\n");
 
   ASSERT_EQ(Run({"generate", "40"}), kAdminDone) << err_;
   ASSERT_EQ(Run({"generate", "10", "--seed", "5"}), kAdminDone) << err_;
@@ -185,6 +187,21 @@ TEST_F(AdminTest, InitGenerateImportOnTheSiteDatabase) {
   ASSERT_EQ(Run({"import", csv.string(), "--replace"}), kAdminDone) << err_;
   EXPECT_EQ(Count(), 30);
   EXPECT_THAT(out_, HasSubstr("30 jobs from " + csv.string()));
+}
+
+TEST_F(AdminTest, InitAddsTheRegistrationTablesToAnOlderSite) {
+  ASSERT_EQ(Run({"site"}), kAdminDone);
+  {
+    auto db = OpenConnection(u"sqlite:jobs.db", home_.string(),
+                             DatabaseOptions{0, 0, true});
+    db->Execute(u"CREATE TABLE 求人 (社名 TEXT, rank INTEGER)");
+    db->Execute(u"INSERT INTO 求人 VALUES ('既存', 3)");
+  }
+  ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
+  EXPECT_EQ(out_, "created the registration tables in sqlite:jobs.db\n");
+  EXPECT_EQ(Names(), std::vector<std::u16string>{u"既存"});
+  auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
+  EXPECT_TRUE(db->Open(u"SELECT * FROM registrations", 0)->AtEnd());
 }
 
 TEST_F(AdminTest, BadCsvLoadsNothing) {
@@ -320,7 +337,8 @@ TEST_F(AdminTest, BuiltToolEndToEnd) {
   ASSERT_EQ(run("generate 40 --seed 9 --csv '" + site + "/j.csv'"), 0);
   ASSERT_EQ(run("import '" + site + "/j.csv' --replace"), 0) << err_;
 
-  auto db = OpenConnection(u"sqlite:jobs.db", site);
+  auto db =
+      OpenConnection(u"sqlite:jobs.db", site, DatabaseOptions{0, 0, true});
   auto rows = db->Open(u"SELECT count(*) AS n FROM 求人", 1);
   EXPECT_EQ(rows->Field(u"n").AsInteger(), 40);
   // The search's own kind of query runs on what was loaded.

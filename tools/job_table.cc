@@ -5,27 +5,10 @@
 
 #include "platform/failure.h"
 #include "platform/schema.h"
+#include "platform/transaction.h"
 #include "results/job_columns.h"
 
 namespace qlok {
-namespace {
-
-// Runs `body` between BEGIN and COMMIT; whatever fails rolls the
-// transaction back (a failing rollback is ignored so that the first
-// failure is the one reported) and is thrown again.
-template <typename Body>
-void InTransaction(Connection& db, Body&& body) {
-  db.Execute(u"BEGIN");
-  try {
-    body();
-    db.Execute(u"COMMIT");
-  } catch (...) {
-    IgnoringFailure([&] { db.Execute(u"ROLLBACK"); });
-    throw;
-  }
-}
-
-}  // namespace
 
 void CreateJobTable(Connection& db) {
   const std::u16string schema = JobTableSchema(db.Engine());

@@ -64,7 +64,20 @@ std::vector<RequiredTable> RequiredTables() {
   for (const JobColumn& column : JobColumns()) {
     jobs.columns.emplace_back(column.name);
   }
-  return {jobs};
+  return {
+      jobs,
+      {u"registrations",
+       {u"id", u"address", u"number", u"settings", u"daily_maximum", u"created",
+        u"changed", u"active", u"stopped", u"token", u"mark", u"sent_jobs",
+        u"last_mailed"},
+       "q_lok-admin init"},
+      {u"seen_jobs",
+       {u"serial", u"fingerprint", u"first_seen"},
+       "q_lok-admin init"},
+      {u"address_lookups",
+       {u"address", u"day", u"lookups"},
+       "q_lok-admin init"},
+  };
 }
 
 enum class Level { kOk, kNote, kProblem };
@@ -282,11 +295,18 @@ void CheckDatabase(const SiteCheckOptions& options, const Account* account,
   if (std::optional<std::string> file =
           SqliteFileOf(connection_string, options.home)) {
     if (account != nullptr) {
-      const PathAccess access = CheckPathAccess(*account, *file, kMayRead);
-      if (!access.problem.empty()) {
-        report.Problem(subject, *file + ": " + access.problem,
-                       AccessAdvice(*account, *file, false));
-        return;
+      // The search page writes the registrations, and SQLite writes its
+      // journal beside the file.
+      const std::string folder = fs::path(*file).parent_path().string();
+      for (const auto& [path, wanted, tree] :
+           {std::tuple{*file, kMayRead | kMayWrite, false},
+            std::tuple{folder, kMayWrite | kMaySearch, false}}) {
+        const PathAccess access = CheckPathAccess(*account, path, wanted);
+        if (!access.problem.empty()) {
+          report.Problem(subject, path + ": " + access.problem,
+                         AccessAdvice(*account, path, tree));
+          return;
+        }
       }
     }
     std::error_code error;

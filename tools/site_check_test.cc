@@ -19,6 +19,7 @@
 #include "tools/admin_commands.h"
 #include "tools/job_table.h"
 #include "tools/site_layout.h"
+#include "tools/site_tables.h"
 
 namespace qlok {
 namespace {
@@ -43,10 +44,11 @@ class SiteCheckTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     home_ = pattern;
     LayOutSite(home_.string());
-    fs::permissions(home_, fs::perms(0755));
+    // SQLite writes its journal beside the database.
+    fs::permissions(home_, fs::perms(0777));
     WriteSiteConf(relay_.port(), "");
-    CreateJobTable(*OpenConnection(u"sqlite:jobs.db", home_.string(),
-                                   DatabaseOptions{0, 0, true}));
+    CreateSiteTables(*OpenConnection(u"sqlite:jobs.db", home_.string(),
+                                     DatabaseOptions{0, 0, true}));
     // The site stays the tester's; what nobody needs is opened to others.
     for (const char* folder : {"pw", "received", "settings", "outbox"}) {
       fs::permissions(home_ / folder, fs::perms(0777));
@@ -129,6 +131,16 @@ TEST_F(SiteCheckTest, EachBrokenSiteHomeIsFound) {
       {"unwritable outbox",
        [&] { fs::permissions(home_ / "outbox", fs::perms(0755)); },
        "PROBLEM  outbox: nobody may not write to it ("},
+      {"database folder without write",
+       [&] { fs::permissions(home_, fs::perms(0755)); },
+       "PROBLEM  database sqlite:jobs.db: HOME: nobody may not write to it"},
+      {"no registration tables",
+       [&] {
+         OpenConnection(u"sqlite:jobs.db", home_.string())
+             ->Execute(u"DROP TABLE seen_jobs");
+       },
+       "PROBLEM  database sqlite:jobs.db: the table seen_jobs cannot be "
+       "read"},
       {"closed site home", [&] { fs::permissions(home_, fs::perms(0700)); },
        "PROBLEM  site home: nobody may not enter it"},
       {"bad connection string",
@@ -146,6 +158,7 @@ TEST_F(SiteCheckTest, EachBrokenSiteHomeIsFound) {
          OpenConnection(u"sqlite:jobs.db", home_.string(),
                         DatabaseOptions{0, 0, true})
              ->Execute(u"CREATE TABLE other (a)");
+         fs::permissions(home_ / "jobs.db", fs::perms(0666));
        },
        "PROBLEM  database sqlite:jobs.db: the table 求人 cannot be read"},
       {"missing column",
@@ -160,6 +173,7 @@ TEST_F(SiteCheckTest, EachBrokenSiteHomeIsFound) {
          OpenConnection(u"sqlite:jobs.db", home_.string(),
                         DatabaseOptions{0, 0, true})
              ->Execute(create + u")");
+         fs::permissions(home_ / "jobs.db", fs::perms(0666));
        },
        "PROBLEM  database sqlite:jobs.db: the table 求人 lacks the columns "
        "電話, rank"},

@@ -3,10 +3,13 @@
 # time; the schema files are configure dependencies, so editing one makes
 # the next build rerun this.
 function(qlok_embed_schema_files output)
-  set(names kSqlite kPostgresql)
-  set(files sqlite.sql postgresql.sql)
+  set(names kSqlite kPostgresql kRegistrationsSqlite kRegistrationsPostgresql)
+  set(files sqlite.sql postgresql.sql registrations_sqlite.sql
+            registrations_postgresql.sql)
   set(body "")
-  foreach(index RANGE 1)
+  list(LENGTH names count)
+  math(EXPR last "${count} - 1")
+  foreach(index RANGE ${last})
     list(GET names ${index} name)
     list(GET files ${index} file)
     set(path "${CMAKE_CURRENT_SOURCE_DIR}/schema/${file}")

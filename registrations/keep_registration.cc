@@ -1,0 +1,46 @@
+#include "registrations/keep_registration.h"
+
+#include <exception>
+
+#include "platform/failure.h"
+#include "registrations/job_fingerprint.h"
+#include "text/unicode.h"
+
+namespace qlok {
+
+MailHeaders KeepRegistration(RegistrationStore& store,
+                             const SearchRequest& request,
+                             const std::u16string& registration_record,
+                             Recordset* mailed_jobs, int64_t mailed_count,
+                             const DateTime& now, const SiteConfig& site,
+                             std::ostream& errors) {
+  try {
+    const std::optional<int> number = RegistrationNumberOf(request);
+    if (!number) {
+      throw Failure("the registration number is not 1 to 5");
+    }
+    RegistrationInput input;
+    input.address = request.address;
+    input.number = *number;
+    input.settings = registration_record;
+    input.daily_maximum = DailyMaximumOf(request);
+    if (mailed_jobs != nullptr && mailed_count > 0) {
+      mailed_jobs->MoveFirst();
+      // No move past the last mailed row: the rows after it are not kept.
+      for (int64_t i = 0; i < mailed_count; ++i) {
+        if (i > 0) mailed_jobs->MoveNext();
+        if (mailed_jobs->AtEnd()) break;
+        input.sent_jobs.push_back(JobFingerprint(*mailed_jobs));
+      }
+    }
+    const Registration saved = store.Save(input, now);
+    return MatchMailHeaders(site, saved.token);
+  } catch (const std::exception& failure) {
+    errors << "q_lok: the registration of " << U8(request.address)
+           << " was not kept: " << failure.what() << "\n";
+    errors.flush();
+    return MatchMailHeaders(site, "");
+  }
+}
+
+}  // namespace qlok

@@ -1,0 +1,164 @@
+#include "tools/notify_command.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+#include <limits>
+#include <memory>
+
+#include "mail/kept_mail.h"
+#include "notify/daily_run.h"
+#include "platform/clock.h"
+#include "platform/database.h"
+#include "platform/job_sweep.h"
+#include "platform/registration_store.h"
+#include "platform/schema.h"
+#include "platform/site_config.h"
+#include "platform/smtp_mail_sender.h"
+#include "platform/text_files.h"
+#include "registrations/job_fingerprint.h"
+#include "text/unicode.h"
+#include "tools/admin_commands.h"
+
+namespace qlok {
+namespace {
+
+// Reports the run on the operator's streams: failures as lines, the dry
+// run's findings, and, on a terminal, a counter that rewrites its line.
+class OperatorReport : public DailyRunReport {
+ public:
+  OperatorReport(const NotifyArguments& arguments, std::ostream& out,
+                 std::ostream& err)
+      : arguments_(arguments),
+        out_(out),
+        err_(err),
+        progress_(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1) {}
+
+  void Waiting() override {
+    err_ << "q_lok-admin notify: another run holds the lock; waiting for "
+            "it to end\n";
+    err_.flush();
+  }
+
+  void Started(const SweepCounts&, int64_t registrations) override {
+    total_ = registrations;
+    Counter(true);
+  }
+
+  void Done(const Registration& r, int64_t jobs,
+            const std::string& failure) override {
+    ++done_;
+    if (jobs > 0 && failure.empty()) {
+      ++mails_;
+      jobs_ += jobs;
+    }
+    if (!failure.empty() || (arguments_.dry_run && jobs > 0)) ClearCounter();
+    if (!failure.empty()) {
+      ++failures_;
+      err_ << "q_lok-admin notify: " << U8(r.address) << " number " << r.number
+           << ": " << failure << "\n";
+      err_.flush();
+    } else if (arguments_.dry_run && jobs > 0) {
+      out_ << U8(r.address) << " number " << r.number << ": " << jobs
+           << (jobs == 1 ? " job\n" : " jobs\n");
+      out_.flush();
+    }
+    Counter(false);
+  }
+
+  void Finish() { ClearCounter(); }
+
+ private:
+  // The counter line, at most every tenth of a second.
+  void Counter(bool now) {
+    if (!progress_) return;
+    const auto at = std::chrono::steady_clock::now();
+    if (!now && done_ != total_ &&
+        at - last_ < std::chrono::milliseconds(100)) {
+      return;
+    }
+    last_ = at;
+    err_ << "\rnotify: " << done_ << "/" << total_ << " registrations, "
+         << mails_ << (arguments_.dry_run ? " mails to send, " : " mails, ")
+         << jobs_ << " jobs, " << failures_ << " failures   ";
+    err_.flush();
+    shown_ = true;
+  }
+
+  void ClearCounter() {
+    if (!shown_) return;
+    err_ << "\r" << std::string(78, ' ') << "\r";
+    err_.flush();
+    shown_ = false;
+  }
+
+  const NotifyArguments& arguments_;
+  std::ostream& out_;
+  std::ostream& err_;
+  int64_t total_ = 0, done_ = 0, mails_ = 0, jobs_ = 0, failures_ = 0;
+  const bool progress_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+}  // namespace
+
+int RunNotify(const NotifyArguments& arguments, std::ostream& out,
+              std::ostream& err) {
+  const SiteConfig site = LoadSiteConfig(arguments.home + "/site.conf");
+  // The run's statements may take long over many jobs: no statement limit.
+  DatabaseOptions database;
+  database.connect_timeout_seconds = site.database_connect_timeout;
+  std::unique_ptr<Connection> work =
+      OpenConnection(arguments.connection_string, arguments.home, database);
+  std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(*work);
+  std::unique_ptr<JobSweep> sweep = NewJobSweep(
+      *work,
+      OpenConnection(arguments.connection_string, arguments.home, database));
+  std::unique_ptr<TextFiles> files = NewSiteTextFiles(arguments.home);
+  const MailRoute route = MatchMailRoute(*files);
+  std::unique_ptr<MailSender> sender = NewSmtpMailSender(SmtpSettingsFor(site));
+  std::unique_ptr<Sleeper> sleeper = NewSystemSleeper();
+  std::unique_ptr<Clock> clock = NewSystemClock();
+
+  OperatorReport report(arguments, out, err);
+  DailyRunOptions options;
+  options.dry_run = arguments.dry_run;
+  options.only = U16(arguments.only);
+  const DailyRunSummary summary = RunDailyMail(
+      *store, *sweep, *sender, *sleeper, *clock, site, route, options, report);
+  report.Finish();
+  out << (arguments.dry_run ? "notify --dry-run: " : "notify: ")
+      << summary.registrations << " registrations, " << summary.mails
+      << (arguments.dry_run ? " mails to send, " : " mails, ") << summary.jobs
+      << " jobs, " << summary.failures << " failures (" << summary.sweep.jobs
+      << " jobs in the table, " << summary.sweep.new_jobs << " new)\n";
+  out.flush();
+  return summary.failures > 0 ? kAdminFailed : kAdminDone;
+}
+
+void NumberNewJobs(const std::string& home,
+                   const std::u16string& connection_string, std::ostream& out,
+                   std::ostream& err) {
+  try {
+    std::unique_ptr<Connection> work = OpenConnection(connection_string, home);
+    if (!TableExists(*work, u"seen_jobs")) return;
+    std::unique_ptr<JobSweep> sweep =
+        NewJobSweep(*work, OpenConnection(connection_string, home));
+    sweep->Lock([&] {
+      out << "waiting for the daily run to end before numbering the jobs\n";
+      out.flush();
+    });
+    const SweepCounts counts =
+        sweep->Sweep(std::numeric_limits<int64_t>::max(), JobFingerprint,
+                     NewSystemClock()->Now(), true);
+    out << "numbered " << counts.new_jobs << " new jobs for the daily mail\n";
+  } catch (const std::exception& failure) {
+    err << "q_lok-admin: warning: the jobs were loaded but not numbered for "
+           "the daily mail (the next notify run numbers them): "
+        << failure.what() << "\n";
+  }
+}
+
+}  // namespace qlok

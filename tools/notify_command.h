@@ -1,0 +1,41 @@
+// q_lok-admin notify: the daily run of the job-match mail (notify/).
+#ifndef QLOK_TOOLS_NOTIFY_COMMAND_H_
+#define QLOK_TOOLS_NOTIFY_COMMAND_H_
+
+#include <ostream>
+#include <string>
+
+namespace qlok {
+
+struct NotifyArguments {
+  std::string home;                  // the site home
+  std::u16string connection_string;  // the site's database
+  bool dry_run = false;              // --dry-run
+  std::string only;                  // --only ADDRESS; empty for all
+};
+
+// Runs the daily mail of the site and ends with a summary line on `out`
+// ("notify: R registrations, M mails, J jobs, F failures"); while it runs,
+// a counter on `err` when that is standard error on a terminal. With --dry-run
+// it lists on `out` who would get how many jobs and changes nothing. Each
+// failure leaves one line on `err`. Returns kAdminDone, or kAdminFailed
+// when any mail was given up or any registration failed. Throws Failure
+// when the run cannot be made (database, site.conf).
+int RunNotify(const NotifyArguments& arguments, std::ostream& out,
+              std::ostream& err);
+
+// After jobs were loaded (import, generate): numbers the job contents the
+// daily mail has not seen (table seen_jobs), so that a registration made
+// from now on starts after them and its daily mails never carry a job that
+// was there when it was made. Waits while a daily run holds the lock.
+// Writes "numbered N new jobs for the daily mail" to `out`; does nothing
+// on a database without the registration tables. Never throws: the jobs
+// are loaded whatever happens here, so a failure is a warning on `err`
+// (the next daily run numbers them).
+void NumberNewJobs(const std::string& home,
+                   const std::u16string& connection_string, std::ostream& out,
+                   std::ostream& err);
+
+}  // namespace qlok
+
+#endif  // QLOK_TOOLS_NOTIFY_COMMAND_H_

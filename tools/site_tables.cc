@@ -1,0 +1,32 @@
+#include "tools/site_tables.h"
+
+#include "platform/failure.h"
+#include "platform/schema.h"
+#include "platform/transaction.h"
+#include "results/job_columns.h"
+#include "text/unicode.h"
+
+namespace qlok {
+
+std::vector<std::string> CreateSiteTables(Connection& db) {
+  std::u16string schema;
+  std::vector<std::string> made;
+  if (!TableExists(db, std::u16string(kJobTable))) {
+    schema += JobTableSchema(db.Engine()) + u"\n";
+    made.push_back("the job table " + U8(kJobTable));
+  }
+  if (!TableExists(db, u"registrations")) {
+    schema += RegistrationSchema(db.Engine());
+    made.push_back("the registration tables");
+  }
+  if (made.empty()) {
+    throw Failure("the job table " + U8(kJobTable) +
+                  " and the registration tables exist already; nothing "
+                  "was changed (import --replace and generate --replace "
+                  "replace the jobs)");
+  }
+  InTransaction(db, [&] { db.Execute(schema); });
+  return made;
+}
+
+}  // namespace qlok
