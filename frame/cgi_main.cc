@@ -73,19 +73,16 @@ void WriteResponse(ByteSink& output, std::u16string_view response) {
   output.Write(bytes);
 }
 
-void CgiMain(CgiProcess& process, const std::function<SiteConfig()>& load_site,
-             const RequestHandler& handler) {
-  RequestFields fields;
+bool TakeRequest(CgiProcess& process, RequestFields& fields, ErrorTrap& trap,
+                 const std::function<SiteConfig()>& load_site,
+                 SiteConfig& site) {
   fields.QueryString = U16(process.environment("QUERY_STRING"));
   fields.HttpCookie = U16(process.environment("HTTP_COOKIE"));
   fields.HttpReferer = U16(process.environment("HTTP_REFERER"));
   std::string length = process.environment("CONTENT_LENGTH");
   fields.ResponseHeader = u"Content-type: text/html\r\n";
   fields.PageBuffer.clear();
-
-  ErrorTrap trap(process.clock, process.errors);
-  SiteConfig site;
-  bool ready = trap.Run(fields, [&] {
+  return trap.Run(fields, [&] {
     fields.ContentLength = ParseContentLength(length);
     if (fields.ContentLength > 0) {
       fields.ContentType = U16(process.environment("CONTENT_TYPE"));
@@ -93,13 +90,25 @@ void CgiMain(CgiProcess& process, const std::function<SiteConfig()>& load_site,
     }
     site = load_site();
   });
-  if (ready) BuildPage(fields, site, handler, trap);
+}
 
+void WriteFields(CgiProcess& process, const RequestFields& fields) {
   std::u16string response = fields.ResponseHeader;
   response += u"\r\n";
   response += fields.PageBuffer;
   response += u"\r\n";
   WriteResponse(process.output, response);
+}
+
+void CgiMain(CgiProcess& process, const std::function<SiteConfig()>& load_site,
+             const RequestHandler& handler) {
+  RequestFields fields;
+  ErrorTrap trap(process.clock, process.errors);
+  SiteConfig site;
+  if (TakeRequest(process, fields, trap, load_site, site)) {
+    BuildPage(fields, site, handler, trap);
+  }
+  WriteFields(process, fields);
 }
 
 }  // namespace qlok

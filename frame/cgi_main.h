@@ -14,6 +14,7 @@
 #include "frame/request_fields.h"
 #include "platform/clock.h"
 #include "platform/site_config.h"
+#include "shell/error_page.h"
 
 namespace qlok {
 
@@ -68,6 +69,21 @@ std::u16string ReadPostBody(ByteSource& input, int32_t length);
 // Writes `response` in code page 932 followed by two zero bytes, with one
 // call of output.Write. Failures of the output are thrown.
 void WriteResponse(ByteSink& output, std::u16string_view response);
+
+// The intake of a request: fills `fields` from QUERY_STRING, HTTP_COOKIE,
+// HTTP_REFERER and CONTENT_LENGTH (bytes taken as UTF-8), and only with a
+// length above 0 from CONTENT_TYPE and the body; sets ResponseHeader to
+// "Content-type: text/html" and empties PageBuffer; then loads the site
+// configuration into `site` through `load_site`. All of it runs under
+// `trap`: false when something failed (the error page is then in
+// `fields`).
+bool TakeRequest(CgiProcess& process, RequestFields& fields, ErrorTrap& trap,
+                 const std::function<SiteConfig()>& load_site,
+                 SiteConfig& site);
+
+// Writes ResponseHeader, a blank line, PageBuffer and one CR LF more
+// through WriteResponse. Failures of the output are thrown.
+void WriteFields(CgiProcess& process, const RequestFields& fields);
 
 // Serves one request. Reads QUERY_STRING, HTTP_COOKIE, HTTP_REFERER and
 // CONTENT_LENGTH (bytes taken as UTF-8); only with a length above 0 also

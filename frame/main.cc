@@ -1,18 +1,14 @@
 // q_lok.cgi: started by the web server once per request. Builds the real
 // services of the site home and serves the request through CgiMain.
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "frame/cgi_main.h"
+#include "frame/standard_streams.h"
 #include "platform/clock.h"
 #include "platform/database.h"
-#include "platform/failure.h"
 #include "platform/mail_sender.h"
 #include "platform/outbox.h"
 #include "platform/process_info.h"
@@ -25,36 +21,6 @@
 
 namespace qlok {
 namespace {
-
-// Standard input, read as the pipe delivers it.
-class StandardInput : public ByteSource {
- public:
-  size_t Read(char* buffer, size_t size) override {
-    while (true) {
-      ssize_t got = ::read(STDIN_FILENO, buffer, size);
-      if (got >= 0) return static_cast<size_t>(got);
-      if (errno != EINTR) {
-        throw Failure(std::string("standard input: ") + std::strerror(errno));
-      }
-    }
-  }
-};
-
-// Standard output; the response normally leaves in one write, and what a
-// pipe takes only in part is written on until all is out.
-class StandardOutput : public ByteSink {
- public:
-  void Write(std::string_view bytes) override {
-    while (!bytes.empty()) {
-      ssize_t done = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
-      if (done < 0) {
-        if (errno == EINTR) continue;
-        throw Failure(std::string("standard output: ") + std::strerror(errno));
-      }
-      bytes.remove_prefix(static_cast<size_t>(done));
-    }
-  }
-};
 
 int Serve() {
   // The request's time limit counts from here.

@@ -81,27 +81,39 @@ void AppendShortFoot(std::u16string& page, const SiteConfig& site) {
                 u"\">サイトTOPへ</A>｜<a href=\"#top\">このページの先頭へ</a>");
 }
 
+void AppendClose(std::u16string& page) {
+  AppendLine(page, u"</DIV>");
+  AppendLine(page, u"</BODY>");
+  AppendLine(page, u"</HTML>");
+}
+
 }  // namespace
+
+void AppendFramedPage(std::u16string& page, const SiteConfig& site,
+                      std::u16string_view body) {
+  AppendHead(page, site);
+  AppendLine(page, u"");
+  AppendLine(page, body);
+  if (body.size() <= kAdvertisementFootLimit) {
+    AppendAdvertisementFoot(page, site);
+  } else {
+    AppendShortFoot(page, site);
+  }
+  AppendClose(page);
+}
 
 void BuildPage(RequestFields& fields, const SiteConfig& site,
                const RequestHandler& handler, ErrorTrap& trap) {
   trap.Run(fields, [&] {
     std::u16string& page = fields.PageBuffer;
-    AppendHead(page, site);
-    if (!fields.PostedString.empty()) {
-      AppendLine(page, u"");
-      std::u16string posted = UrlDecode(fields.PostedString);
-      std::u16string body = handler(posted, site);
-      AppendLine(page, body);
-      if (body.size() <= kAdvertisementFootLimit) {
-        AppendAdvertisementFoot(page, site);
-      } else {
-        AppendShortFoot(page, site);
-      }
+    if (fields.PostedString.empty()) {
+      AppendHead(page, site);
+      AppendClose(page);
+      return;
     }
-    AppendLine(page, u"</DIV>");
-    AppendLine(page, u"</BODY>");
-    AppendLine(page, u"</HTML>");
+    std::u16string posted = UrlDecode(fields.PostedString);
+    const std::u16string body = handler(posted, site);
+    AppendFramedPage(page, site, body);
   });
 }
 

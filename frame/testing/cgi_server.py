@@ -8,8 +8,9 @@
         print(server.cgi_errors())   # what the program wrote to stderr
 
 The server listens on a free loopback port, serves a temporary document
-root that holds the program (as q_lok.cgi) and any `documents` given
-(name -> bytes), and passes Q_LOK_HOME (and
+root that holds the program (as q_lok.cgi), any other `programs` given
+(name -> path, for example {"q_lok-manage.cgi": path}) and any `documents`
+given (name -> bytes), and passes Q_LOK_HOME (and
 any `environment` given) to it. The web server hands the program none of
 its own environment, so the sanitizer settings of a sanitizer build
 (ASAN_OPTIONS and the like, see scripts/sanitize.sh) are passed on too.
@@ -56,8 +57,12 @@ class CgiServer:
     """Runs `cgi_path` as q_lok.cgi behind lighttpd while the block runs."""
 
     def __init__(self, cgi_path, site_home, lighttpd="/usr/sbin/lighttpd",
-                 environment=None, start_timeout=10.0, documents=None):
+                 environment=None, start_timeout=10.0, documents=None,
+                 programs=None):
         self.cgi_path = os.path.abspath(cgi_path)
+        # More CGI programs of the document root: name -> path.
+        self.programs = {name: os.path.abspath(path)
+                         for name, path in (programs or {}).items()}
         # More files of the document root: name -> bytes.
         self.documents = dict(documents or {})
         self.site_home = os.path.abspath(site_home)
@@ -126,8 +131,9 @@ class CgiServer:
     # -- start and stop --------------------------------------------------
 
     def __enter__(self):
-        if not os.access(self.cgi_path, os.X_OK):
-            raise CgiServerError("not an executable: " + self.cgi_path)
+        for path in [self.cgi_path] + list(self.programs.values()):
+            if not os.access(path, os.X_OK):
+                raise CgiServerError("not an executable: " + path)
         if not os.access(self.lighttpd, os.X_OK):
             raise CgiServerError("no web server at " + self.lighttpd)
         self._dir = tempfile.mkdtemp(prefix="qlok_cgi_server_")
@@ -135,6 +141,8 @@ class CgiServer:
         os.mkdir(self._docroot)
         self.program_path = os.path.join(self._docroot, "q_lok.cgi")
         shutil.copy(self.cgi_path, self.program_path)
+        for name, path in self.programs.items():
+            shutil.copy(path, os.path.join(self._docroot, name))
         for name, content in self.documents.items():
             with open(os.path.join(self._docroot, name), "wb") as out:
                 out.write(content)

@@ -1,0 +1,52 @@
+#include "frame/cgi_serve.h"
+
+#include "shell/error_page.h"
+#include "shell/page_shell.h"
+#include "text/unicode.h"
+
+namespace qlok {
+
+std::u16string StatusText(int status) {
+  switch (status) {
+    case 200:
+      return u"200 OK";
+    case 400:
+      return u"400 Bad Request";
+    case 404:
+      return u"404 Not Found";
+    case 405:
+      return u"405 Method Not Allowed";
+    case 500:
+      return u"500 Internal Server Error";
+    default:
+      return Digits(status);
+  }
+}
+
+void CgiServe(CgiProcess& process, const std::function<SiteConfig()>& load_site,
+              const PageHandler& handler) {
+  RequestFields fields;
+  ErrorTrap trap(process.clock, process.errors);
+  SiteConfig site;
+  if (TakeRequest(process, fields, trap, load_site, site)) {
+    trap.Run(fields, [&] {
+      CgiRequest request;
+      request.method = U16(process.environment("REQUEST_METHOD"));
+      request.query = fields.QueryString;
+      request.content_type = fields.ContentType;
+      request.body = fields.PostedString;
+      const CgiAnswer answer = handler(request, site);
+      if (answer.status != 200) {
+        fields.ResponseHeader +=
+            u"Status: " + StatusText(answer.status) + u"\r\n";
+      }
+      for (const std::u16string& line : answer.headers) {
+        fields.ResponseHeader += line + u"\r\n";
+      }
+      AppendFramedPage(fields.PageBuffer, site, answer.body);
+    });
+  }
+  WriteFields(process, fields);
+}
+
+}  // namespace qlok

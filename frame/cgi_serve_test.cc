@@ -1,0 +1,161 @@
+#include "frame/cgi_serve.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "platform/code_page.h"
+#include "platform/failure.h"
+#include "shell/page_shell.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+class StringSource : public ByteSource {
+ public:
+  explicit StringSource(std::string bytes) : bytes_(std::move(bytes)) {}
+  size_t Read(char* buffer, size_t size) override {
+    size_t n = std::min(size, bytes_.size() - position_);
+    std::copy_n(bytes_.data() + position_, n, buffer);
+    position_ += n;
+    return n;
+  }
+
+ private:
+  std::string bytes_;
+  size_t position_ = 0;
+};
+
+class StringSink : public ByteSink {
+ public:
+  void Write(std::string_view bytes) override { out.append(bytes); }
+  std::string out;
+};
+
+// One run of CgiServe against fakes.
+struct ServeRun {
+  std::map<std::string, std::string> env;
+  std::string body;
+  CgiAnswer answer;
+  bool handler_fails = false;
+
+  std::vector<CgiRequest> handled;
+  std::string output;
+  std::string errors;
+
+  ServeRun& Run() {
+    StringSource input(body);
+    StringSink sink;
+    std::ostringstream error_stream;
+    FixedClock clock(DateTime{2026, 12, 9, 10, 30, 5});
+    CgiProcess process{[this](const char* name) {
+                         auto it = env.find(name);
+                         return it == env.end() ? std::string() : it->second;
+                       },
+                       input, sink, error_stream, clock};
+    CgiServe(
+        process, [] { return SiteConfig::Defaults(); },
+        [this](const CgiRequest& request, const SiteConfig&) {
+          handled.push_back(request);
+          if (handler_fails) throw Failure("registrations: no such table");
+          return answer;
+        });
+    output = sink.out;
+    errors = error_stream.str();
+    return *this;
+  }
+};
+
+std::string Framed(const std::u16string& body) {
+  std::u16string page;
+  AppendFramedPage(page, SiteConfig::Defaults(), body);
+  return ToAnsi(page) + "\r\n" + std::string(2, '\0');
+}
+
+TEST(CgiServeTest, StatusAndHeaderLinesStandBeforeTheFramedPage) {
+  struct Case {
+    int status;
+    std::vector<std::u16string> headers;
+    std::string head;
+  } cases[] = {
+      {200, {}, "Content-type: text/html\r\n\r\n"},
+      {404, {}, "Content-type: text/html\r\nStatus: 404 Not Found\r\n\r\n"},
+      {400, {}, "Content-type: text/html\r\nStatus: 400 Bad Request\r\n\r\n"},
+      {405,
+       {u"Allow: GET, HEAD, POST"},
+       "Content-type: text/html\r\nStatus: 405 Method Not Allowed\r\n"
+       "Allow: GET, HEAD, POST\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    ServeRun run;
+    run.env = {{"REQUEST_METHOD", "GET"}};
+    run.answer = {c.status, c.headers, u"<P>登録</P>"};
+    run.Run();
+    EXPECT_EQ(run.output, c.head + Framed(u"<P>登録</P>")) << c.status;
+    EXPECT_THAT(run.errors, IsEmpty());
+  }
+}
+
+TEST(CgiServeTest, HandsOverMethodQueryTypeAndBodyUndecoded) {
+  ServeRun run;
+  run.env = {{"REQUEST_METHOD", "POST"},
+             {"QUERY_STRING", "t=ab%41"},
+             {"CONTENT_LENGTH", "26"},
+             {"CONTENT_TYPE", "application/x-www-form-urlencoded"}};
+  run.body = "List-Unsubscribe=One-Click and more";
+  run.Run();
+  ASSERT_EQ(run.handled.size(), 1u);
+  const CgiRequest& request = run.handled[0];
+  EXPECT_EQ(request.method, u"POST");
+  EXPECT_EQ(request.query, u"t=ab%41");
+  EXPECT_EQ(request.content_type, u"application/x-www-form-urlencoded");
+  EXPECT_EQ(request.body, u"List-Unsubscribe=One-Click");
+
+  // Without a body neither the type nor the input is read, and a GET
+  // without a body still reaches the handler (unlike the search page).
+  ServeRun get;
+  get.env = {{"REQUEST_METHOD", "GET"}, {"CONTENT_TYPE", "text/plain"}};
+  get.body = "ignored";
+  get.Run();
+  ASSERT_EQ(get.handled.size(), 1u);
+  EXPECT_EQ(get.handled[0].content_type, u"");
+  EXPECT_EQ(get.handled[0].body, u"");
+}
+
+TEST(CgiServeTest, FailuresGiveTheErrorPageWithTheCauseOnlyInTheLog) {
+  struct Case {
+    const char* what;
+    std::string length;
+    bool handler_fails;
+    bool handler_called;
+  } cases[] = {
+      {"a failing handler", "", true, true},
+      {"a body above the limit", "1048577", false, false},
+      {"a length that is no number", "12a", false, false},
+  };
+  for (const Case& c : cases) {
+    ServeRun run;
+    run.env = {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", c.length}};
+    run.handler_fails = c.handler_fails;
+    run.answer = {404, {u"Allow: GET"}, u"not shown"};
+    run.Run();
+    EXPECT_THAT(run.output, StartsWith("Content-type: text/html\r\nStatus: "
+                                       "500 Internal Server Error\r\n\r\n"))
+        << c.what;
+    EXPECT_THAT(run.output, HasSubstr("CGI-Program Runtime Error")) << c.what;
+    EXPECT_THAT(run.output, ::testing::Not(HasSubstr("Allow"))) << c.what;
+    EXPECT_THAT(run.output, ::testing::Not(HasSubstr("no such table")));
+    EXPECT_THAT(run.errors, StartsWith("q_lok: ")) << c.what;
+    EXPECT_EQ(run.handled.size(), c.handler_called ? 1u : 0u) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace qlok

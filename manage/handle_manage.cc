@@ -1,0 +1,123 @@
+#include "manage/handle_manage.h"
+
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mail/delivery.h"
+#include "manage/manage_pages.h"
+#include "manage/manage_request.h"
+#include "manage/registration_words.h"
+#include "text/text_utils.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+// The longest address a mail system takes (RFC 5321: 254 octets).
+constexpr size_t kLongestAddress = 254;
+
+CgiAnswer Page(std::u16string body, int status = 200) {
+  CgiAnswer answer;
+  answer.status = status;
+  answer.body = std::move(body);
+  return answer;
+}
+
+// Mails `registrations` to `address`; a failure is only told to `errors`,
+// since the page must not show whether an address has registrations.
+void MailList(const std::u16string& address,
+              const std::vector<Registration>& registrations,
+              const SiteConfig& site, ManageServices& services) {
+  const std::string who = U8(MaskAddress(address));
+  try {
+    const Mail mail{address,
+                    kLookupMailSubject,
+                    LookupMailBody(registrations, site),
+                    {{"Auto-Submitted", "auto-generated"}}};
+    const std::u16string answer =
+        DeliverMail(kMatchMailAttempts, services.mail, services.sleeper, site,
+                    MailAccounts(), mail);
+    if (!answer.empty()) {
+      services.errors << "q_lok-manage: the list of registrations for " << who
+                      << " was not delivered: "
+                      << U8(BlankControlCharacters(answer)) << '\n';
+    }
+  } catch (const std::exception& failure) {
+    services.errors << "q_lok-manage: the list of registrations for " << who
+                    << " could not be sent: " << failure.what() << '\n';
+  }
+  services.errors.flush();
+}
+
+CgiAnswer Lookup(const std::u16string& address, const SiteConfig& site,
+                 ManageServices& services) {
+  if (address.size() > kLongestAddress || CheckMailAddress(address) != u"y") {
+    return Page(LookupRetryPage());
+  }
+  RegistrationStore& store = services.registrations();
+  // Every lookup counts, whether the address has registrations or not.
+  if (store.CountLookup(address, services.clock.Now()) <=
+      site.manage_lookups_per_day) {
+    const std::vector<Registration> registrations =
+        store.ListByAddress(address);
+    if (!registrations.empty()) {
+      MailList(address, registrations, site, services);
+    }
+  }
+  return Page(LookupAnsweredPage(site));
+}
+
+CgiAnswer Stop(const std::string& token, ManageServices& services) {
+  RegistrationStore& store = services.registrations();
+  std::optional<Registration> registration = store.FindByToken(token);
+  if (!registration) return Page(UnknownTokenPage(), 404);
+  const bool stopped = store.StopByToken(token, services.clock.Now());
+  return Page(StoppedPage(*registration, !stopped));
+}
+
+CgiAnswer Answer(const ManageRequest& asked, const SiteConfig& site,
+                 ManageServices& services) {
+  switch (asked.kind) {
+    case ManageRequest::kLookupForm:
+      return Page(LookupFormPage());
+    case ManageRequest::kShow: {
+      std::optional<Registration> registration =
+          services.registrations().FindByToken(asked.token);
+      if (!registration) return Page(UnknownTokenPage(), 404);
+      return Page(RegistrationPage(*registration));
+    }
+    case ManageRequest::kStop:
+    case ManageRequest::kOneClick:
+      return Stop(asked.token, services);
+    case ManageRequest::kLookup:
+      return Lookup(asked.address, site, services);
+    case ManageRequest::kMalformedToken:
+      return Page(MalformedTokenPage(), 400);
+    case ManageRequest::kBadRequest:
+      return Page(BadRequestPage(), 400);
+    case ManageRequest::kMethodNotAllowed: {
+      CgiAnswer answer = Page(MethodNotAllowedPage(), 405);
+      answer.headers.push_back(u"Allow: GET, HEAD, POST");
+      return answer;
+    }
+  }
+  return Page(BadRequestPage(), 400);
+}
+
+}  // namespace
+
+CgiAnswer HandleManageRequest(const CgiRequest& request, const SiteConfig& site,
+                              ManageServices& services) {
+  CgiAnswer answer = Answer(ReadManageRequest(request), site, services);
+  // The address of a registration's page holds its token: the page's
+  // advertisement images and links must not be told it (Referer), and no
+  // cache may keep the page.
+  answer.headers.insert(
+      answer.headers.begin(),
+      {u"Referrer-Policy: no-referrer", u"Cache-Control: no-store"});
+  return answer;
+}
+
+}  // namespace qlok

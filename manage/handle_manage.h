@@ -1,0 +1,54 @@
+// The request handler of q_lok-manage.cgi: from one request to the page
+// that answers it.
+#ifndef QLOK_MANAGE_HANDLE_MANAGE_H_
+#define QLOK_MANAGE_HANDLE_MANAGE_H_
+
+#include <functional>
+#include <ostream>
+
+#include "frame/cgi_serve.h"
+#include "platform/clock.h"
+#include "platform/mail_sender.h"
+#include "platform/registration_store.h"
+#include "platform/site_config.h"
+
+namespace qlok {
+
+// Everything outside the process that a request reaches. Only main builds
+// the real ones; tests hand in fakes.
+struct ManageServices {
+  Clock& clock;
+  // The registrations of the site's database, opened on first use (pages
+  // that need none never open it). Throws Failure when the database cannot
+  // be reached.
+  std::function<RegistrationStore&()> registrations;
+  MailSender& mail;
+  Sleeper& sleeper;
+  std::ostream& errors;  // the web server's error log
+};
+
+// Answers one request (ReadManageRequest says which):
+// - the lookup form (GET without a token), 200;
+// - a registration (GET with its token), 200; nothing is changed, since
+//   mail scanners open links;
+// - a stop (the page's button, or a mail client's one-click POST): the
+//   registration is stopped and the page confirms, 200; one stopped before
+//   is confirmed alike;
+// - a lookup: when the address has had no more than [manage]
+//   lookups_per_day lookups today (this one counted) and has registrations,
+//   they are mailed to it (the match mail's attempts, Auto-Submitted); the
+//   page is the same in every case, 200. A mail that is not delivered, or
+//   whose sending fails, leaves one line on `errors` and changes nothing
+//   on the page;
+// - an unknown token 404, a malformed token or a request that cannot be
+//   read 400, a method other than GET, HEAD and POST 405 (with "Allow").
+// Every answer carries "Referrer-Policy: no-referrer" (the token in the
+// page's address must not reach the advertisements' servers) and
+// "Cache-Control: no-store". A database that fails throws Failure, for the
+// error page.
+CgiAnswer HandleManageRequest(const CgiRequest& request, const SiteConfig& site,
+                              ManageServices& services);
+
+}  // namespace qlok
+
+#endif  // QLOK_MANAGE_HANDLE_MANAGE_H_

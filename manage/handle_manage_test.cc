@@ -1,0 +1,410 @@
+#include "manage/handle_manage.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "manage/manage_pages.h"
+#include "platform/failure.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+const std::string kToken1 = "11111111111111111111111111111111";
+const std::string kToken2 = "22222222222222222222222222222222";
+const std::string kStoppedToken = "33333333333333333333333333333333";
+const std::string kUnknown = "44444444444444444444444444444444";
+const DateTime kNow{2026, 12, 9, 10, 30, 0};
+// The header lines of every answer.
+const std::vector<std::u16string> kPrivate = {u"Referrer-Policy: no-referrer",
+                                              u"Cache-Control: no-store"};
+
+// Registrations in memory; every call is logged, and every call fails on
+// demand.
+class FakeStore : public RegistrationStore {
+ public:
+  std::vector<Registration> registrations;
+  std::map<std::pair<std::u16string, std::string>, int> lookups;
+  std::vector<std::string> calls;
+  bool fail = false;
+
+  Registration Save(const RegistrationInput&, const DateTime&) override {
+    return Unused("Save");
+  }
+  std::optional<Registration> FindByToken(std::string_view token) override {
+    Call("FindByToken");
+    for (const Registration& r : registrations) {
+      if (r.token == token) return r;
+    }
+    return std::nullopt;
+  }
+  bool StopByToken(std::string_view token, const DateTime& now) override {
+    Call("StopByToken");
+    for (Registration& r : registrations) {
+      if (r.token == token && r.active) {
+        r.active = false;
+        r.stopped = now;
+        return true;
+      }
+    }
+    return false;
+  }
+  int Stop(const std::u16string&, std::optional<int>,
+           const DateTime&) override {
+    Unused("Stop");
+    return 0;
+  }
+  std::vector<Registration> ListByAddress(
+      const std::u16string& address) override {
+    Call("ListByAddress");
+    std::vector<Registration> out;
+    for (const Registration& r : registrations) {
+      if (r.address == address) out.push_back(r);
+    }
+    return out;
+  }
+  int CountLookup(const std::u16string& address, const DateTime& now) override {
+    Call("CountLookup");
+    return ++lookups[{address, U8(FormatDate(now))}];
+  }
+  std::vector<Registration> Registrations(const RegistrationFilter&, int64_t,
+                                          size_t) override {
+    Unused("Registrations");
+    return {};
+  }
+  bool MoveMark(int64_t, const DateTime&, int64_t,
+                std::optional<DateTime>) override {
+    Unused("MoveMark");
+    return false;
+  }
+  std::optional<int64_t> LowestMark(const RegistrationFilter&) override {
+    Unused("LowestMark");
+    return std::nullopt;
+  }
+  RegistrationCounts Count() override {
+    Unused("Count");
+    return {};
+  }
+
+ private:
+  void Call(const std::string& name) {
+    calls.push_back(name);
+    if (fail) throw Failure("registrations: the database is gone");
+  }
+  Registration Unused(const std::string& name) {
+    throw Failure("the manage page does not call " + name);
+  }
+};
+
+// Records every mail; answers with `answer` (empty: accepted) or throws.
+class FakeMailSender : public MailSender {
+ public:
+  struct Sent {
+    std::u16string server, recipient, sender, subject, body;
+    MailOptions options;
+  };
+  std::vector<Sent> sent;
+  std::u16string answer;
+  bool throws = false;
+
+  std::u16string SendMail(const std::u16string& server,
+                          const std::u16string& recipient,
+                          const std::u16string& sender,
+                          const std::u16string& subject,
+                          const std::u16string& body, const std::u16string&,
+                          const MailOptions& options) override {
+    if (throws) throw Failure("libcurl: cannot be loaded");
+    sent.push_back({server, recipient, sender, subject, body, options});
+    return answer;
+  }
+};
+
+class NoSleep : public Sleeper {
+ public:
+  void Sleep(int milliseconds) override { slept += milliseconds; }
+  int slept = 0;
+};
+
+Registration Made(const std::string& token, const std::u16string& address,
+                  int number, bool active) {
+  Registration r;
+  r.address = address;
+  r.number = number;
+  r.token = token;
+  r.active = active;
+  r.settings =
+      u"_su=ss0\r\naaa=" + address + u"\r\naa6=" + Digits(number) +
+      u"\r\naa8=100\r\naab=0\r\naac=事務\r\naad=\r\naae=\r\naaf=\r\naag=\r\n"
+      u"aah=\r\naga=0\r\nagb=0\r\nagc=0\r\nage=0\r\nagea=0\r\nagf=0\r\n"
+      u"ara=0\r\narb=0\r\narc=0\r\nard=0\r\nari=0\r\narj=0\r\nark=0\r\n"
+      u"asa=2\r\nzzz";
+  r.created = {2026, 12, 1, 8, 0, 0};
+  r.changed = r.created;
+  if (!active) r.stopped = DateTime{2026, 12, 5, 8, 0, 0};
+  return r;
+}
+
+class HandleManageTest : public ::testing::Test {
+ protected:
+  HandleManageTest() : clock_(kNow) {
+    site_ = SiteConfig::Defaults();
+    site_.manage_url = u"https://jobs.example.jp/q/q_lok-manage.cgi";
+    store_.registrations = {
+        Made(kToken1, u"taro@example.jp", 1, true),
+        Made(kToken2, u"taro@example.jp", 2, true),
+        Made(kStoppedToken, u"hanako@example.jp", 1, false),
+    };
+  }
+
+  CgiAnswer Ask(const std::string& method, const std::string& query,
+                const std::string& body = "", const std::string& type = "") {
+    ManageServices services{clock_,
+                            [this]() -> RegistrationStore& {
+                              ++opened_;
+                              return store_;
+                            },
+                            mail_, sleeper_, errors_};
+    return HandleManageRequest({U16(method), U16(query), U16(type), U16(body)},
+                               site_, services);
+  }
+
+  CgiAnswer Lookup(const std::string& address) {
+    return Ask("POST", "", "aaa=" + address);
+  }
+
+  bool Active(const std::string& token) {
+    for (const Registration& r : store_.registrations) {
+      if (r.token == token) return r.active;
+    }
+    return false;
+  }
+
+  FixedClock clock_;
+  SiteConfig site_;
+  FakeStore store_;
+  FakeMailSender mail_;
+  NoSleep sleeper_;
+  std::ostringstream errors_;
+  int opened_ = 0;
+};
+
+TEST_F(HandleManageTest, EachRequestGetsItsPageAndStatus) {
+  struct Case {
+    const char* what;
+    std::string method, query, body;
+    int status;
+    std::u16string text;
+    bool opens_store;
+  } cases[] = {
+      {"the lookup form", "GET", "", "", 200, u"NAME='aaa'", false},
+      {"a registration", "GET", "t=" + kToken1, "", 200, u"ta***@example.jp",
+       true},
+      {"a stopped registration", "GET", "t=" + kStoppedToken, "", 200,
+       u"この登録はすでに抹消されています", true},
+      {"an unknown token", "GET", "t=" + kUnknown, "", 404,
+       u"見つかりませんでした", true},
+      {"an unknown token stopped", "POST", "", "t=" + kUnknown + "&stop=1", 404,
+       u"見つかりませんでした", true},
+      {"an unknown token, one-click", "POST", "t=" + kUnknown,
+       "List-Unsubscribe=One-Click", 404, u"見つかりませんでした", true},
+      {"a malformed token", "GET", "t=1234", "", 400, u"形式が正しくありません",
+       false},
+      {"a malformed token stopped", "POST", "", "t=xyz&stop=1", 400,
+       u"形式が正しくありません", false},
+      {"a body that is no form", "POST", "", "hello", 400,
+       u"読み取れませんでした", false},
+      {"a broken escape", "GET", "t=%G1", "", 400, u"読み取れませんでした",
+       false},
+      {"a text that is no address", "POST", "", "aaa=taro", 200,
+       u"メールアドレスを読み取れませんでした", false},
+      {"an address too long", "POST", "",
+       "aaa=" + std::string(250, 'a') + "@example.jp", 200,
+       u"メールアドレスを読み取れませんでした", false},
+  };
+  for (const Case& c : cases) {
+    opened_ = 0;
+    const CgiAnswer answer = Ask(c.method, c.query, c.body);
+    EXPECT_EQ(answer.status, c.status) << c.what;
+    EXPECT_THAT(U8(answer.body), HasSubstr(U8(c.text))) << c.what;
+    EXPECT_EQ(opened_ > 0, c.opens_store) << c.what;
+    EXPECT_EQ(answer.headers, kPrivate) << c.what;
+  }
+  // Nothing of that stopped anything or mailed anyone.
+  EXPECT_TRUE(Active(kToken1));
+  EXPECT_TRUE(Active(kToken2));
+  EXPECT_TRUE(mail_.sent.empty());
+  EXPECT_THAT(store_.calls, Not(::testing::Contains("StopByToken")));
+  EXPECT_THAT(store_.calls, Not(::testing::Contains("CountLookup")));
+}
+
+TEST_F(HandleManageTest, OtherMethodsAreNotAllowed) {
+  for (const char* method : {"PUT", "DELETE", "OPTIONS", "PATCH"}) {
+    const CgiAnswer answer = Ask(method, "t=" + kToken1);
+    EXPECT_EQ(answer.status, 405) << method;
+    std::vector<std::u16string> headers = kPrivate;
+    headers.push_back(u"Allow: GET, HEAD, POST");
+    EXPECT_EQ(answer.headers, headers);
+  }
+  EXPECT_EQ(opened_, 0);
+  EXPECT_TRUE(Active(kToken1));
+}
+
+TEST_F(HandleManageTest, TheRegistrationPageShowsAndOffersButChangesNothing) {
+  for (int i = 0; i < 3; ++i) {
+    const CgiAnswer answer = Ask(i == 2 ? "HEAD" : "GET", "t=" + kToken2);
+    ASSERT_EQ(answer.status, 200);
+    const std::string page = U8(answer.body);
+    EXPECT_THAT(page, HasSubstr("【メールアドレス】ta***@example.jp<BR>"));
+    EXPECT_THAT(page, Not(HasSubstr("taro@")));
+    EXPECT_THAT(page, HasSubstr("【登録番号】2<BR>【配信状況】配信中<BR>"));
+    EXPECT_THAT(page, HasSubstr("【職種】職種に「事務」を含む求人<BR>"));
+    EXPECT_THAT(page, HasSubstr("<form method=POST action=\"q_lok-manage.cgi\">"
+                                "<INPUT TYPE='hidden' NAME='t' value='" +
+                                kToken2 +
+                                "'><INPUT TYPE='hidden' NAME='stop' "
+                                "value='1'><INPUT TYPE=submit"));
+    EXPECT_THAT(page, HasSubstr("同じメールアドレスと登録番号"));
+  }
+  EXPECT_THAT(store_.calls, ::testing::Each("FindByToken"));
+  EXPECT_TRUE(Active(kToken2));
+}
+
+TEST_F(HandleManageTest, StopsByButtonAndByOneClickAndConfirmsTwice) {
+  const std::string multipart =
+      "--b\r\nContent-Disposition: form-data; name=\"List-Unsubscribe\"\r\n"
+      "\r\nOne-Click\r\n--b--\r\n";
+  struct Case {
+    const char* what;
+    std::string query, body, type;
+  } cases[] = {
+      {"the button", "", "t=" + kToken1 + "&stop=1", ""},
+      {"one-click, URL-encoded", "t=" + kToken1, "List-Unsubscribe=One-Click",
+       "application/x-www-form-urlencoded"},
+      {"one-click, multipart", "t=" + kToken1, multipart,
+       "multipart/form-data; boundary=b"},
+  };
+  for (const Case& c : cases) {
+    store_.registrations[0] = Made(kToken1, u"taro@example.jp", 1, true);
+    clock_.Set({2026, 12, 9, 11, 0, 0});
+    CgiAnswer answer = Ask("POST", c.query, c.body, c.type);
+    EXPECT_EQ(answer.status, 200) << c.what;
+    EXPECT_THAT(U8(answer.body), HasSubstr("登録を抹消しました。<BR>"
+                                           "【メールアドレス】ta***@example.jp"
+                                           "<BR>【登録番号】1<BR>"))
+        << c.what;
+    EXPECT_FALSE(Active(kToken1)) << c.what;
+    EXPECT_EQ(store_.registrations[0].stopped,
+              (DateTime{2026, 12, 9, 11, 0, 0}));
+    EXPECT_TRUE(Active(kToken2)) << c.what;  // the other one stays
+
+    // Again: a friendly confirmation, the first stop time kept.
+    clock_.Set({2026, 12, 10, 9, 0, 0});
+    answer = Ask("POST", c.query, c.body, c.type);
+    EXPECT_EQ(answer.status, 200) << c.what;
+    EXPECT_THAT(U8(answer.body), HasSubstr("この登録はすでに抹消されています"))
+        << c.what;
+    EXPECT_EQ(store_.registrations[0].stopped,
+              (DateTime{2026, 12, 9, 11, 0, 0}));
+  }
+  EXPECT_TRUE(mail_.sent.empty());
+}
+
+TEST_F(HandleManageTest, TheLookupMailsTheListUpToTheDailyLimit) {
+  site_.manage_lookups_per_day = 2;
+  const CgiAnswer first = Lookup("taro%40example.jp");
+  ASSERT_EQ(mail_.sent.size(), 1u);
+  const FakeMailSender::Sent& mail = mail_.sent[0];
+  EXPECT_EQ(mail.recipient, u"taro@example.jp");
+  EXPECT_EQ(mail.subject, kLookupMailSubject);
+  EXPECT_EQ(mail.options.headers,
+            (std::vector<std::pair<std::string, std::string>>{
+                {"Auto-Submitted", "auto-generated"}}));
+  const std::string body = U8(mail.body);
+  // Both registrations of the address with their links, the other
+  // address's not.
+  EXPECT_THAT(body, HasSubstr("【登録番号】1\r\n【配信状況】配信中\r\n"));
+  EXPECT_THAT(body, HasSubstr("【登録番号】2\r\n"));
+  for (const std::string& token : {kToken1, kToken2}) {
+    EXPECT_THAT(body,
+                HasSubstr("https://jobs.example.jp/q/q_lok-manage.cgi?t=" +
+                          token + "\r\n"));
+  }
+  EXPECT_THAT(body, Not(HasSubstr(kStoppedToken)));
+
+  Lookup("taro%40example.jp");
+  EXPECT_EQ(mail_.sent.size(), 2u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Lookup("taro%40example.jp").body, first.body);
+  }
+  EXPECT_EQ(mail_.sent.size(), 2u);  // the limit holds
+
+  // Each address has its own count, and a new day starts afresh.
+  Lookup("hanako%40example.jp");
+  EXPECT_EQ(mail_.sent.size(), 3u);
+  EXPECT_EQ(mail_.sent.back().recipient, u"hanako@example.jp");
+  clock_.Set({2026, 12, 10, 0, 0, 1});
+  Lookup("taro%40example.jp");
+  EXPECT_EQ(mail_.sent.size(), 4u);
+  EXPECT_THAT(errors_.str(), IsEmpty());
+}
+
+TEST_F(HandleManageTest, TheLookupPageNeverTellsWhetherAnAddressIsRegistered) {
+  site_.manage_lookups_per_day = 1;
+  const CgiAnswer reference = Lookup("taro%40example.jp");  // mailed
+  ASSERT_EQ(mail_.sent.size(), 1u);
+  EXPECT_THAT(U8(reference.body), Not(HasSubstr("taro")));
+
+  struct Case {
+    const char* what;
+    std::string address;
+    std::u16string relay_answer;
+    bool throws;
+  } cases[] = {
+      {"no registration", "nobody%40example.jp", u"", false},
+      {"over the limit", "taro%40example.jp", u"", false},
+      {"every relay refuses", "hanako%40example.jp", u"550 no", false},
+      {"the sender fails", "other%40example.jp", u"", true},
+  };
+  store_.registrations.push_back(
+      Made("55555555555555555555555555555555", u"other@example.jp", 1, true));
+  for (const Case& c : cases) {
+    mail_.answer = c.relay_answer;
+    mail_.throws = c.throws;
+    const CgiAnswer answer = Lookup(c.address);
+    EXPECT_EQ(answer.status, reference.status) << c.what;
+    EXPECT_EQ(answer.headers, reference.headers) << c.what;
+    EXPECT_EQ(answer.body, reference.body) << c.what;
+  }
+  // The undelivered and the unsent list leave a line each, the address
+  // masked.
+  const std::string errors = errors_.str();
+  EXPECT_THAT(errors,
+              HasSubstr("q_lok-manage: the list of registrations for "
+                        "ha***@example.jp was not delivered: 550 no\n"));
+  EXPECT_THAT(errors, HasSubstr("q_lok-manage: the list of registrations for "
+                                "ot***@example.jp could not be sent: libcurl"));
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2);
+  EXPECT_EQ(sleeper_.slept, 7000);  // the match mail's five attempts
+}
+
+TEST_F(HandleManageTest, AFailingDatabaseReachesTheErrorTrap) {
+  store_.fail = true;
+  for (const std::string& body : std::vector<std::string>{
+           "", "t=" + kToken1 + "&stop=1", "aaa=taro%40example.jp"}) {
+    EXPECT_THROW(Ask(body.empty() ? "GET" : "POST",
+                     body.empty() ? "t=" + kToken1 : "", body),
+                 Failure)
+        << body;
+  }
+  EXPECT_TRUE(mail_.sent.empty());
+}
+
+}  // namespace
+}  // namespace qlok
