@@ -18,6 +18,7 @@ constexpr KindNames kKinds[] = {
     {MailKind::kMatchMail, "match_mail", "match mail"},
     {MailKind::kRegistrationRecord, "registration_record",
      "registration record"},
+    {MailKind::kRegistrationList, "registration_list", "list of registrations"},
 };
 
 const KindNames& NamesOf(MailKind kind) {
@@ -94,7 +95,7 @@ MailRoute RegistrationRecordRoute(const MailAccounts& accounts) {
 }
 
 MailRoute RouteFor(MailKind kind, TextFiles& files) {
-  if (kind == MailKind::kMatchMail) return MatchMailRoute(files);
+  if (kind != MailKind::kRegistrationRecord) return MatchMailRoute(files);
   return RegistrationRecordRoute(LoadMailAccounts(files));
 }
 

@@ -21,13 +21,16 @@
 
 namespace qlok {
 
-enum class MailKind { kMatchMail, kRegistrationRecord };
+// The list of an address's registrations (the manage page's mail) goes
+// the match mail's way.
+enum class MailKind { kMatchMail, kRegistrationRecord, kRegistrationList };
 
-// The name the outbox keeps: "match_mail", "registration_record".
+// The name the outbox keeps: "match_mail", "registration_record",
+// "registration_list".
 std::string MailKindName(MailKind kind);
 // The kind of that name; nullopt for a name the program does not know.
 std::optional<MailKind> MailKindNamed(std::string_view name);
-// For people: "match mail", "registration record".
+// For people: "match mail", "registration record", "list of registrations".
 std::string MailKindLabel(MailKind kind);
 
 // The file whose three "user:password" lines replace the match mail's

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "mail/delivery.h"
+#include "mail/kept_mail.h"
 #include "manage/manage_pages.h"
 #include "manage/manage_request.h"
 #include "manage/registration_words.h"
@@ -25,30 +26,25 @@ CgiAnswer Page(std::u16string body, int status = 200) {
   return answer;
 }
 
-// Mails `registrations` to `address`; a failure is only told to `errors`,
-// since the page must not show whether an address has registrations.
+// The time kept after the mail for the rest of the request: the outbox's
+// file and the page.
+constexpr int64_t kTimeAfterMailMs = 500;
+
+// Mails `registrations` to `address`. A mail that no attempt delivers waits
+// in the outbox, and only the error log is told: the page must not show
+// whether an address has registrations.
 void MailList(const std::u16string& address,
               const std::vector<Registration>& registrations,
               const SiteConfig& site, ManageServices& services) {
-  const std::string who = U8(MaskAddress(address));
-  try {
-    const Mail mail{address,
-                    kLookupMailSubject,
-                    LookupMailBody(registrations, site),
-                    {{"Auto-Submitted", "auto-generated"}}};
-    const std::u16string answer =
-        DeliverMail(kMatchMailAttempts, services.mail, services.sleeper, site,
-                    MailAccounts(), mail);
-    if (!answer.empty()) {
-      services.errors << "q_lok-manage: the list of registrations for " << who
-                      << " was not delivered: "
-                      << U8(BlankControlCharacters(answer)) << '\n';
-    }
-  } catch (const std::exception& failure) {
-    services.errors << "q_lok-manage: the list of registrations for " << who
-                    << " could not be sent: " << failure.what() << '\n';
-  }
-  services.errors.flush();
+  const Mail mail{address,
+                  kLookupMailSubject,
+                  LookupMailBody(registrations, site),
+                  {{"Auto-Submitted", "auto-generated"}}};
+  const Deadline deadline = services.deadline.Earlier(kTimeAfterMailMs);
+  MailPost post{services.mail,  services.sleeper, site,     services.outbox,
+                services.clock, services.errors,  &deadline};
+  DeliverOrKeep(post, MailKind::kRegistrationList, mail,
+                [&] { return MatchMailRoute(services.files); });
 }
 
 CgiAnswer Lookup(const std::u16string& address, const SiteConfig& site,

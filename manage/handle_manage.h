@@ -9,8 +9,10 @@
 #include "frame/cgi_serve.h"
 #include "platform/clock.h"
 #include "platform/mail_sender.h"
+#include "platform/outbox.h"
 #include "platform/registration_store.h"
 #include "platform/site_config.h"
+#include "platform/text_files.h"
 
 namespace qlok {
 
@@ -25,6 +27,10 @@ struct ManageServices {
   MailSender& mail;
   Sleeper& sleeper;
   std::ostream& errors;  // the web server's error log
+  TextFiles& files;      // pw/match_mail.txt, the logins of the list mail
+  Outbox& outbox;        // the list mails no attempt delivered
+  // When the request must have ended ([request] time_limit after it began).
+  const Deadline& deadline;
 };
 
 // Answers one request (ReadManageRequest says which):
@@ -37,9 +43,9 @@ struct ManageServices {
 // - a lookup: when the address has had no more than [manage]
 //   lookups_per_day lookups today (this one counted) and has registrations,
 //   they are mailed to it (the match mail's attempts, Auto-Submitted); the
-//   page is the same in every case, 200. A mail that is not delivered, or
-//   whose sending fails, leaves one line on `errors` and changes nothing
-//   on the page;
+//   page is the same in every case, 200. A mail that no attempt delivers
+//   in the request's time waits in the outbox and leaves one line on
+//   `errors`; the page does not change;
 // - an unknown token 404, a malformed token or a request that cannot be
 //   read 400, a method other than GET, HEAD and POST 405 (with "Allow").
 // Every answer carries "Referrer-Policy: no-referrer" (the token in the

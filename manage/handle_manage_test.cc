@@ -165,12 +165,19 @@ class HandleManageTest : public ::testing::Test {
 
   CgiAnswer Ask(const std::string& method, const std::string& query,
                 const std::string& body = "", const std::string& type = "") {
+    const Deadline deadline(monotonic_, monotonic_.Milliseconds(),
+                            site_.request_time_limit * int64_t{1000});
     ManageServices services{clock_,
                             [this]() -> RegistrationStore& {
                               ++opened_;
                               return store_;
                             },
-                            mail_, sleeper_, errors_};
+                            mail_,
+                            sleeper_,
+                            errors_,
+                            files_,
+                            outbox_,
+                            deadline};
     return HandleManageRequest({U16(method), U16(query), U16(type), U16(body)},
                                site_, services);
   }
@@ -192,6 +199,9 @@ class HandleManageTest : public ::testing::Test {
   FakeMailSender mail_;
   NoSleep sleeper_;
   std::ostringstream errors_;
+  FakeMonotonicClock monotonic_;
+  InMemoryTextFiles files_;
+  InMemoryOutbox outbox_;
   int opened_ = 0;
 };
 
@@ -382,15 +392,22 @@ TEST_F(HandleManageTest, TheLookupPageNeverTellsWhetherAnAddressIsRegistered) {
     EXPECT_EQ(answer.headers, reference.headers) << c.what;
     EXPECT_EQ(answer.body, reference.body) << c.what;
   }
-  // The undelivered and the unsent list leave a line each, the address
-  // masked.
+  // The undelivered and the unsent list wait in the outbox and leave a
+  // line each.
   const std::string errors = errors_.str();
   EXPECT_THAT(errors,
-              HasSubstr("q_lok-manage: the list of registrations for "
-                        "ha***@example.jp was not delivered: 550 no\n"));
-  EXPECT_THAT(errors, HasSubstr("q_lok-manage: the list of registrations for "
-                                "ot***@example.jp could not be sent: libcurl"));
+              HasSubstr("q_lok: list of registrations to "
+                        "hanako@example.jp not delivered, kept in the "
+                        "outbox as 000001.mail; last answer: 550 no\n"));
+  EXPECT_THAT(errors, HasSubstr("q_lok: list of registrations to "
+                                "other@example.jp not delivered, kept in the "
+                                "outbox as 000002.mail; last answer: libcurl"));
   EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2);
+  ASSERT_EQ(outbox_.messages.size(), 2u);
+  for (const auto& [name, message] : outbox_.messages) {
+    EXPECT_EQ(message.kind, "registration_list") << name;
+    EXPECT_EQ(message.mail.subject, kLookupMailSubject) << name;
+  }
   EXPECT_EQ(sleeper_.slept, 7000);  // the match mail's five attempts
 }
 

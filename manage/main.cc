@@ -1,6 +1,7 @@
 // q_lok-manage.cgi: started by the web server once per request to the
 // manage page. Builds the real services of the site home and serves the
 // request through CgiServe.
+#include <cstdint>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/mail_sender.h"
+#include "platform/outbox.h"
 #include "platform/site_config.h"
 #include "platform/site_home.h"
 #include "platform/smtp_mail_sender.h"
@@ -22,6 +24,8 @@ namespace qlok {
 namespace {
 
 int Serve() {
+  std::unique_ptr<MonotonicClock> monotonic = NewSystemMonotonicClock();
+  const int64_t start_ms = monotonic->Milliseconds();
   const std::string home = SiteHome();
   std::unique_ptr<Clock> clock = NewSystemClock();
   StandardInput input;
@@ -37,14 +41,25 @@ int Serve() {
         // Built here, under the page shell's trap, so that a service that
         // cannot be set up still gives the error page.
         std::unique_ptr<TextFiles> files = NewSiteTextFiles(home);
-        std::unique_ptr<Databases> databases = NewDatabases(home);
+        std::unique_ptr<Databases> databases = NewDatabases(
+            home,
+            {.connect_timeout_seconds = site.database_connect_timeout,
+             .statement_timeout_seconds = site.database_statement_timeout});
         std::unique_ptr<Sleeper> sleeper = NewSystemSleeper();
-        std::unique_ptr<MailSender> mail = NewSmtpMailSender();
+        std::unique_ptr<MailSender> mail =
+            NewSmtpMailSender(SmtpSettingsFor(site));
+        std::unique_ptr<Outbox> outbox = NewFileOutbox(home + "/outbox");
+        const Deadline deadline(*monotonic, start_ms,
+                                site.request_time_limit * int64_t{1000});
         SiteRegistrations registrations(*files, *databases);
-        ManageServices services{
-            *clock,
-            [&]() -> RegistrationStore& { return registrations.Store(); },
-            *mail, *sleeper, std::cerr};
+        ManageServices services{*clock,
+                                [&]() -> RegistrationStore& { return registrations.Store(); },
+                                *mail,
+                                *sleeper,
+                                std::cerr,
+                                *files,
+                                *outbox,
+                                deadline};
         return HandleManageRequest(request, site, services);
       });
   return 0;
