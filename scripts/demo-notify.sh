@@ -9,21 +9,12 @@
 #   scripts/demo-notify.sh            # QLOK_DEMO_NEW_JOBS (default 300) new jobs
 #   QLOK_DEMO_NEW_JOBS=0 scripts/demo-notify.sh   # no new jobs: no mail
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QLOK_BUILD_DIR:-$root/build}
-port=${QLOK_PORT:-8080}
+. "$(dirname "$0")/demo-env.sh"
 new_jobs=${QLOK_DEMO_NEW_JOBS:-300}
-home=$build/demo/home
-admin=$build/tools/q_lok-admin
 
 if [ ! -f "$home/site.conf" ] || [ ! -x "$admin" ]; then
   echo "Start the demo first: scripts/demo.sh (it builds and lays out $home)" >&2
   exit 1
-fi
-# The links of the mails lead to the manage page beside the search page.
-if ! grep -q '^\[manage\]' "$home/site.conf"; then
-  printf '[manage]\npage_url = http://localhost:%s/q/q_lok-manage.cgi\n' \
-    "$port" >>"$home/site.conf"
 fi
 # A demo database made before the registrations were kept gets their
 # tables (init refuses, changing nothing, when every table is there).
@@ -35,8 +26,8 @@ fi
 status=0
 "$admin" notify --home "$home" || status=$?
 "$admin" registrations --home "$home"
-echo "Daily mails land in $build/demo/mails (N.subject, N.body, N.eml);"
-echo "their links name the registration's token: ?t=..."
+echo "Daily mails land in $mails (N.subject, N.body, N.eml);"
+echo "their links open the manage page of the registration (?t=...)"
 if [ "$status" -ne 0 ]; then
   echo "Some mails were not accepted: is scripts/demo.sh running?" >&2
 fi

@@ -87,6 +87,8 @@ submission_port = $mail_port
 relay_port = $mail_port
 [senders]
 account1 = demo@localhost.localdomain
+[manage]
+page_url = http://localhost:$port/q/q_lok-manage.cgi
 CONF
 # The advertisements' banners: placeholders of the demo's own.
 n=1
@@ -101,7 +103,7 @@ done
 
 cp "$root/demo/index.html" "$root/demo/style2.css" "$root"/demo/banner*.svg "$web/"
 cp "$root/demo/moji.js" "$web/q/"
-cp "$build/frame/q_lok.cgi" "$web/q/q_lok.cgi"
+cp "$build/frame/q_lok.cgi" "$build/manage/q_lok-manage.cgi" "$web/q/"
 
 # Started as root, lighttpd runs the program as www-data, which must write
 # the registration log and the settings store.
@@ -149,5 +151,6 @@ for _ in $(seq 50); do
 done
 say "serving the search page on http://localhost:$port/"
 say "site home $home; mails land in $mails"
+say "the daily mail: scripts/demo-notify.sh in another terminal"
 say "Ctrl-C stops"
 wait "$server_pid" || true

@@ -25,7 +25,9 @@ DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install \
 version=$(/usr/bin/q_lok-admin --version)
 [ "$version" = "q_lok-admin $(dpkg-deb -f "$deb" Version)" ] ||
   fail "q_lok-admin --version says \"$version\""
-[ -x /usr/lib/cgi-bin/q_lok/q_lok.cgi ] || fail "no installed q_lok.cgi"
+for program in q_lok.cgi q_lok-manage.cgi; do
+  [ -x /usr/lib/cgi-bin/q_lok/$program ] || fail "no installed $program"
+done
 [ "$(stat -c %U:%G "$home" 2>/dev/null)" = www-data:www-data ] ||
   fail "the tmpfiles rule did not lay out $home for www-data"
 [ -f "$home/received/worqlet.txt" ] || fail "no $home/received/worqlet.txt"
@@ -106,8 +108,13 @@ text = page.decode("cp932", errors="replace")
 if "件の求人がヒットしました" not in text:
     sys.exit("the page has no hit count:\n" + text[:2000])
 urllib.request.urlopen(base + "moji.js", None, 30).read()
+# The manage page beside it: its address form.
+manage = urllib.request.urlopen(base + "q_lok-manage.cgi", None, 30).read()
+if "メールアドレス" not in manage.decode("cp932", errors="replace"):
+    sys.exit("the manage page has no address form:\n" + manage[:2000].decode(
+        "cp932", errors="replace"))
 PY
   cat "$work"/logs/* >&2 2>/dev/null || true
   fail "no search answered (see above)"
 fi
-echo "package smoke test: $version installed; check passes; a search answered through lighttpd"
+echo "package smoke test: $version installed; check passes; a search and the manage page answered through lighttpd"
