@@ -39,7 +39,10 @@ port_is_free "$port" || busy_port
 logs=$demo/logs
 mkdir -p "$home" "$web/q" "$mails" "$logs"
 export Q_LOK_HOME=$home
-"$admin" site "$home" >/dev/null
+# As root, the site home goes to the user lighttpd runs the programs as.
+owner=()
+[ "$(id -u)" -ne 0 ] || owner=(--owner www-data)
+"$admin" site "$home" "${owner[@]}" >/dev/null
 
 # The jobs: made anew when QLOK_DEMO_JOBS differs from the last run's.
 count_file=$demo/jobs.count
@@ -111,12 +114,8 @@ user_lines=""
 if [ "$(id -u)" -eq 0 ]; then
   user_lines='server.username = "www-data"
 server.groupname = "www-data"'
-  site_help=$("$admin" site --help)
-  if [[ $site_help == *--owner* ]]; then
-    "$admin" site "$home" --owner www-data >/dev/null
-  else
-    chown -R www-data: "$home/settings" "$home/received"
-  fi
+  # What init and generate made as root goes to www-data too.
+  "$admin" site "$home" --owner www-data >/dev/null
   chown www-data: "$logs"  # lighttpd opens its logs as www-data
   chmod o+rx "$demo" "$home" "$web" "$web/q"
 fi

@@ -133,7 +133,8 @@ int RunNotify(const NotifyArguments& arguments, std::ostream& out,
       << summary.registrations << " registrations, " << summary.mails
       << (arguments.dry_run ? " mails to send, " : " mails, ") << summary.jobs
       << " jobs, " << summary.failures << " failures (" << summary.sweep.jobs
-      << " jobs in the table, " << summary.sweep.new_jobs << " new)\n";
+      << " jobs in the table, " << summary.sweep.new_jobs
+      << " seen for the first time)\n";
   out.flush();
   return summary.failures > 0 ? kAdminFailed : kAdminDone;
 }

@@ -131,7 +131,7 @@ TEST_F(RegistrationsCommandTest, NotifyDryRunAndAFailingRelay) {
   EXPECT_EQ(out_,
             "taro@example.jp number 1: 1 job\n"
             "notify --dry-run: 3 registrations, 1 mails to send, 1 jobs, 0 "
-            "failures (1 jobs in the table, 1 new)\n");
+            "failures (1 jobs in the table, 1 seen for the first time)\n");
   ASSERT_EQ(Run({"notify", "--only", "hanako@example.jp"}), kAdminDone);
   EXPECT_THAT(out_, HasSubstr("notify: 1 registrations, 0 mails"));
 
