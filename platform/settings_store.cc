@@ -2,13 +2,14 @@
 //
 // Layout: <dir>/<app>/<section>/<key>, each of the three names encoded so
 // that any text makes one safe file name, and the file holding the value in
-// UTF-8. A write goes to a fresh temporary file in the key's folder and is
-// renamed over the key file: rename within one folder replaces atomically,
-// so a reader opens either the old file or the new one, never a part, and
-// two writers never mix their texts (the later rename wins). Reads and
-// writes take no lock and never wait; the store's lock, on <dir>/store.lock
-// (a name no encoded name can take, as it holds a "."), is for callers that
-// must read and write in turn.
+// UTF-8. A write goes to a fresh temporary file in the key's folder, which
+// then takes the key file's place in one step: a durable text is renamed
+// over the key file, an atomic one swaps names with it (see Replace). Both
+// are atomic within one folder, so a reader opens either the old file or
+// the new one, never a part, and two writers never mix their texts (the
+// later one wins). Reads and writes take no lock and never wait; the
+// store's lock, on <dir>/store.lock (a name no encoded name can take, as it
+// holds a "."), is for callers that must read and write in turn.
 #include "platform/settings_store.h"
 
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -134,6 +136,39 @@ std::string TemporaryName() {
   return name;
 }
 
+// Puts the written file `temporary` in the place of the key file `path`.
+//
+// A durable text is renamed over the key file. An atomic text swaps names
+// with it instead, and the old file, now under the temporary name, is then
+// removed. Both leave readers the old file or the new one; the swap is
+// far cheaper where the old file is replaced often. Replacing a file by
+// rename drops the old file's blocks there and then, and on ext4 also
+// starts writing the new file out at once (its guard for programs that
+// rename without syncing); the next replacement then has blocks to drop,
+// which on a busy disk costs some hundred microseconds per write. A swap
+// starts no writing, and the old file it removes has no blocks yet as long
+// as the key was written again within the system's writeback delay (about
+// half a minute), which is the case of the keys that requests rewrite.
+// Where there is no key file yet, or the file system cannot swap, the
+// text is renamed as a durable one is.
+void Replace(const std::string& temporary, const std::string& path,
+             SettingsStore::Sync sync) {
+  if (sync == SettingsStore::Sync::kAtomic &&
+      ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(),
+                  RENAME_EXCHANGE) == 0) {
+    // The key holds the new text; a file that cannot be removed here is
+    // only a leftover.
+    if (::unlink(temporary.c_str()) == 0 || errno != EISDIR) return;
+    // A folder stood in the key's place, which a rename would not have
+    // replaced: it goes back, and the write fails as a rename would.
+    ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(),
+                RENAME_EXCHANGE);
+    Fail("cannot replace", path, EISDIR);
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0)
+    Fail("cannot replace", path, errno);
+}
+
 // The lock of the store: an open description of the lock file holding an
 // exclusive lock, released when it closes.
 class FileLock : public SettingsStore::Lock {
@@ -203,8 +238,7 @@ class FileSettingsStore : public SettingsStore {
       const int result = ::close(fd);
       fd = -1;
       if (result != 0) Fail("cannot close", temporary, errno);
-      if (::rename(temporary.c_str(), path.c_str()) != 0)
-        Fail("cannot replace", path, errno);
+      Replace(temporary, path, sync);
     } catch (...) {
       if (fd >= 0) ::close(fd);
       ::unlink(temporary.c_str());
