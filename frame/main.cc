@@ -16,6 +16,7 @@
 #include "platform/site_config.h"
 #include "platform/site_home.h"
 #include "platform/smtp_mail_sender.h"
+#include "platform/sqlite_connection.h"
 #include "platform/text_files.h"
 #include "search/handle_request.h"
 
@@ -70,6 +71,8 @@ int Serve() {
 }  // namespace qlok
 
 int main() {
+  // The request is served by this one thread.
+  qlok::UseSqliteFromOneThread();
   // Everything that can answer with a page does so inside CgiMain; what
   // reaches here is a failing output.
   try {

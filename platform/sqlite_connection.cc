@@ -362,6 +362,12 @@ class SqliteConnection : public Connection {
 
 }  // namespace
 
+void UseSqliteFromOneThread() {
+  // Both fail harmlessly (SQLITE_MISUSE) once SQLite is initialised.
+  sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
+
 std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
                                                  bool create_missing) {
   sqlite3* db = nullptr;
