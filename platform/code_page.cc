@@ -4,17 +4,21 @@
 // UCS-4 in the machine's byte order), which it converts without a module of
 // their own: setting up loads the CP932 module only, and each conversion is
 // one step, not two through UTF-16's module. The program's UTF-16 is turned
-// into UCS-4 and back here. Each direction opens its descriptor when first
-// used, once per process; conversions are serialised on a mutex because an
-// iconv descriptor carries state.
+// into UCS-4 and back here; on the way out, each character beyond ASCII
+// once per process (see CodeCache). Each direction opens its descriptor when
+// first used, once per process; conversions are serialised on a mutex because
+// an iconv descriptor carries state.
 #include "platform/code_page.h"
 
 #include <iconv.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -38,26 +42,6 @@ bool IsTrailByte(unsigned char b) {
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// UTF-16 as code points: a surrogate pair becomes one; a lone surrogate
-// stays as it is, and like every code point the code page lacks it will
-// become one "?".
-std::u32string CodePoints(std::u16string_view text) {
-  std::u32string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (IsHighSurrogate(c) && i + 1 < text.size() &&
-        IsLowSurrogate(text[i + 1])) {
-      out.push_back(0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
-                    (text[i + 1] - 0xDC00));
-      ++i;
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
 
 // Code points as UTF-16.
 std::u16string Utf16(std::u32string_view points) {
@@ -120,9 +104,65 @@ class Converter {
   std::mutex mutex_;
 };
 
+// The codes of code page 932 for the characters beyond ASCII, each asked of
+// iconv once, when first met, and kept for the rest of the process: a page
+// holds some nine thousand such characters but only a few hundred
+// different ones, and one look-up in a table costs far less than iconv's
+// own work per character. The code page is stateless, so a character's code
+// is the same wherever it stands. The table covers the basic plane (128 KiB
+// of address space, of which only the pages of the characters met are
+// touched); characters beyond it, which the code page lacks, go to iconv
+// each time.
+class CodeCache {
+ public:
+  // A kept code: 0 not asked yet; up to 0xFF one byte; else two bytes,
+  // the first in the high half. A character the code page lacks is kept
+  // as "?".
+  using Code = uint16_t;
+
+  CodeCache()
+      : codes_(static_cast<Code*>(std::calloc(0x10000, sizeof(Code)))) {}
+  CodeCache(const CodeCache&) = delete;
+  CodeCache& operator=(const CodeCache&) = delete;
+  ~CodeCache() { std::free(codes_); }
+
+  // The code of `c` (not ASCII), asking `converter` when it is not known.
+  Code Of(Converter& converter, char32_t c) {
+    if (c < 0x10000 && codes_ != nullptr) {
+      Code& code = codes_[c];
+      if (code == 0) code = Ask(converter, c);
+      return code;
+    }
+    return Ask(converter, c);
+  }
+
+ private:
+  static Code Ask(Converter& converter, char32_t c) {
+    converter.Reset();
+    const char* in = reinterpret_cast<const char*>(&c);
+    size_t in_left = sizeof c;
+    std::string bytes;
+    if (converter.Convert(&in, &in_left, bytes) != 0 || bytes.empty() ||
+        bytes.size() > 2) {
+      converter.Reset();
+      return '?';
+    }
+    const Code first = static_cast<unsigned char>(bytes[0]);
+    if (bytes.size() == 1) return first == 0 ? '?' : first;
+    return static_cast<Code>(first << 8 | static_cast<unsigned char>(bytes[1]));
+  }
+
+  Code* codes_;
+};
+
 Converter& ToAnsiConverter() {
   static Converter converter("CP932", kWide);
   return converter;
+}
+
+CodeCache& ToAnsiCodes() {
+  static CodeCache codes;
+  return codes;
 }
 
 Converter& FromAnsiConverter() {
@@ -134,9 +174,9 @@ Converter& FromAnsiConverter() {
 
 std::string ToAnsi(std::u16string_view text) {
   std::string out;
-  out.reserve(text.size() * 2);
   Converter& converter = ToAnsiConverter();
   if (!converter.usable()) {
+    out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
       char16_t c = text[i];
       out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
@@ -147,21 +187,32 @@ std::string ToAnsi(std::u16string_view text) {
     }
     return out;
   }
-  const std::u32string points = CodePoints(text);
+  // The code page writes each ASCII character as its own byte (the tests
+  // hold the library to that); the others take their kept codes.
+  std::unique_ptr<char[]> bytes =
+      std::make_unique_for_overwrite<char[]>(text.size() * 2);
+  char* write = bytes.get();
+  CodeCache& codes = ToAnsiCodes();
   std::lock_guard<std::mutex> lock(converter.mutex());
-  converter.Reset();
-  const char* in = reinterpret_cast<const char*>(points.data());
-  size_t in_left = points.size() * sizeof(char32_t);
-  while (in_left > 0) {
-    if (converter.Convert(&in, &in_left, out) == 0) break;
-    // The character at `in` has no code in the code page: it becomes one
-    // "?".
-    out.push_back('?');
-    const size_t skip = std::min(sizeof(char32_t), in_left);
-    in += skip;
-    in_left -= skip;
-    converter.Reset();
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c < 0x80) {
+      *write++ = static_cast<char>(c);
+      continue;
+    }
+    char32_t point = c;
+    // A surrogate pair is one character; a lone surrogate stays as it is,
+    // and like every code point the code page lacks becomes one "?".
+    if (IsHighSurrogate(c) && i + 1 < text.size() &&
+        IsLowSurrogate(text[i + 1])) {
+      point = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
+              (text[++i] - 0xDC00);
+    }
+    const CodeCache::Code code = codes.Of(converter, point);
+    if (code > 0xFF) *write++ = static_cast<char>(code >> 8);
+    *write++ = static_cast<char>(code & 0xFF);
   }
+  out.assign(bytes.get(), static_cast<size_t>(write - bytes.get()));
   return out;
 }
 

@@ -174,5 +174,50 @@ TEST(CodePageTest, EveryCodeConvertsAsTheLibraryConvertsUtf16) {
   iconv_close(in);
 }
 
+TEST(CodePageTest, TextsConvertAsTheLibraryConvertsThemWhole) {
+  // Texts of many characters, in the forms pages take (ASCII runs between
+  // the others, characters side by side, missing ones and surrogate pairs
+  // among them), give exactly what the C library gives for the whole text
+  // at once, a "?" standing for each character it refuses.
+  const char* utf16 =
+      std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+  iconv_t cd = iconv_open("CP932", utf16);
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  // The library's conversion of `text`, character by character where it
+  // refuses one.
+  auto library = [&](const std::u16string& text) {
+    std::string whole;
+    for (size_t i = 0; i < text.size(); ++i) {
+      size_t units = 1;
+      if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
+          text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+        units = 2;
+      const std::optional<std::string> code = LibraryConversion(
+          cd, std::string(reinterpret_cast<const char*>(&text[i]), units * 2));
+      whole += code.value_or("?");
+      i += units - 1;
+    }
+    return whole;
+  };
+  std::u16string every;      // every character of the basic plane in a row
+  std::u16string separated;  // each between two ASCII characters
+  for (char32_t c = 1; c <= 0xFFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    every += static_cast<char16_t>(c);
+    separated += static_cast<char16_t>(c);
+    separated += static_cast<char16_t>(u' ' + c % 95);
+  }
+  const std::u16string pairs = u"a😀ｱ\U0001F600あ~\\\u00A5" +
+                               std::u16string(1, char16_t(0xDC00)) + u"ｱ" +
+                               std::u16string(1, char16_t(0xD800));
+  const std::string converted = library(every);
+  EXPECT_TRUE(ToAnsi(every) == converted) << "every character in a row";
+  EXPECT_TRUE(ToAnsi(separated) == library(separated)) << "each between ASCII";
+  EXPECT_EQ(Hex(ToAnsi(pairs)), Hex(library(pairs)));
+  // Some of the page's characters convert to a single byte, most to two.
+  EXPECT_GT(converted.size(), every.size());
+  iconv_close(cd);
+}
+
 }  // namespace
 }  // namespace qlok
