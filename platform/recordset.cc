@@ -83,7 +83,7 @@ void KeepingRecordset::MoveNext() {
 }
 
 size_t KeepingRecordset::ColumnIndex(std::u16string_view column) const {
-  auto exact = exact_names_.find(std::u16string(column));
+  auto exact = exact_names_.find(column);
   if (exact != exact_names_.end()) return exact->second;
   auto folded = folded_names_.find(FoldAsciiCase(column));
   if (folded != folded_names_.end()) return folded->second;

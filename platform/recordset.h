@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -77,8 +78,18 @@ class KeepingRecordset : public Recordset {
   size_t fetched_ = 0;        // rows the source has delivered so far
   bool exhausted_ = false;    // the source has reported its end
   size_t position_ = 0;       // the current row; fetched_ when at the end
-  std::unordered_map<std::u16string, size_t> exact_names_;
-  std::unordered_map<std::u16string, size_t> folded_names_;
+  // Column names to indices, looked up by a view of the name without
+  // making a string of it.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::u16string_view name) const {
+      return std::hash<std::u16string_view>{}(name);
+    }
+  };
+  using NameIndex =
+      std::unordered_map<std::u16string, size_t, NameHash, std::equal_to<>>;
+  NameIndex exact_names_;
+  NameIndex folded_names_;
 };
 
 // True for a name made only of identifier characters (ASCII letters,
