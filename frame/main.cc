@@ -1,7 +1,6 @@
 // q_lok.cgi: started by the web server once per request. Builds the real
 // services of the site home and serves the request through CgiMain.
 #include <cstdlib>
-#include <iostream>
 #include <memory>
 #include <string>
 
@@ -9,6 +8,7 @@
 #include "frame/standard_streams.h"
 #include "platform/clock.h"
 #include "platform/database.h"
+#include "platform/error_log.h"
 #include "platform/mail_sender.h"
 #include "platform/outbox.h"
 #include "platform/process_info.h"
@@ -23,7 +23,7 @@
 namespace qlok {
 namespace {
 
-int Serve() {
+int Serve(ErrorLog& errors) {
   // The request's time limit counts from here.
   std::unique_ptr<MonotonicClock> monotonic = NewSystemMonotonicClock();
   const int64_t start_ms = monotonic->Milliseconds();
@@ -40,7 +40,7 @@ int Serve() {
                        const char* value = std::getenv(name);
                        return std::string(value ? value : "");
                      },
-                     input, output, std::cerr, *clock};
+                     input, output, errors, *clock};
   CgiMain(
       process, [&home] { return LoadSiteConfig(home + "/site.conf"); },
       [&](std::u16string& posted, const SiteConfig& site) {
@@ -61,7 +61,7 @@ int Serve() {
                                 site.request_time_limit * int64_t{1000});
         RequestServices services{*clock,     *settings, *processes, *files,
                                  *databases, *mail,     *sleeper,   site,
-                                 deadline,   *outbox,   std::cerr};
+                                 deadline,   *outbox,   errors};
         return HandleRequest(posted, services);
       });
   return 0;
@@ -75,10 +75,11 @@ int main() {
   qlok::UseSqliteFromOneThread();
   // Everything that can answer with a page does so inside CgiMain; what
   // reaches here is a failing output.
+  qlok::DescriptorErrorLog errors;  // standard error
   try {
-    return qlok::Serve();
+    return qlok::Serve(errors);
   } catch (const std::exception& failure) {
-    std::cerr << "q_lok: " << failure.what() << '\n';
+    errors << "q_lok: " << failure.what() << '\n';
     return 1;
   }
 }

@@ -4,10 +4,10 @@
 #define QLOK_MANAGE_HANDLE_MANAGE_H_
 
 #include <functional>
-#include <ostream>
 
 #include "frame/cgi_serve.h"
 #include "platform/clock.h"
+#include "platform/error_log.h"
 #include "platform/mail_sender.h"
 #include "platform/registration_store.h"
 #include "platform/site_config.h"
@@ -24,7 +24,7 @@ struct ManageServices {
   std::function<RegistrationStore&()> registrations;
   MailSender& mail;
   Sleeper& sleeper;
-  std::ostream& errors;  // the web server's error log
+  ErrorLog& errors;  // the web server's error log
 };
 
 // Answers one request (ReadManageRequest says which):

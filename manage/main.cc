@@ -2,7 +2,6 @@
 // manage page. Builds the real services of the site home and serves the
 // request through CgiServe.
 #include <cstdlib>
-#include <iostream>
 #include <memory>
 #include <string>
 
@@ -12,6 +11,7 @@
 #include "manage/site_registrations.h"
 #include "platform/clock.h"
 #include "platform/database.h"
+#include "platform/error_log.h"
 #include "platform/mail_sender.h"
 #include "platform/site_config.h"
 #include "platform/site_home.h"
@@ -22,7 +22,7 @@
 namespace qlok {
 namespace {
 
-int Serve() {
+int Serve(ErrorLog& errors) {
   const std::string home = SiteHome();
   std::unique_ptr<Clock> clock = NewSystemClock();
   StandardInput input;
@@ -31,7 +31,7 @@ int Serve() {
                        const char* value = std::getenv(name);
                        return std::string(value ? value : "");
                      },
-                     input, output, std::cerr, *clock};
+                     input, output, errors, *clock};
   CgiServe(
       process, [&home] { return LoadSiteConfig(home + "/site.conf"); },
       [&](const CgiRequest& request, const SiteConfig& site) {
@@ -45,7 +45,7 @@ int Serve() {
         ManageServices services{
             *clock,
             [&]() -> RegistrationStore& { return registrations.Store(); },
-            *mail, *sleeper, std::cerr};
+            *mail, *sleeper, errors};
         return HandleManageRequest(request, site, services);
       });
   return 0;
@@ -59,10 +59,11 @@ int main() {
   qlok::UseSqliteFromOneThread();
   // Everything that can answer with a page does so inside CgiServe; what
   // reaches here is a failing output.
+  qlok::DescriptorErrorLog errors;  // standard error
   try {
-    return qlok::Serve();
+    return qlok::Serve(errors);
   } catch (const std::exception& failure) {
-    std::cerr << "q_lok-manage: " << failure.what() << '\n';
+    errors << "q_lok-manage: " << failure.what() << '\n';
     return 1;
   }
 }
