@@ -700,6 +700,33 @@ TEST_F(PostgresOnly, AStatementOutlastingTheTimeoutIsCancelled) {
             42);
 }
 
+TEST_F(PostgresOnly, TheSessionHasItsSettingsWhateverTheUriNames) {
+  // The settings go in the start-up message; where the URI names its own,
+  // they are made afterwards all the same.
+  const char* const uri_parts[] = {
+      "",
+      "&options=-c%20DateStyle%3DGerman",
+      "&options=-c%20statement_timeout%3D0",
+      "&client_encoding=LATIN1",
+      "&client_encoding=LATIN1&options=-c%20DateStyle%3DSQL%2CDMY",
+  };
+  for (const char* part : uri_parts) {
+    auto db =
+        OpenConnection(U16(uri_ + part), "/", {.statement_timeout_seconds = 2});
+    auto rs = db->Open(
+        u"SELECT current_setting('DateStyle') AS style, "
+        u"current_setting('client_encoding') AS encoding, "
+        u"current_setting('statement_timeout') AS timeout, "
+        u"'求人～' AS text, TIMESTAMP '2000-01-01 08:30:00' AS stamp",
+        1);
+    EXPECT_EQ(U8(rs->Field(u"style").ToText()).substr(0, 4), "ISO,") << part;
+    EXPECT_EQ(rs->Field(u"encoding"), Txt(u"UTF8")) << part;
+    EXPECT_EQ(rs->Field(u"timeout"), Txt(u"2s")) << part;
+    EXPECT_EQ(rs->Field(u"text"), Txt(u"求人～")) << part;
+    EXPECT_EQ(rs->Field(u"stamp"), At(8, 30)) << part;
+  }
+}
+
 TEST_F(PostgresOnly, ResultColumnTypesGiveTypedValues) {
   auto rs = db_->Open(
       u"SELECT 1::int2 AS a, 2::int4 AS b, 9000000000::int8 AS c, "
