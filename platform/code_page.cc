@@ -11,12 +11,12 @@
 #include "platform/code_page.h"
 
 #include <iconv.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -120,11 +120,19 @@ class CodeCache {
   // as "?".
   using Code = uint16_t;
 
-  CodeCache()
-      : codes_(static_cast<Code*>(std::calloc(0x10000, sizeof(Code)))) {}
+  // The table is mapped afresh rather than taken from the heap, which might
+  // have to clear all of it: the system gives zero pages, and only those
+  // that get a code are ever touched.
+  CodeCache() {
+    void* table = ::mmap(nullptr, kTableBytes, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    codes_ = table == MAP_FAILED ? nullptr : static_cast<Code*>(table);
+  }
   CodeCache(const CodeCache&) = delete;
   CodeCache& operator=(const CodeCache&) = delete;
-  ~CodeCache() { std::free(codes_); }
+  ~CodeCache() {
+    if (codes_ != nullptr) ::munmap(codes_, kTableBytes);
+  }
 
   // The code of `c` (not ASCII), asking `converter` when it is not known.
   Code Of(Converter& converter, char32_t c) {
@@ -152,6 +160,7 @@ class CodeCache {
     return static_cast<Code>(first << 8 | static_cast<unsigned char>(bytes[1]));
   }
 
+  static constexpr size_t kTableBytes = 0x10000 * sizeof(Code);
   Code* codes_;
 };
 

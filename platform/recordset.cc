@@ -44,6 +44,7 @@ void KeepingRecordset::FetchNext() {
         row.reserve(columns);
         for (size_t i = 0; i < columns; ++i) row.push_back(source_->Cell(i));
         kept_.push_back(std::move(row));
+        converted_.emplace_back(columns);
       }
       ++fetched_;
     } else {
@@ -96,7 +97,9 @@ Value KeepingRecordset::Field(std::u16string_view column) const {
   }
   size_t index = ColumnIndex(column);
   if (position_ < kept_.size()) {
-    return source_->Convert(index, kept_[position_][index]);
+    std::optional<Value>& value = converted_[position_][index];
+    if (!value) value = source_->Convert(index, kept_[position_][index]);
+    return *value;
   }
   return source_->Convert(index, source_->Cell(index));
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -51,7 +52,8 @@ class RowSource {
 // they are passed so that MoveFirst can return to them; later rows are read
 // from the engine in place and dropped when passed, so memory does not grow
 // with the result. Fields are converted only when asked for, so walking the
-// rows to count them costs one fetch per row.
+// rows to count them costs one fetch per row; a field of a kept row is
+// converted once, however often it is read (a page reads many twice).
 class KeepingRecordset : public Recordset {
  public:
   // Fetches the first row at once, so that an error of the statement shows
@@ -75,9 +77,11 @@ class KeepingRecordset : public Recordset {
   std::unique_ptr<RowSource> source_;
   size_t keep_rows_;
   std::vector<RawRow> kept_;  // rows 0 .. kept_.size()-1
-  size_t fetched_ = 0;        // rows the source has delivered so far
-  bool exhausted_ = false;    // the source has reported its end
-  size_t position_ = 0;       // the current row; fetched_ when at the end
+  // The fields of the kept rows converted so far, by row and column.
+  mutable std::vector<std::vector<std::optional<Value>>> converted_;
+  size_t fetched_ = 0;      // rows the source has delivered so far
+  bool exhausted_ = false;  // the source has reported its end
+  size_t position_ = 0;     // the current row; fetched_ when at the end
   // Column names to indices, looked up by a view of the name without
   // making a string of it.
   struct NameHash {

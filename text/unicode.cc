@@ -48,6 +48,20 @@ std::u16string U16(std::string_view utf8) {
       ++i;
       continue;
     }
+    // Japanese text is mostly three-byte sequences: a well-formed one is
+    // taken at once; anything else goes the general way below.
+    if ((b & 0xF0) == 0xE0 && i + 2 < utf8.size()) {
+      const unsigned char t1 = static_cast<unsigned char>(utf8[i + 1]);
+      const unsigned char t2 = static_cast<unsigned char>(utf8[i + 2]);
+      const char32_t c = (static_cast<char32_t>(b & 0x0F) << 12) |
+                         (static_cast<char32_t>(t1 & 0x3F) << 6) | (t2 & 0x3F);
+      if ((t1 & 0xC0) == 0x80 && (t2 & 0xC0) == 0x80 && c >= 0x800 &&
+          (c < 0xD800 || c > 0xDFFF)) {
+        *write++ = static_cast<char16_t>(c);
+        i += 3;
+        continue;
+      }
+    }
     int extra;
     char32_t c;
     if ((b & 0xE0) == 0xC0) {
