@@ -325,11 +325,27 @@ class PgRowSource : public RowSource, private Stream {
   }
 
   // Stops the statement before its end: the server is asked to cancel it
-  // and the rows already on their way are read and dropped. The current row
-  // stays readable.
+  // and the rows already on their way are read and dropped. A statement
+  // whose rows have all arrived already (a few rows, read but for their
+  // end) is only read to its end: a cancel is a connection of its own to
+  // the server, which costs milliseconds. The current row stays readable.
   void Abandon() override {
     if (done_) return;
-    if (PGcancel* cancel = PQgetCancel(session_->get())) {
+    PGconn* conn = session_->get();
+    // Only what has arrived is looked at (one read of the socket), so that
+    // a statement still sending is not read to its end here.
+    if (PQconsumeInput(conn) == 1) {
+      while (PQisBusy(conn) == 0) {
+        PGresult* result = PQgetResult(conn);
+        if (result == nullptr) {
+          Finish();
+          abandoned_ = true;
+          return;
+        }
+        PQclear(result);
+      }
+    }
+    if (PGcancel* cancel = PQgetCancel(conn)) {
       char error[256];
       PQcancel(cancel, error, sizeof error);
       PQfreeCancel(cancel);
