@@ -104,6 +104,25 @@ class Converter {
   std::mutex mutex_;
 };
 
+// `points` in code page 932, each code point the code page lacks (a lone
+// surrogate among them) as one "?". The caller holds the converter's lock.
+std::string ConvertPoints(Converter& converter, std::u32string_view points) {
+  std::string out;
+  out.reserve(points.size() * 2);
+  converter.Reset();
+  const char* in = reinterpret_cast<const char*>(points.data());
+  size_t in_left = points.size() * sizeof(char32_t);
+  while (in_left > 0) {
+    if (converter.Convert(&in, &in_left, out) == 0) break;
+    out.push_back('?');
+    const size_t skip = std::min(sizeof(char32_t), in_left);
+    in += skip;
+    in_left -= skip;
+    converter.Reset();
+  }
+  return out;
+}
+
 // The codes of code page 932 for the characters beyond ASCII, each asked of
 // iconv once, when first met, and kept for the rest of the process: a page
 // holds some nine thousand such characters but only a few hundred
@@ -134,11 +153,52 @@ class CodeCache {
     if (codes_ != nullptr) ::munmap(codes_, kTableBytes);
   }
 
+  // Asks `converter` the codes of the characters of the basic plane in
+  // `text` that are not known yet, all in one call of iconv: each call
+  // costs some hundred instructions of its own, and a page holds hundreds
+  // of characters that are new to the process. The code page writes each
+  // character as one code of one or two bytes, whose first byte tells
+  // which, so the codes can be told apart in what iconv wrote (the tests
+  // hold the library to both).
+  void Learn(Converter& converter, std::u16string_view text) {
+    if (codes_ == nullptr) return;
+    std::u32string unknown;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char16_t c = text[i];
+      if (c < 0x80) continue;
+      if (IsHighSurrogate(c) && i + 1 < text.size() &&
+          IsLowSurrogate(text[i + 1])) {
+        ++i;  // beyond the basic plane: asked one at a time
+        continue;
+      }
+      if (codes_[c] == 0) {
+        codes_[c] = kPending;
+        unknown.push_back(c);
+      }
+    }
+    if (unknown.empty()) return;
+    const std::string bytes = ConvertPoints(converter, unknown);
+    size_t at = 0;
+    for (char32_t c : unknown) {
+      Code code = '?';
+      if (at < bytes.size()) {
+        const unsigned char first = static_cast<unsigned char>(bytes[at++]);
+        if (IsLeadByte(first) && at < bytes.size()) {
+          code = static_cast<Code>(first << 8 |
+                                   static_cast<unsigned char>(bytes[at++]));
+        } else if (first != 0) {
+          code = first;
+        }
+      }
+      codes_[c] = code;
+    }
+  }
+
   // The code of `c` (not ASCII), asking `converter` when it is not known.
   Code Of(Converter& converter, char32_t c) {
     if (c < 0x10000 && codes_ != nullptr) {
       Code& code = codes_[c];
-      if (code == 0) code = Ask(converter, c);
+      if (code == 0 || code == kPending) code = Ask(converter, c);
       return code;
     }
     return Ask(converter, c);
@@ -161,6 +221,8 @@ class CodeCache {
   }
 
   static constexpr size_t kTableBytes = 0x10000 * sizeof(Code);
+  // Being asked; no code of the code page has this value.
+  static constexpr Code kPending = 0xFFFF;
   Code* codes_;
 };
 
@@ -203,6 +265,7 @@ std::string ToAnsi(std::u16string_view text) {
   char* write = bytes.get();
   CodeCache& codes = ToAnsiCodes();
   std::lock_guard<std::mutex> lock(converter.mutex());
+  codes.Learn(converter, text);
   for (size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (c < 0x80) {
