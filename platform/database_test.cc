@@ -650,6 +650,20 @@ TEST(ConnectionStringTest, OtherStringsAreRefusedWithoutRepeatingThem) {
   }
 }
 
+TEST(ConnectionStringTest, TheSqliteCacheIsBoundedWhenAsked) {
+  struct Case {
+    int cache_kib;
+    int64_t pragma;  // what SQLite then reports
+  } cases[] = {{0, -2000}, {256, -256}, {4096, -4096}};
+  for (const Case& c : cases) {
+    auto db = OpenConnection(u"sqlite::memory:", "/",
+                             {.sqlite_cache_kib = c.cache_kib});
+    EXPECT_EQ(db->Open(u"PRAGMA cache_size", 1)->Field(u"cache_size"),
+              Value::Integer(c.pragma))
+        << c.cache_kib;
+  }
+}
+
 TEST(ConnectionStringTest, AnUnopenableSqliteFileThrows) {
   EXPECT_THROW(OpenConnection(u"sqlite:/nonexistent/folder/jobs.db", "/"),
                Failure);

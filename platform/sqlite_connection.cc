@@ -369,7 +369,8 @@ void UseSqliteFromOneThread() {
 }
 
 std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
-                                                 bool create_missing) {
+                                                 bool create_missing,
+                                                 int cache_kib) {
   sqlite3* db = nullptr;
   int flags = SQLITE_OPEN_READWRITE;
   if (create_missing) flags |= SQLITE_OPEN_CREATE;
@@ -385,6 +386,14 @@ std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
     Fail(db, "cannot open " + path);
   }
   sqlite3_extended_result_codes(db, 1);
+  if (cache_kib > 0) {
+    const std::string pragma =
+        "PRAGMA cache_size = -" + std::to_string(cache_kib);
+    if (sqlite3_exec(db, pragma.c_str(), nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+      Fail(db, "cannot set the cache size");
+    }
+  }
   sqlite3_busy_timeout(db, kBusyTimeoutMilliseconds);
   if (sqlite3_create_collation_v2(db, QLOK_TIME_COLLATION_NAME, SQLITE_UTF8,
                                   nullptr, CompareTimes,
