@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "platform/failure.h"
@@ -662,6 +664,25 @@ TEST(ConnectionStringTest, TheSqliteCacheIsBoundedWhenAsked) {
               Value::Integer(c.pragma))
         << c.cache_kib;
   }
+}
+
+TEST(ConnectionStringTest, ABoundedCacheWaitsForAWriterAsStatementsDo) {
+  TempDir dir;
+  const std::u16string file = U16("sqlite:" + dir.path() + "/jobs.db");
+  auto writer = OpenConnection(file, "/", {.create_missing = true});
+  writer->Execute(u"CREATE TABLE t (a INTEGER)");
+  writer->Execute(u"BEGIN EXCLUSIVE");
+  std::thread commit([&writer] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    writer->Execute(u"COMMIT");
+  });
+  std::unique_ptr<Connection> reader;
+  EXPECT_NO_THROW(reader =
+                      OpenConnection(file, "/", {.sqlite_cache_kib = 256}));
+  commit.join();
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(reader->Open(u"PRAGMA cache_size", 1)->Field(u"cache_size"),
+            Value::Integer(-256));
 }
 
 TEST(ConnectionStringTest, AnUnopenableSqliteFileThrows) {

@@ -386,6 +386,14 @@ std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
     Fail(db, "cannot open " + path);
   }
   sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, kBusyTimeoutMilliseconds);
+  if (sqlite3_create_collation_v2(db, QLOK_TIME_COLLATION_NAME, SQLITE_UTF8,
+                                  nullptr, CompareTimes,
+                                  nullptr) != SQLITE_OK) {
+    Fail(db, "cannot register the collation " QLOK_TIME_COLLATION_NAME);
+  }
+  // The pragma reads the schema, so it comes after the busy timeout: it
+  // waits for a writer as every statement does.
   if (cache_kib > 0) {
     const std::string pragma =
         "PRAGMA cache_size = -" + std::to_string(cache_kib);
@@ -393,12 +401,6 @@ std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
         SQLITE_OK) {
       Fail(db, "cannot set the cache size");
     }
-  }
-  sqlite3_busy_timeout(db, kBusyTimeoutMilliseconds);
-  if (sqlite3_create_collation_v2(db, QLOK_TIME_COLLATION_NAME, SQLITE_UTF8,
-                                  nullptr, CompareTimes,
-                                  nullptr) != SQLITE_OK) {
-    Fail(db, "cannot register the collation " QLOK_TIME_COLLATION_NAME);
   }
   return std::make_unique<SqliteConnection>(std::move(handle));
 }
