@@ -81,8 +81,8 @@ class KeepingRecordset : public Recordset {
   bool exhausted_ = false;  // the source has reported its end
   size_t position_ = 0;     // the current row; fetched_ when at the end
   // Column names to their indices: a small open-addressing table, looked
-  // up by a view of the name without making a string of it. A page looks
-  // up some 1,800 fields; this costs a fraction of a general hash map.
+  // up by a view of the name without making a string of it (a page looks
+  // up some 1,800 fields by name).
   class NameIndex {
    public:
     // Adds `name` for column `index`; the first of two equal names stays.
