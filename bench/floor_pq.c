@@ -8,9 +8,10 @@
  *
  *   floor_pq URI STATEMENT
  *
- * A statement that is a bare table name is run as "SELECT * FROM name", as
- * the program runs it. Exit status 0, or 1 with the server's message on
- * standard error. */
+ * A statement that is a bare table name (the whole table) is answered as
+ * the program answers it: the server counts the rows ("SELECT count(*) FROM
+ * name") and the first 15 are read ("SELECT * FROM name LIMIT 15"). Exit
+ * status 0, or 1 with the server's message on standard error. */
 #include <libpq-fe.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -43,8 +44,13 @@ int main(int argc, char** argv) {
   }
   const char* statement = argv[2];
   char whole_table[256];
-  if (IsBareName(statement) && strlen(statement) < 200) {
-    snprintf(whole_table, sizeof whole_table, "SELECT * FROM %s", statement);
+  char count_table[256];
+  int bare = IsBareName(statement) && strlen(statement) < 200;
+  if (bare) {
+    snprintf(whole_table, sizeof whole_table, "SELECT * FROM %s LIMIT %d",
+             statement, kRowsRead);
+    snprintf(count_table, sizeof count_table, "SELECT count(*) FROM %s",
+             statement);
     statement = whole_table;
   }
 
@@ -56,6 +62,19 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (PQstatus(conn) != CONNECTION_OK) return Fail(conn, "cannot connect");
+  long long counted = -1;
+  if (bare) {
+    PGresult* result = PQexec(conn, count_table);
+    if (PQresultStatus(result) != PGRES_TUPLES_OK || PQntuples(result) != 1) {
+      fprintf(stderr, "floor_pq: cannot count the rows: %s",
+              PQresultErrorMessage(result));
+      PQclear(result);
+      PQfinish(conn);
+      return 1;
+    }
+    counted = atoll(PQgetvalue(result, 0, 0));
+    PQclear(result);
+  }
   if (PQsendQueryParams(conn, statement, 0, NULL, NULL, NULL, NULL, 0) != 1) {
     return Fail(conn, "cannot send the statement");
   }
@@ -91,6 +110,7 @@ int main(int argc, char** argv) {
   }
   PQfinish(conn);
   if (failed) return 1;
+  if (counted >= 0) count = counted;
   /* The bytes read are printed too, so that the reading is not left out. */
   printf("%lld %zu\n", count, bytes);
   return 0;

@@ -6,9 +6,10 @@
  *
  *   floor_sqlite DATABASE STATEMENT
  *
- * A statement that is a bare table name is run as "SELECT * FROM name", as
- * the program runs it. Exit status 0, or 1 with the engine's message on
- * standard error. */
+ * A statement that is a bare table name (the whole table) is answered as
+ * the program answers it: the engine counts the rows ("SELECT count(*) FROM
+ * name") and the first 15 are read ("SELECT * FROM name LIMIT 15"). Exit
+ * status 0, or 1 with the engine's message on standard error. */
 #include <sqlite3.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -49,8 +50,11 @@ int main(int argc, char** argv) {
   }
   const char* statement = argv[2];
   char* whole_table = NULL;
+  char* count_table = NULL;
   if (IsBareName(statement)) {
-    whole_table = sqlite3_mprintf("SELECT * FROM %s", statement);
+    whole_table =
+        sqlite3_mprintf("SELECT * FROM %s LIMIT %d", statement, kRowsRead);
+    count_table = sqlite3_mprintf("SELECT count(*) FROM %s", statement);
     statement = whole_table;
   }
 
@@ -63,6 +67,19 @@ int main(int argc, char** argv) {
     return Fail(db, "cannot register the collation");
   }
   sqlite3_stmt* stmt = NULL;
+  long long counted = -1;
+  if (count_table != NULL) {
+    if (sqlite3_prepare_v2(db, count_table, -1, &stmt, NULL) != SQLITE_OK) {
+      return Fail(db, "cannot prepare the count");
+    }
+    if (sqlite3_step(stmt) != SQLITE_ROW) {
+      sqlite3_finalize(stmt);
+      return Fail(db, "cannot count the rows");
+    }
+    counted = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    stmt = NULL;
+  }
   if (sqlite3_prepare_v2(db, statement, -1, &stmt, NULL) != SQLITE_OK) {
     return Fail(db, "cannot prepare the statement");
   }
@@ -101,6 +118,8 @@ int main(int argc, char** argv) {
   sqlite3_finalize(stmt);
   sqlite3_close_v2(db);
   sqlite3_free(whole_table);
+  sqlite3_free(count_table);
+  if (counted >= 0) count = counted;
   /* The bytes read are printed too, so that the reading is not left out. */
   printf("%lld %zu\n", count, bytes);
   return 0;

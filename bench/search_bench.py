@@ -8,7 +8,8 @@ is then run by
 
   floor   a small C program built here: it prepares the same statement,
           steps every row, reads every field of 15 rows, prints the count
-          (bench/floor_sqlite.c, bench/floor_pq.c);
+          (the whole table as the program answers it: the engine's count
+          and 15 rows; bench/floor_sqlite.c, bench/floor_pq.c);
   shell   the engine's own shell printing the count (sqlite3 with the
           qlok_time extension loaded, psql).
 

@@ -7,12 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <string_view>
 
 #include "frame/request_fields.h"
 #include "platform/clock.h"
+#include "platform/error_log.h"
 #include "platform/site_config.h"
 #include "shell/error_page.h"
 
@@ -48,8 +48,8 @@ struct CgiProcess {
   EnvironmentLookup environment;
   ByteSource& input;
   ByteSink& output;
-  std::ostream& errors;  // the web server's error log
-  Clock& clock;          // stamps the error page
+  ErrorLog& errors;  // the web server's error log
+  Clock& clock;      // stamps the error page
 };
 
 // The value of CONTENT_LENGTH: empty (or blanks only) is 0, no body; blanks

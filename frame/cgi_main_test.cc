@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sstream>
 #include <vector>
 
 #include "platform/code_page.h"
@@ -75,7 +74,7 @@ class CgiRun {
   CgiRun& Run() {
     PipeSource input(body, piece);
     RecordingSink sink;
-    std::ostringstream error_stream;
+    StringErrorLog error_stream;
     FixedClock clock(DateTime{2026, 12, 9, 10, 30, 5});
     CgiProcess process{[this](const char* name) {
                          asked.push_back(name);
@@ -367,7 +366,7 @@ TEST(CgiMainTest, GoBackLinkCannotLeaveItsAttribute) {
 TEST(CgiMainTest, InputFailureGivesTheErrorPage) {
   FailingSource input;
   RecordingSink sink;
-  std::ostringstream errors;
+  StringErrorLog errors;
   FixedClock clock(DateTime{2026, 12, 9, 10, 30, 5});
   CgiProcess process{[](const char* name) {
                        return std::string(name) == "CONTENT_LENGTH" ? "10" : "";

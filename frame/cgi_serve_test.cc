@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sstream>
 
 #include "platform/code_page.h"
 #include "platform/failure.h"
@@ -53,7 +52,7 @@ struct ServeRun {
   ServeRun& Run() {
     StringSource input(body);
     StringSink sink;
-    std::ostringstream error_stream;
+    StringErrorLog error_stream;
     FixedClock clock(DateTime{2026, 12, 9, 10, 30, 5});
     CgiProcess process{[this](const char* name) {
                          auto it = env.find(name);

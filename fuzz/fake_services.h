@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,7 +67,7 @@ struct FakeServices {
   FakeMonotonicClock monotonic;  // stands still: every attempt has its time
   Deadline deadline{monotonic, 0, site.request_time_limit * 1000};
   InMemoryOutbox outbox;
-  std::ostringstream errors;
+  StringErrorLog errors;
 };
 
 // The handler's services over `fakes`.

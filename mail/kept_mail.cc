@@ -122,7 +122,8 @@ bool DeliverOrKeep(MailPost& post, MailKind kind, const Mail& mail,
     post.errors << OneLine("q_lok: " + MailKindLabel(kind) + " to " +
                            U8(mail.recipient) + " not delivered, " + kept +
                            "; last answer: " + U8(answer))
-                << std::endl;
+                << '\n';
+    post.errors.flush();
   } catch (...) {
     // The error log is the last place a failure can be told.
   }

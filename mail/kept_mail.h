@@ -7,12 +7,12 @@
 #include <array>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 
 #include "mail/delivery.h"
 #include "platform/clock.h"
+#include "platform/error_log.h"
 #include "platform/mail_sender.h"
 #include "platform/outbox.h"
 #include "platform/site_config.h"
@@ -65,7 +65,7 @@ struct MailPost {
   const SiteConfig& site;
   Outbox& outbox;
   Clock& clock;              // stamps what is kept
-  std::ostream& errors;      // the web server's error log
+  ErrorLog& errors;          // the web server's error log
   const Deadline* deadline;  // nullptr: no time limit
 };
 

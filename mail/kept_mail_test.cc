@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 
 #include "platform/failure.h"
 #include "text/unicode.h"
@@ -91,7 +90,7 @@ class DeliverOrKeepTest : public ::testing::Test {
   SiteConfig site_ = Site();
   InMemoryOutbox outbox_;
   FixedClock clock_{DateTime{2026, 12, 9, 23, 59, 58}};
-  std::ostringstream errors_;
+  StringErrorLog errors_;
   const Mail mail_{u"taro@example.jp",
                    u"求人がみつかりました",
                    u"本文\r\n",

@@ -4,10 +4,10 @@
 #define QLOK_MANAGE_HANDLE_MANAGE_H_
 
 #include <functional>
-#include <ostream>
 
 #include "frame/cgi_serve.h"
 #include "platform/clock.h"
+#include "platform/error_log.h"
 #include "platform/mail_sender.h"
 #include "platform/outbox.h"
 #include "platform/registration_store.h"
@@ -26,9 +26,9 @@ struct ManageServices {
   std::function<RegistrationStore&()> registrations;
   MailSender& mail;
   Sleeper& sleeper;
-  std::ostream& errors;  // the web server's error log
-  TextFiles& files;      // pw/match_mail.txt, the logins of the list mail
-  Outbox& outbox;        // the list mails no attempt delivered
+  ErrorLog& errors;  // the web server's error log
+  TextFiles& files;  // pw/match_mail.txt, the logins of the list mail
+  Outbox& outbox;    // the list mails no attempt delivered
   // When the request must have ended ([request] time_limit after it began).
   const Deadline& deadline;
 };

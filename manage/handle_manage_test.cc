@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sstream>
 
 #include "manage/manage_pages.h"
 #include "platform/failure.h"
@@ -198,7 +197,7 @@ class HandleManageTest : public ::testing::Test {
   FakeStore store_;
   FakeMailSender mail_;
   NoSleep sleeper_;
-  std::ostringstream errors_;
+  StringErrorLog errors_;
   FakeMonotonicClock monotonic_;
   InMemoryTextFiles files_;
   InMemoryOutbox outbox_;

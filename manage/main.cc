@@ -3,7 +3,6 @@
 // request through CgiServe.
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
 #include <memory>
 #include <string>
 
@@ -13,17 +12,19 @@
 #include "manage/site_registrations.h"
 #include "platform/clock.h"
 #include "platform/database.h"
+#include "platform/error_log.h"
 #include "platform/mail_sender.h"
 #include "platform/outbox.h"
 #include "platform/site_config.h"
 #include "platform/site_home.h"
 #include "platform/smtp_mail_sender.h"
+#include "platform/sqlite_connection.h"
 #include "platform/text_files.h"
 
 namespace qlok {
 namespace {
 
-int Serve() {
+int Serve(ErrorLog& errors) {
   std::unique_ptr<MonotonicClock> monotonic = NewSystemMonotonicClock();
   const int64_t start_ms = monotonic->Milliseconds();
   const std::string home = SiteHome();
@@ -34,7 +35,7 @@ int Serve() {
                        const char* value = std::getenv(name);
                        return std::string(value ? value : "");
                      },
-                     input, output, std::cerr, *clock};
+                     input, output, errors, *clock};
   CgiServe(
       process, [&home] { return LoadSiteConfig(home + "/site.conf"); },
       [&](const CgiRequest& request, const SiteConfig& site) {
@@ -56,7 +57,7 @@ int Serve() {
                                 [&]() -> RegistrationStore& { return registrations.Store(); },
                                 *mail,
                                 *sleeper,
-                                std::cerr,
+                                errors,
                                 *files,
                                 *outbox,
                                 deadline};
@@ -69,12 +70,15 @@ int Serve() {
 }  // namespace qlok
 
 int main() {
+  // The request is served by this one thread.
+  qlok::UseSqliteFromOneThread();
   // Everything that can answer with a page does so inside CgiServe; what
   // reaches here is a failing output.
+  qlok::DescriptorErrorLog errors;  // standard error
   try {
-    return qlok::Serve();
+    return qlok::Serve(errors);
   } catch (const std::exception& failure) {
-    std::cerr << "q_lok-manage: " << failure.what() << '\n';
+    errors << "q_lok-manage: " << failure.what() << '\n';
     return 1;
   }
 }

@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <bit>
+#include <cstdlib>
 #include <optional>
 
 #include "text/unicode.h"
@@ -172,6 +173,60 @@ TEST(CodePageTest, EveryCodeConvertsAsTheLibraryConvertsUtf16) {
   }
   iconv_close(out);
   iconv_close(in);
+}
+
+// The library's conversion of `text` to CP932, character by character,
+// a "?" for each character it refuses.
+std::string LibraryCodes(std::u16string_view text) {
+  const char* utf16 =
+      std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+  iconv_t cd = iconv_open("CP932", utf16);
+  std::string whole;
+  for (size_t i = 0; i < text.size(); ++i) {
+    size_t units = 1;
+    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
+        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      units = 2;
+    const std::optional<std::string> code = LibraryConversion(
+        cd, std::string(reinterpret_cast<const char*>(&text[i]), units * 2));
+    whole += code.value_or("?");
+    i += units - 1;
+  }
+  iconv_close(cd);
+  return whole;
+}
+
+TEST(CodePageTest, TextsConvertAsTheLibraryConvertsThemWhole) {
+  // Texts of many characters, in the forms pages take (ASCII runs between
+  // the others, characters side by side, missing ones and surrogate pairs
+  // among them), give exactly what the C library gives for each character.
+  // In a process of its own, so that no character's code is known
+  // beforehand and the first text asks for all of them at once.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  std::u16string every;      // every character of the basic plane in a row
+  std::u16string separated;  // each between two ASCII characters
+  for (char32_t c = 1; c <= 0xFFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    every += static_cast<char16_t>(c);
+    separated += static_cast<char16_t>(c);
+    separated += static_cast<char16_t>(u' ' + c % 95);
+  }
+  const std::u16string pairs = u"a😀ｱ\U0001F600あ~\\\u00A5" +
+                               std::u16string(1, char16_t(0xDC00)) + u"ｱ" +
+                               std::u16string(1, char16_t(0xD800)) + u"字";
+  const std::string every_codes = LibraryCodes(every);
+  const std::string separated_codes = LibraryCodes(separated);
+  const std::string pair_codes = LibraryCodes(pairs);
+  // Some characters convert to a single byte, most to two.
+  EXPECT_GT(every_codes.size(), every.size());
+  EXPECT_EXIT(
+      {
+        const bool same =
+            ToAnsi(pairs) == pair_codes && ToAnsi(every) == every_codes &&
+            ToAnsi(separated) == separated_codes && ToAnsi(pairs) == pair_codes;
+        std::exit(same ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -40,7 +40,8 @@ std::unique_ptr<Connection> OpenConnection(
       if (home.back() != '/') home += '/';
       path = home + path;
     }
-    return OpenSqliteConnection(path, options.create_missing);
+    return OpenSqliteConnection(path, options.create_missing,
+                                options.sqlite_cache_kib);
   }
   if (text.starts_with("postgresql://") || text.starts_with("postgres://")) {
     return OpenPostgresConnection(text, options);

@@ -102,6 +102,12 @@ struct DatabaseOptions {
   // operator's "init" does; everywhere else a missing file is a Failure that
   // names it, and nothing is left behind.
   bool create_missing = false;
+  // SQLite: the most memory the connection's page cache takes, in KiB; 0
+  // keeps SQLite's own default (2,000 KiB). A search reads each page of the
+  // job table about once, so a cache that large only fills up with pages
+  // that are not read again: every one of them is memory the process must
+  // be given (a page fault) and keeps.
+  int sqlite_cache_kib = 0;
 };
 
 // Opens the database a connection string names:

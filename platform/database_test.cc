@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "platform/failure.h"
@@ -650,6 +652,39 @@ TEST(ConnectionStringTest, OtherStringsAreRefusedWithoutRepeatingThem) {
   }
 }
 
+TEST(ConnectionStringTest, TheSqliteCacheIsBoundedWhenAsked) {
+  struct Case {
+    int cache_kib;
+    int64_t pragma;  // what SQLite then reports
+  } cases[] = {{0, -2000}, {256, -256}, {4096, -4096}};
+  for (const Case& c : cases) {
+    auto db = OpenConnection(u"sqlite::memory:", "/",
+                             {.sqlite_cache_kib = c.cache_kib});
+    EXPECT_EQ(db->Open(u"PRAGMA cache_size", 1)->Field(u"cache_size"),
+              Value::Integer(c.pragma))
+        << c.cache_kib;
+  }
+}
+
+TEST(ConnectionStringTest, ABoundedCacheWaitsForAWriterAsStatementsDo) {
+  TempDir dir;
+  const std::u16string file = U16("sqlite:" + dir.path() + "/jobs.db");
+  auto writer = OpenConnection(file, "/", {.create_missing = true});
+  writer->Execute(u"CREATE TABLE t (a INTEGER)");
+  writer->Execute(u"BEGIN EXCLUSIVE");
+  std::thread commit([&writer] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    writer->Execute(u"COMMIT");
+  });
+  std::unique_ptr<Connection> reader;
+  EXPECT_NO_THROW(reader =
+                      OpenConnection(file, "/", {.sqlite_cache_kib = 256}));
+  commit.join();
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(reader->Open(u"PRAGMA cache_size", 1)->Field(u"cache_size"),
+            Value::Integer(-256));
+}
+
 TEST(ConnectionStringTest, AnUnopenableSqliteFileThrows) {
   EXPECT_THROW(OpenConnection(u"sqlite:/nonexistent/folder/jobs.db", "/"),
                Failure);
@@ -698,6 +733,33 @@ TEST_F(PostgresOnly, AStatementOutlastingTheTimeoutIsCancelled) {
                 ->Field(u"answer")
                 .AsInteger(),
             42);
+}
+
+TEST_F(PostgresOnly, TheSessionHasItsSettingsWhateverTheUriNames) {
+  // The settings go in the start-up message; where the URI names its own,
+  // they are made afterwards all the same.
+  const char* const uri_parts[] = {
+      "",
+      "&options=-c%20DateStyle%3DGerman",
+      "&options=-c%20statement_timeout%3D0",
+      "&client_encoding=LATIN1",
+      "&client_encoding=LATIN1&options=-c%20DateStyle%3DSQL%2CDMY",
+  };
+  for (const char* part : uri_parts) {
+    auto db =
+        OpenConnection(U16(uri_ + part), "/", {.statement_timeout_seconds = 2});
+    auto rs = db->Open(
+        u"SELECT current_setting('DateStyle') AS style, "
+        u"current_setting('client_encoding') AS encoding, "
+        u"current_setting('statement_timeout') AS timeout, "
+        u"'求人～' AS text, TIMESTAMP '2000-01-01 08:30:00' AS stamp",
+        1);
+    EXPECT_EQ(U8(rs->Field(u"style").ToText()).substr(0, 4), "ISO,") << part;
+    EXPECT_EQ(rs->Field(u"encoding"), Txt(u"UTF8")) << part;
+    EXPECT_EQ(rs->Field(u"timeout"), Txt(u"2s")) << part;
+    EXPECT_EQ(rs->Field(u"text"), Txt(u"求人～")) << part;
+    EXPECT_EQ(rs->Field(u"stamp"), At(8, 30)) << part;
+  }
 }
 
 TEST_F(PostgresOnly, ResultColumnTypesGiveTypedValues) {

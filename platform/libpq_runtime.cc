@@ -87,6 +87,8 @@ QLOK_FORWARD(char*, PQerrorMessage, (const PGconn* conn), (conn))
 QLOK_FORWARD(int, PQsocket, (const PGconn* conn), (conn))
 QLOK_FORWARD(int, PQbackendPID, (const PGconn* conn), (conn))
 QLOK_FORWARD(int, PQclientEncoding, (const PGconn* conn), (conn))
+QLOK_FORWARD(PQconninfoOption*, PQconninfo, (PGconn * conn), (conn))
+QLOK_FORWARD(void, PQconninfoFree, (PQconninfoOption * options), (options))
 QLOK_FORWARD(int, PQsetClientEncoding, (PGconn * conn, const char* encoding),
              (conn, encoding))
 QLOK_FORWARD(PQnoticeProcessor, PQsetNoticeProcessor,

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "platform/failure.h"
@@ -38,6 +40,25 @@ std::string Trimmed(const char* message) {
 }
 
 void IgnoreNotice(void*, const char*) {}
+
+bool StartsWith(const char* text, std::string_view prefix) {
+  return text != nullptr && std::string_view(text).starts_with(prefix);
+}
+
+// The value of the connection option `keyword` the connection was made
+// with; the empty text when it has none.
+std::string ConnectionOption(PGconn* conn, const char* keyword) {
+  std::string value;
+  if (PQconninfoOption* all = PQconninfo(conn)) {
+    for (const PQconninfoOption* o = all; o->keyword != nullptr; ++o) {
+      if (std::strcmp(o->keyword, keyword) == 0 && o->val != nullptr) {
+        value = o->val;
+      }
+    }
+    PQconninfoFree(all);
+  }
+  return value;
+}
 
 // Something that holds the connection busy with a streaming result.
 class Stream {
@@ -304,11 +325,27 @@ class PgRowSource : public RowSource, private Stream {
   }
 
   // Stops the statement before its end: the server is asked to cancel it
-  // and the rows already on their way are read and dropped. The current row
-  // stays readable.
+  // and the rows already on their way are read and dropped. A statement
+  // whose rows have all arrived already (a few rows, read but for their
+  // end) is only read to its end: a cancel is a connection of its own to
+  // the server, which costs milliseconds. The current row stays readable.
   void Abandon() override {
     if (done_) return;
-    if (PGcancel* cancel = PQgetCancel(session_->get())) {
+    PGconn* conn = session_->get();
+    // Only what has arrived is looked at (one read of the socket), so that
+    // a statement still sending is not read to its end here.
+    if (PQconsumeInput(conn) == 1) {
+      while (PQisBusy(conn) == 0) {
+        PGresult* result = PQgetResult(conn);
+        if (result == nullptr) {
+          Finish();
+          abandoned_ = true;
+          return;
+        }
+        PQclear(result);
+      }
+    }
+    if (PGcancel* cancel = PQgetCancel(conn)) {
       char error[256];
       PQcancel(cancel, error, sizeof error);
       PQfreeCancel(cancel);
@@ -427,14 +464,26 @@ class PgConnection : public Connection {
 std::unique_ptr<Connection> OpenPostgresConnection(
     const std::string& uri, const DatabaseOptions& options) {
   LoadLibpq();
-  // The URI is expanded into its parts; the connect timeout stands before
-  // it, so that one the URI names itself takes precedence.
+  // The session's settings go in the start-up message, which costs no round
+  // trip: the client encoding UTF8; date-times written as "2000-01-01
+  // 08:30:00" whatever the server's default (the order of day and month in
+  // dates it reads stays its own); and the server cancels any statement
+  // that runs longer than the timeout. The URI is expanded into its parts
+  // after them, so that what it names itself (a connect timeout, say) takes
+  // precedence; a setting it displaced is made with a statement below.
   const std::string connect_timeout =
       std::to_string(options.connect_timeout_seconds);
-  const char* keywords[] = {"connect_timeout", "dbname", nullptr};
+  std::string startup_options = "-c DateStyle=ISO";
+  if (options.statement_timeout_seconds > 0) {
+    startup_options +=
+        " -c statement_timeout=" +
+        std::to_string(int64_t{options.statement_timeout_seconds} * 1000);
+  }
+  const char* keywords[] = {"connect_timeout", "client_encoding", "options",
+                            "dbname", nullptr};
   const char* values[] = {
       options.connect_timeout_seconds > 0 ? connect_timeout.c_str() : nullptr,
-      uri.c_str(), nullptr};
+      "UTF8", startup_options.c_str(), uri.c_str(), nullptr};
   PGconn* conn = PQconnectdbParams(keywords, values, 1);
   if (conn == nullptr) throw Failure("PostgreSQL: out of memory connecting");
   auto session =
@@ -444,22 +493,28 @@ std::unique_ptr<Connection> OpenPostgresConnection(
                   Trimmed(PQerrorMessage(conn)));
   }
   PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
-  if (PQsetClientEncoding(conn, "UTF8") != 0) {
+  // The server reports the encoding and the date style it took; the
+  // statement timeout is in force when the options were the session's.
+  if (!StartsWith(PQparameterStatus(conn, "client_encoding"), "UTF8") &&
+      PQsetClientEncoding(conn, "UTF8") != 0) {
     throw Failure("PostgreSQL: cannot set the client encoding UTF8: " +
                   Trimmed(PQerrorMessage(conn)));
   }
-  // Date-times come back as "2000-01-01 08:30:00", whatever the server's
-  // default; the order of day and month in dates it reads stays its own.
-  // The server cancels any statement that runs longer than the timeout.
-  std::string settings = "SET DateStyle TO ISO";
-  if (options.statement_timeout_seconds > 0) {
+  std::string settings;
+  if (!StartsWith(PQparameterStatus(conn, "DateStyle"), "ISO")) {
+    settings = "SET DateStyle TO ISO;";
+  }
+  if (options.statement_timeout_seconds > 0 &&
+      ConnectionOption(conn, "options") != startup_options) {
     settings +=
-        "; SET statement_timeout TO " +
+        " SET statement_timeout TO " +
         std::to_string(int64_t{options.statement_timeout_seconds} * 1000);
   }
-  Result result(PQexec(conn, settings.c_str()));
-  if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
-    FailResult(result.get(), "cannot set up the session", settings);
+  if (!settings.empty()) {
+    Result result(PQexec(conn, settings.c_str()));
+    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+      FailResult(result.get(), "cannot set up the session", settings);
+    }
   }
   return std::make_unique<PgConnection>(std::move(session));
 }

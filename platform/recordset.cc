@@ -1,5 +1,6 @@
 #include "platform/recordset.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/failure.h"
@@ -22,6 +23,39 @@ bool IsBlank(char16_t c) {
 
 }  // namespace
 
+size_t KeepingRecordset::NameIndex::SlotOf(std::u16string_view name) const {
+  uint32_t hash = 2166136261u;  // FNV-1a over the UTF-16 units
+  for (char16_t c : name) hash = (hash ^ c) * 16777619u;
+  const size_t mask = slots_.size() - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    if (slots_[slot] == 0 || names_[slots_[slot] - 1] == name) return slot;
+  }
+}
+
+void KeepingRecordset::NameIndex::Add(std::u16string name, size_t index) {
+  if (slots_.size() < 2 * (names_.size() + 1)) {
+    // At most half full, so that every search ends at an empty slot soon.
+    std::vector<uint32_t> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(16, old.size() * 2), 0);
+    for (uint32_t entry : old) {
+      if (entry != 0) slots_[SlotOf(names_[entry - 1])] = entry;
+    }
+  }
+  const size_t slot = SlotOf(name);
+  if (slots_[slot] != 0) return;
+  names_.push_back(std::move(name));
+  columns_.push_back(index);
+  slots_[slot] = static_cast<uint32_t>(names_.size());
+}
+
+std::optional<size_t> KeepingRecordset::NameIndex::Find(
+    std::u16string_view name) const {
+  if (slots_.empty()) return std::nullopt;
+  const uint32_t entry = slots_[SlotOf(name)];
+  if (entry == 0) return std::nullopt;
+  return columns_[entry - 1];
+}
+
 KeepingRecordset::KeepingRecordset(std::unique_ptr<RowSource> source,
                                    size_t keep_rows)
     : source_(std::move(source)), keep_rows_(keep_rows) {
@@ -30,8 +64,8 @@ KeepingRecordset::KeepingRecordset(std::unique_ptr<RowSource> source,
   // wins, as a lookup by name finds the first such column.
   const std::vector<std::u16string>& names = source_->ColumnNames();
   for (size_t i = 0; i < names.size(); ++i) {
-    exact_names_.emplace(names[i], i);
-    folded_names_.emplace(FoldAsciiCase(names[i]), i);
+    exact_names_.Add(names[i], i);
+    folded_names_.Add(FoldAsciiCase(names[i]), i);
   }
 }
 
@@ -44,6 +78,7 @@ void KeepingRecordset::FetchNext() {
         row.reserve(columns);
         for (size_t i = 0; i < columns; ++i) row.push_back(source_->Cell(i));
         kept_.push_back(std::move(row));
+        converted_.emplace_back(columns);
       }
       ++fetched_;
     } else {
@@ -83,10 +118,9 @@ void KeepingRecordset::MoveNext() {
 }
 
 size_t KeepingRecordset::ColumnIndex(std::u16string_view column) const {
-  auto exact = exact_names_.find(std::u16string(column));
-  if (exact != exact_names_.end()) return exact->second;
-  auto folded = folded_names_.find(FoldAsciiCase(column));
-  if (folded != folded_names_.end()) return folded->second;
+  if (std::optional<size_t> exact = exact_names_.Find(column)) return *exact;
+  if (std::optional<size_t> folded = folded_names_.Find(FoldAsciiCase(column)))
+    return *folded;
   throw Failure("the result has no column " + U8(column));
 }
 
@@ -96,7 +130,9 @@ Value KeepingRecordset::Field(std::u16string_view column) const {
   }
   size_t index = ColumnIndex(column);
   if (position_ < kept_.size()) {
-    return source_->Convert(index, kept_[position_][index]);
+    std::optional<Value>& value = converted_[position_][index];
+    if (!value) value = source_->Convert(index, kept_[position_][index]);
+    return *value;
   }
   return source_->Convert(index, source_->Cell(index));
 }

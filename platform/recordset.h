@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/database.h"
@@ -50,7 +50,8 @@ class RowSource {
 // they are passed so that MoveFirst can return to them; later rows are read
 // from the engine in place and dropped when passed, so memory does not grow
 // with the result. Fields are converted only when asked for, so walking the
-// rows to count them costs one fetch per row.
+// rows to count them costs one fetch per row; a field of a kept row is
+// converted once, however often it is read (a page reads many twice).
 class KeepingRecordset : public Recordset {
  public:
   // Fetches the first row at once, so that an error of the statement shows
@@ -74,11 +75,29 @@ class KeepingRecordset : public Recordset {
   std::unique_ptr<RowSource> source_;
   size_t keep_rows_;
   std::vector<RawRow> kept_;  // rows 0 .. kept_.size()-1
-  size_t fetched_ = 0;        // rows the source has delivered so far
-  bool exhausted_ = false;    // the source has reported its end
-  size_t position_ = 0;       // the current row; fetched_ when at the end
-  std::unordered_map<std::u16string, size_t> exact_names_;
-  std::unordered_map<std::u16string, size_t> folded_names_;
+  // The fields of the kept rows converted so far, by row and column.
+  mutable std::vector<std::vector<std::optional<Value>>> converted_;
+  size_t fetched_ = 0;      // rows the source has delivered so far
+  bool exhausted_ = false;  // the source has reported its end
+  size_t position_ = 0;     // the current row; fetched_ when at the end
+  // Column names to their indices: a small open-addressing table, looked
+  // up by a view of the name without making a string of it (a page looks
+  // up some 1,800 fields by name).
+  class NameIndex {
+   public:
+    // Adds `name` for column `index`; the first of two equal names stays.
+    void Add(std::u16string name, size_t index);
+    // The column of `name`, or nullopt.
+    std::optional<size_t> Find(std::u16string_view name) const;
+
+   private:
+    size_t SlotOf(std::u16string_view name) const;
+    std::vector<std::u16string> names_;
+    std::vector<size_t> columns_;
+    std::vector<uint32_t> slots_;  // 1 + position in names_, 0 for empty
+  };
+  NameIndex exact_names_;
+  NameIndex folded_names_;
 };
 
 // True for a name made only of identifier characters (ASCII letters,

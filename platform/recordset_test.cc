@@ -141,6 +141,29 @@ TEST(RecordsetTest, RowsPastTheKeptOnesAreReadInPlace) {
   EXPECT_EQ(rs->Field(u"rank").AsInteger(), 61);
 }
 
+TEST(RecordsetTest, AKeptFieldIsConvertedOnceWhateverItsName) {
+  SourceCounters counters;
+  auto rs = Make(3, 2, &counters);
+  for (int row = 0; row < 2; ++row) {
+    for (int read = 0; read < 3; ++read) {
+      EXPECT_EQ(rs->Field(u"rank").AsInteger(), row * 10 + 1);
+      EXPECT_EQ(rs->Field(u"RANK").AsInteger(), row * 10 + 1);
+    }
+    rs->MoveNext();
+  }
+  EXPECT_EQ(counters.conversions, 2);
+  // Back on the kept rows, nothing is converted again.
+  rs->MoveFirst();
+  EXPECT_EQ(rs->Field(u"rank").AsInteger(), 1);
+  EXPECT_EQ(counters.conversions, 2);
+  // The row past them is read from the engine each time.
+  rs->MoveNext();
+  rs->MoveNext();
+  EXPECT_EQ(rs->Field(u"rank").AsInteger(), 21);
+  EXPECT_EQ(rs->Field(u"rank").AsInteger(), 21);
+  EXPECT_EQ(counters.conversions, 4);
+}
+
 TEST(RecordsetTest, MoveFirstWithoutMovingNeedsNoKeptRow) {
   SourceCounters counters;
   auto rs = Make(3, 0, &counters);

@@ -2,13 +2,17 @@
 //
 // Layout: <dir>/<app>/<section>/<key>, each of the three names encoded so
 // that any text makes one safe file name, and the file holding the value in
-// UTF-8. A write goes to a fresh temporary file in the key's folder and is
-// renamed over the key file: rename within one folder replaces atomically,
-// so a reader opens either the old file or the new one, never a part, and
-// two writers never mix their texts (the later rename wins). Reads and
-// writes take no lock and never wait; the store's lock, on <dir>/store.lock
-// (a name no encoded name can take, as it holds a "."), is for callers that
-// must read and write in turn.
+// UTF-8. A durable text is written to a fresh temporary file in the key's
+// folder, synced, and renamed over the key file. An atomic text is written
+// into the key's spare, a file of its own beside the key file
+// (".spare-<key>"), which then swaps names with the key file; the old text
+// becomes the spare of the next write (see WriteThroughSpare). Both
+// replace the key file in one step, so a reader gets either the old text or
+// the new one, never a part, and two writers never mix their texts (the
+// later one wins). Reads and writes never wait for each other but for the
+// microseconds a spare is being written; the store's lock, on
+// <dir>/store.lock (a name no encoded name can take, as it holds a "."),
+// is for callers that must read and write in turn.
 #include "platform/settings_store.h"
 
 #include <fcntl.h>
@@ -19,6 +23,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -39,6 +44,10 @@ constexpr size_t kKeptPrefix = 160;
 // How long LockExclusively waits for another holder.
 constexpr std::chrono::milliseconds kLockPatience{3000};
 constexpr char kLockFileName[] = "store.lock";
+// The spare of a key: a name no encoded name nor temporary file takes.
+constexpr char kSparePrefix[] = ".spare-";
+// How long a reader waits for a writer that overwrites the file in place.
+constexpr std::chrono::milliseconds kReadPatience{1000};
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
@@ -134,6 +143,108 @@ std::string TemporaryName() {
   return name;
 }
 
+// Puts the written file `temporary` in the place of the key file `path`.
+//
+// A durable text is renamed over the key file. An atomic text swaps names
+// with it instead, and the old file, now under the temporary name, is then
+// removed: a swap, unlike a rename over a file, makes ext4 start no writing
+// of the new file at once. Where there is no key file yet, or the file
+// system cannot swap, the text is renamed as a durable one is.
+void Replace(const std::string& temporary, const std::string& path,
+             SettingsStore::Sync sync) {
+  if (sync == SettingsStore::Sync::kAtomic &&
+      ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(),
+                  RENAME_EXCHANGE) == 0) {
+    // The key holds the new text; a file that cannot be removed here is
+    // only a leftover.
+    if (::unlink(temporary.c_str()) == 0 || errno != EISDIR) return;
+    // A folder stood in the key's place, which a rename would not have
+    // replaced: it goes back, and the write fails as a rename would.
+    ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(),
+                RENAME_EXCHANGE);
+    Fail("cannot replace", path, EISDIR);
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0)
+    Fail("cannot replace", path, errno);
+}
+
+// Takes, or only tries to take, a lock on the whole of `fd`; false when
+// another description holds one that conflicts, or the file system takes
+// no locks.
+bool LockWhole(int fd, LockKind kind, std::chrono::milliseconds patience) {
+  try {
+    return TakeLock(fd, kind, LockRange{}, patience);
+  } catch (const Failure&) {
+    return false;
+  }
+}
+
+// Writes `bytes` as the text of the key file `path` through its spare file
+// `spare`, and returns true; returns false, having changed nothing a
+// reader sees, when the spare cannot be used this time (the caller then
+// writes through a temporary file).
+//
+// Every write of a new file costs the file system an inode, and the file it
+// replaces one more to free; where requests rewrite the same few keys all
+// the time, that is most of what a write costs (ext4 without a journal,
+// for one, then looks through its recently freed inodes on each). A spare
+// is overwritten in place instead and swapped with the key file, so a key
+// written again and again keeps its two files.
+//
+// An overwrite in place must never meet a reader: a reader may still hold
+// the file open from the time it was the key file. So readers hold a
+// shared lock while they read (Read), and the writer overwrites the spare
+// only under an exclusive lock it takes without waiting, having made sure
+// that what it locked is still the spare; a reader that opened the file
+// just before keeps waiting for its lock until the swap, and then reads
+// the new text whole. When the lock is taken, the spare is another's, or
+// the file system cannot lock or swap, the spare is left alone.
+bool WriteThroughSpare(const std::string& spare, const std::string& path,
+                       std::string_view bytes) {
+  bool created = false;
+  int fd = ::open(spare.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(spare.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    created = fd >= 0;
+  }
+  if (fd < 0) return false;
+  struct stat opened, named;
+  bool written =
+      LockWhole(fd, LockKind::kExclusive, std::chrono::milliseconds(0)) &&
+      ::fstat(fd, &opened) == 0 && ::stat(spare.c_str(), &named) == 0 &&
+      opened.st_dev == named.st_dev && opened.st_ino == named.st_ino &&
+      S_ISREG(opened.st_mode);
+  for (off_t at = 0; written && at < static_cast<off_t>(bytes.size());) {
+    const ssize_t n = ::pwrite(fd, bytes.data() + at, bytes.size() - at, at);
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    at += n;
+  }
+  written = written && (opened.st_size <= static_cast<off_t>(bytes.size()) ||
+                        ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0);
+  bool swapped = false;
+  if (written) {
+    swapped = ::renameat2(AT_FDCWD, spare.c_str(), AT_FDCWD, path.c_str(),
+                          RENAME_EXCHANGE) == 0;
+    struct stat old;
+    if (swapped && ::lstat(spare.c_str(), &old) == 0 && !S_ISREG(old.st_mode)) {
+      // Something else than a file stood in the key's place: it goes back,
+      // and the write through a temporary file fails on it as it should.
+      ::renameat2(AT_FDCWD, spare.c_str(), AT_FDCWD, path.c_str(),
+                  RENAME_EXCHANGE);
+      swapped = false;
+    } else if (!swapped && errno == ENOENT) {
+      // No key file yet: the spare becomes it, and the next write makes a
+      // new spare.
+      swapped = ::rename(spare.c_str(), path.c_str()) == 0;
+    }
+  }
+  // A spare made for nothing would only be left over.
+  if (created && !swapped) ::unlink(spare.c_str());
+  ::close(fd);
+  return swapped;
+}
+
 // The lock of the store: an open description of the lock file holding an
 // exclusive lock, released when it closes.
 class FileLock : public SettingsStore::Lock {
@@ -161,6 +272,10 @@ class FileSettingsStore : public SettingsStore {
       if (errno == ENOENT) return fallback;
       Fail("cannot open", path, errno);
     }
+    // The shared lock keeps a writer from overwriting this file in place
+    // while it is read, should it become a spare meanwhile (see
+    // WriteThroughSpare); a writer holds its lock for microseconds.
+    LockWhole(fd, LockKind::kShared, kReadPatience);
     std::optional<std::string> bytes = ReadToEnd(fd);
     const int error = errno;
     ::close(fd);
@@ -172,7 +287,13 @@ class FileSettingsStore : public SettingsStore {
              const std::u16string& key, const std::u16string& value,
              Sync sync) override {
     const std::string folder = FolderOf(app, section);
-    const std::string path = folder + "/" + EncodeName(key);
+    const std::string name = EncodeName(key);
+    const std::string path = folder + "/" + name;
+    const std::string bytes = U8(value);
+    if (sync == Sync::kAtomic &&
+        WriteThroughSpare(folder + "/" + kSparePrefix + name, path, bytes)) {
+      return;
+    }
 
     std::string temporary;
     int fd = -1;
@@ -195,7 +316,7 @@ class FileSettingsStore : public SettingsStore {
         Fail("cannot create", temporary, error);
     }
     try {
-      WriteAll(fd, U8(value), temporary);
+      WriteAll(fd, bytes, temporary);
       // A durable text reaches the disk before the name points at it, so a
       // crash leaves the old value or the new one, not an empty file.
       if (sync == Sync::kDurable && ::fsync(fd) != 0)
@@ -203,8 +324,7 @@ class FileSettingsStore : public SettingsStore {
       const int result = ::close(fd);
       fd = -1;
       if (result != 0) Fail("cannot close", temporary, errno);
-      if (::rename(temporary.c_str(), path.c_str()) != 0)
-        Fail("cannot replace", path, errno);
+      Replace(temporary, path, sync);
     } catch (...) {
       if (fd >= 0) ::close(fd);
       ::unlink(temporary.c_str());
@@ -214,9 +334,14 @@ class FileSettingsStore : public SettingsStore {
 
   void Remove(const std::u16string& app, const std::u16string& section,
               const std::u16string& key) override {
-    const std::string path = FolderOf(app, section) + "/" + EncodeName(key);
+    const std::string folder = FolderOf(app, section);
+    const std::string name = EncodeName(key);
+    const std::string path = folder + "/" + name;
     if (::unlink(path.c_str()) != 0 && errno != ENOENT)
       Fail("cannot remove", path, errno);
+    // Its spare, if it has one, goes too; one that stays is only a
+    // leftover.
+    ::unlink((folder + "/" + kSparePrefix + name).c_str());
   }
 
   std::unique_ptr<Lock> LockExclusively() override {

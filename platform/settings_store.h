@@ -18,8 +18,9 @@ class SettingsStore {
     // holds the new text or the old one, never an empty or partial one.
     kDurable,
     // Readers see the old text or the new one, never a part, but a crash
-    // soon after the write may lose the new text (a new key may then be
-    // left empty). Far cheaper: for keys no request reads back.
+    // soon after the write may lose the new text: the key may then hold an
+    // earlier text, or nothing. Far cheaper: for keys no request reads
+    // back.
     kAtomic,
   };
 

@@ -129,73 +129,88 @@ TEST(FileSettingsStoreTest, AnotherStoreOnTheSameFolderSeesTheValues) {
 }
 
 TEST(FileSettingsStoreTest, WritesLeaveNoTemporaryFiles) {
-  ScratchFolder scratch;
-  auto store = NewFileSettingsStore(scratch.path());
-  for (int i = 0; i < 20; ++i)
-    store->Write(u"MyApp", u"Startup_j", u"jun", Digits(i), kDurable);
-  EXPECT_THAT(Entries(scratch.path()),
-              ::testing::UnorderedElementsAre("MyApp", "MyApp/Startup_j",
-                                              "MyApp/Startup_j/jun"));
+  // An atomic write leaves the key's spare for the next one, and nothing
+  // else.
+  for (SettingsStore::Sync sync : {kDurable, kAtomic}) {
+    ScratchFolder scratch;
+    auto store = NewFileSettingsStore(scratch.path());
+    for (int i = 0; i < 20; ++i)
+      store->Write(u"MyApp", u"Startup_j", u"jun", Digits(i), sync);
+    std::set<std::string> expected = {"MyApp", "MyApp/Startup_j",
+                                      "MyApp/Startup_j/jun"};
+    if (sync == kAtomic) expected.insert("MyApp/Startup_j/.spare-jun");
+    EXPECT_EQ(Entries(scratch.path()), expected)
+        << (sync == kDurable ? "durable" : "atomic");
+  }
 }
 
 TEST(FileSettingsStoreTest, FailuresThrowAndKeepTheOldValue) {
-  ScratchFolder scratch;
-  auto store = NewFileSettingsStore(scratch.path());
-  store->Write(u"MyApp", u"Startup_j", u"jun", u"104", kDurable);
-  // A folder standing where a key file would be can be neither read nor
-  // replaced.
-  fs::create_directories(scratch.path() + "/MyApp/Startup_j/blocked/inner");
-  EXPECT_THROW(store->Read(u"MyApp", u"Startup_j", u"blocked", u""), Failure);
-  EXPECT_THROW(store->Write(u"MyApp", u"Startup_j", u"blocked", u"x", kDurable),
-               Failure);
-  // A file standing where a folder would be.
-  { std::ofstream(scratch.path() + "/Plain") << "not a folder"; }
-  EXPECT_THROW(store->Write(u"Plain", u"S", u"k", u"x", kDurable), Failure);
-  EXPECT_THROW(store->Read(u"Plain", u"S", u"k", u""), Failure);
-  // The store's own folder cannot be made.
-  auto broken = NewFileSettingsStore(scratch.path() + "/Plain/settings");
-  EXPECT_THROW(broken->Write(u"MyApp", u"Startup_j", u"jun", u"1", kDurable),
-               Failure);
+  for (SettingsStore::Sync sync : {kDurable, kAtomic}) {
+    SCOPED_TRACE(sync == kDurable ? "durable" : "atomic");
+    ScratchFolder scratch;
+    auto store = NewFileSettingsStore(scratch.path());
+    store->Write(u"MyApp", u"Startup_j", u"jun", u"104", sync);
+    // A folder standing where a key file would be can be neither read nor
+    // replaced, and stays as it was.
+    fs::create_directories(scratch.path() + "/MyApp/Startup_j/blocked/inner");
+    EXPECT_THROW(store->Read(u"MyApp", u"Startup_j", u"blocked", u""), Failure);
+    EXPECT_THROW(store->Write(u"MyApp", u"Startup_j", u"blocked", u"x", sync),
+                 Failure);
+    // A file standing where a folder would be.
+    { std::ofstream(scratch.path() + "/Plain") << "not a folder"; }
+    EXPECT_THROW(store->Write(u"Plain", u"S", u"k", u"x", sync), Failure);
+    EXPECT_THROW(store->Read(u"Plain", u"S", u"k", u""), Failure);
+    // The store's own folder cannot be made.
+    auto broken = NewFileSettingsStore(scratch.path() + "/Plain/settings");
+    EXPECT_THROW(broken->Write(u"MyApp", u"Startup_j", u"jun", u"1", sync),
+                 Failure);
 
-  EXPECT_EQ(store->Read(u"MyApp", u"Startup_j", u"jun", u""), u"104");
-  // The failed writes left no temporary files behind.
-  EXPECT_THAT(
-      Entries(scratch.path() + "/MyApp/Startup_j"),
-      ::testing::UnorderedElementsAre("jun", "blocked", "blocked/inner"));
+    EXPECT_EQ(store->Read(u"MyApp", u"Startup_j", u"jun", u""), u"104");
+    // The failed writes left no temporary files behind.
+    EXPECT_THAT(
+        Entries(scratch.path() + "/MyApp/Startup_j"),
+        ::testing::UnorderedElementsAre("jun", "blocked", "blocked/inner"));
+  }
 }
 
 TEST(FileSettingsStoreTest, ConcurrentWritersNeverTearAValue) {
   // Each writer stores a long text of its own letter, again and again; the
   // readers must only ever see one whole text of one letter, never an empty
-  // or half-written file.
+  // or half-written file, nor a missing one.
   constexpr int kWriters = 6;
   constexpr int kReaders = 4;
   constexpr size_t kLength = 200000;
-  ScratchFolder scratch;
-  const std::string dir = scratch.path();
-  NewFileSettingsStore(dir)->Write(u"MyApp", u"Startup_j", u"jun",
-                                   std::u16string(kLength, u'z'), kDurable);
-  const int failed = RunInProcesses(kWriters + kReaders, [&](int i) {
-    auto store = NewFileSettingsStore(dir);
-    if (i < kWriters) {
-      const std::u16string value(kLength, static_cast<char16_t>(u'a' + i));
-      for (int round = 0; round < 15; ++round)
-        store->Write(u"MyApp", u"Startup_j", u"jun", value, kDurable);
+  for (SettingsStore::Sync sync : {kDurable, kAtomic}) {
+    SCOPED_TRACE(sync == kDurable ? "durable" : "atomic");
+    ScratchFolder scratch;
+    const std::string dir = scratch.path();
+    NewFileSettingsStore(dir)->Write(u"MyApp", u"Startup_j", u"jun",
+                                     std::u16string(kLength, u'z'), sync);
+    const int failed = RunInProcesses(kWriters + kReaders, [&](int i) {
+      auto store = NewFileSettingsStore(dir);
+      if (i < kWriters) {
+        const std::u16string value(kLength, static_cast<char16_t>(u'a' + i));
+        for (int round = 0; round < 15; ++round)
+          store->Write(u"MyApp", u"Startup_j", u"jun", value, sync);
+        return true;
+      }
+      for (int round = 0; round < 60; ++round) {
+        const std::u16string seen =
+            store->Read(u"MyApp", u"Startup_j", u"jun", u"");
+        if (seen.size() != kLength) return false;
+        if (seen.find_first_not_of(seen[0]) != std::u16string::npos)
+          return false;
+      }
       return true;
-    }
-    for (int round = 0; round < 60; ++round) {
-      const std::u16string seen =
-          store->Read(u"MyApp", u"Startup_j", u"jun", u"");
-      if (seen.size() != kLength) return false;
-      if (seen.find_first_not_of(seen[0]) != std::u16string::npos) return false;
-    }
-    return true;
-  });
-  EXPECT_EQ(failed, 0);
-  const std::u16string last =
-      NewFileSettingsStore(dir)->Read(u"MyApp", u"Startup_j", u"jun", u"");
-  ASSERT_EQ(last.size(), kLength);
-  EXPECT_EQ(Entries(dir).size(), 3u) << "temporary files were left behind";
+    });
+    EXPECT_EQ(failed, 0);
+    const std::u16string last =
+        NewFileSettingsStore(dir)->Read(u"MyApp", u"Startup_j", u"jun", u"");
+    ASSERT_EQ(last.size(), kLength);
+    // The key, and for atomic writes its spare.
+    EXPECT_EQ(Entries(dir).size(), sync == kDurable ? 3u : 4u)
+        << "temporary files were left behind";
+  }
 }
 
 TEST(FileSettingsStoreTest, RemovesKeys) {

@@ -362,8 +362,15 @@ class SqliteConnection : public Connection {
 
 }  // namespace
 
+void UseSqliteFromOneThread() {
+  // Both fail harmlessly (SQLITE_MISUSE) once SQLite is initialised.
+  sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
+
 std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
-                                                 bool create_missing) {
+                                                 bool create_missing,
+                                                 int cache_kib) {
   sqlite3* db = nullptr;
   int flags = SQLITE_OPEN_READWRITE;
   if (create_missing) flags |= SQLITE_OPEN_CREATE;
@@ -384,6 +391,16 @@ std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
                                   nullptr, CompareTimes,
                                   nullptr) != SQLITE_OK) {
     Fail(db, "cannot register the collation " QLOK_TIME_COLLATION_NAME);
+  }
+  // The pragma reads the schema, so it comes after the busy timeout: it
+  // waits for a writer as every statement does.
+  if (cache_kib > 0) {
+    const std::string pragma =
+        "PRAGMA cache_size = -" + std::to_string(cache_kib);
+    if (sqlite3_exec(db, pragma.c_str(), nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+      Fail(db, "cannot set the cache size");
+    }
   }
   return std::make_unique<SqliteConnection>(std::move(handle));
 }

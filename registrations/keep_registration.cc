@@ -13,7 +13,7 @@ MailHeaders KeepRegistration(RegistrationStore& store,
                              const std::u16string& registration_record,
                              Recordset* mailed_jobs, int64_t mailed_count,
                              const DateTime& now, const SiteConfig& site,
-                             std::ostream& errors) {
+                             ErrorLog& errors) {
   try {
     const std::optional<int> number = RegistrationNumberOf(request);
     if (!number) {

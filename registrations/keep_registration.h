@@ -4,10 +4,10 @@
 #define QLOK_REGISTRATIONS_KEEP_REGISTRATION_H_
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 
 #include "platform/database.h"
+#include "platform/error_log.h"
 #include "platform/registration_store.h"
 #include "platform/site_config.h"
 #include "registrations/registration.h"
@@ -31,7 +31,7 @@ MailHeaders KeepRegistration(RegistrationStore& store,
                              const std::u16string& registration_record,
                              Recordset* mailed_jobs, int64_t mailed_count,
                              const DateTime& now, const SiteConfig& site,
-                             std::ostream& errors);
+                             ErrorLog& errors);
 
 }  // namespace qlok
 

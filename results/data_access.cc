@@ -40,7 +40,15 @@ std::unique_ptr<Connection> OpenJobDatabase(
 
 std::unique_ptr<Recordset> OpenJobQuery(Connection& connection,
                                         const std::u16string& query_text,
-                                        size_t keep_rows) {
+                                        size_t keep_rows,
+                                        std::optional<int64_t> whole_table) {
+  if (whole_table) {
+    if (const std::optional<std::u16string> table = BareTableName(query_text)) {
+      return connection.Open(u"SELECT * FROM " + *table + u" LIMIT " +
+                                 Digits(static_cast<int64_t>(keep_rows)),
+                             keep_rows);
+    }
+  }
   return connection.Open(query_text, keep_rows);
 }
 

@@ -41,10 +41,15 @@ std::unique_ptr<Connection> OpenJobDatabase(
     Databases& databases, const std::u16string& connection_string);
 
 // Runs the query once. The recordset holds the first `keep_rows` rows, the
-// ones later steps read after the count has rewound it.
-std::unique_ptr<Recordset> OpenJobQuery(Connection& connection,
-                                        const std::u16string& query_text,
-                                        size_t keep_rows);
+// ones later steps read after the count has rewound it. When the whole
+// table was counted already (`whole_table`, from CountWholeTable), only
+// those rows are asked for ("SELECT * FROM name LIMIT keep_rows", the same
+// rows in the same order), so that the engine stops after them: PostgreSQL
+// would otherwise send the whole table, and what the request does not read
+// be cancelled at the end.
+std::unique_ptr<Recordset> OpenJobQuery(
+    Connection& connection, const std::u16string& query_text, size_t keep_rows,
+    std::optional<int64_t> whole_table = std::nullopt);
 
 // For a query that is the bare table name (no condition: the whole table),
 // the number of rows in the table, counted by the engine with one

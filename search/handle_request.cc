@@ -96,8 +96,8 @@ std::u16string HandleRequest(std::u16string& posted,
   const std::optional<int64_t> whole_table =
       CountWholeTable(*database.connection, query_text);
   database.connection->RefuseChangesTo(std::u16string(kJobTable));
-  database.jobs =
-      OpenJobQuery(*database.connection, query_text, RowsToKeep(request));
+  database.jobs = OpenJobQuery(*database.connection, query_text,
+                               RowsToKeep(request), whole_table);
   AppendRegistrationLog(services.files, services.clock, request.address,
                         turn_number, query_text);
 

@@ -2,11 +2,11 @@
 #ifndef QLOK_SEARCH_HANDLE_REQUEST_H_
 #define QLOK_SEARCH_HANDLE_REQUEST_H_
 
-#include <ostream>
 #include <string>
 
 #include "platform/clock.h"
 #include "platform/database.h"
+#include "platform/error_log.h"
 #include "platform/mail_sender.h"
 #include "platform/outbox.h"
 #include "platform/process_info.h"
@@ -29,8 +29,8 @@ struct RequestServices {
   const SiteConfig& site;
   // When the request must have ended ([request] time_limit after it began).
   const Deadline& deadline;
-  Outbox& outbox;        // the mails no attempt delivered
-  std::ostream& errors;  // the web server's error log
+  Outbox& outbox;    // the mails no attempt delivered
+  ErrorLog& errors;  // the web server's error log
 };
 
 // Handles one posted form (already URL-decoded; the handler may shorten it

@@ -162,7 +162,7 @@ class HandleRequestTest : public ::testing::Test {
   ClockSleeper sleeper_{monotonic_};
   SiteConfig site_ = SiteConfig::Defaults();
   InMemoryOutbox outbox_;
-  std::ostringstream errors_;
+  StringErrorLog errors_;
 };
 
 TEST_F(HandleRequestTest, SearchWithHitsPutsTheCountAboveTheForm) {

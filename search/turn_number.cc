@@ -122,6 +122,19 @@ void ForgetFinishedTurns(SettingsStore& settings, int turn,
   for (int64_t number = first; number <= *last; ++number) forget(number);
 }
 
+// True when "jun" holds exactly `text`, `read` being what it read with the
+// fallback "100". A missing key reads as the fallback too: when the two
+// agree, a second read with another fallback tells them apart.
+bool JunHolds(SettingsStore& settings, const std::u16string& read,
+              const std::u16string& text) {
+  if (read != text) return false;
+  if (text != u"100") return true;
+  bool holds = false;
+  IgnoringFailure(
+      [&] { holds = settings.Read(kApp, kSection, kJun, u"") == text; });
+  return holds;
+}
+
 }  // namespace
 
 int AssignTurnNumber(SettingsStore& settings, ProcessInfo& processes,
@@ -145,9 +158,11 @@ int AssignTurnNumber(SettingsStore& settings, ProcessInfo& processes,
     // A "jun" that cannot be read or is no number counts as nothing; one
     // past the largest number counts as no number either. Alone, it only
     // tells which keys the run before left.
+    std::optional<std::u16string> stored_text;
     if (others_running || lock) {
       IgnoringFailure([&] {
-        stored = ParseTurnNumber(settings.Read(kApp, kSection, kJun, u"100"));
+        stored_text = settings.Read(kApp, kSection, kJun, u"100");
+        stored = ParseTurnNumber(*stored_text);
       });
     }
     if (others_running) {
@@ -155,10 +170,15 @@ int AssignTurnNumber(SettingsStore& settings, ProcessInfo& processes,
                  ? *stored + 1
                  : 1;
     }
-    // The next request counts on from "jun": it must survive a crash.
-    IgnoringFailure([&] {
-      settings.Write(kApp, kSection, kJun, Digits(turn), Sync::kDurable);
-    });
+    // The next request counts on from "jun": it must survive a crash. The
+    // key is only ever written durably, so a "jun" that holds the number
+    // already (every request that runs alone takes 100) is on the disk,
+    // and the costly synced write is left out.
+    const std::u16string jun = Digits(turn);
+    if (!stored_text || !JunHolds(settings, *stored_text, jun)) {
+      IgnoringFailure(
+          [&] { settings.Write(kApp, kSection, kJun, jun, Sync::kDurable); });
+    }
     if (lock) ForgetFinishedTurns(settings, turn, !others_running, stored);
   }
   // The other keys are only a trace that nothing reads back.

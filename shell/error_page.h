@@ -3,12 +3,12 @@
 #define QLOK_SHELL_ERROR_PAGE_H_
 
 #include <functional>
-#include <ostream>
 #include <string>
 #include <string_view>
 
 #include "frame/request_fields.h"
 #include "platform/clock.h"
+#include "platform/error_log.h"
 #include "text/date_time.h"
 
 namespace qlok {
@@ -34,12 +34,11 @@ class ErrorTrap {
  public:
   // `clock` stamps the error page; `errors` (the web server's error log,
   // standard error) gets one line per failure that the trap catches.
-  ErrorTrap(Clock& clock, std::ostream& errors)
-      : clock_(clock), errors_(errors) {}
+  ErrorTrap(Clock& clock, ErrorLog& errors) : clock_(clock), errors_(errors) {}
 
   // Runs `stretch` and returns true when it completes. When it throws a
   // Failure, another std::exception or anything else, the reason goes to
-  // the error stream as one line "q_lok: <reason>" (control characters
+  // the error log as one line "q_lok: <reason>" (control characters
   // blanked, cut at 2000 bytes), ShowErrorPage(fields, kRuntimeErrorTitle,
   // now) replaces the response, and false is returned: the caller then
   // leaves the page as it is. Nothing of the reason reaches the page.
@@ -49,7 +48,7 @@ class ErrorTrap {
   void Report(const std::string& reason);
 
   Clock& clock_;
-  std::ostream& errors_;
+  ErrorLog& errors_;
 };
 
 }  // namespace qlok

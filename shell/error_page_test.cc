@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <stdexcept>
 
 #include "platform/failure.h"
@@ -94,7 +93,7 @@ TEST(ErrorTrapTest, CatchesEveryFailureAndLogsOneLine) {
   for (const Case& c : cases) {
     RequestFields fields;
     fields.PageBuffer = u"head\r\n";
-    std::ostringstream errors;
+    StringErrorLog errors;
     FixedClock clock(DateTime{2026, 12, 7, 10, 30, 5});
     ErrorTrap trap(clock, errors);
     EXPECT_FALSE(trap.Run(fields, c.stretch));
@@ -106,7 +105,7 @@ TEST(ErrorTrapTest, CatchesEveryFailureAndLogsOneLine) {
 }
 
 TEST(ErrorTrapTest, LongReasonsAreCutBetweenCharacters) {
-  std::ostringstream errors;
+  StringErrorLog errors;
   FixedClock clock(DateTime{2026, 12, 7, 10, 30, 5});
   ErrorTrap trap(clock, errors);
   RequestFields fields;
@@ -117,7 +116,7 @@ TEST(ErrorTrapTest, LongReasonsAreCutBetweenCharacters) {
 }
 
 TEST(ErrorTrapTest, CompletedStretchLeavesTheResponseAlone) {
-  std::ostringstream errors;
+  StringErrorLog errors;
   FixedClock clock(DateTime{2026, 12, 7, 10, 30, 5});
   ErrorTrap trap(clock, errors);
   RequestFields fields;

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <vector>
 
 #include "platform/failure.h"
@@ -64,7 +63,7 @@ struct Shell {
   std::u16string output = u"<P>body</P>";
   std::function<void()> fail;  // run inside the handler when set
   std::vector<std::u16string> handled;
-  std::ostringstream errors;
+  StringErrorLog errors;
 
   std::u16string Build(const std::u16string& posted) {
     fields.PostedString = posted;

@@ -1,6 +1,6 @@
 #include "text/date_time.h"
 
-#include <cstdio>
+#include <cstdint>
 
 #include "text/unicode.h"
 
@@ -84,18 +84,50 @@ int Weekday(const DateTime& t) {
   return static_cast<int>(w < 0 ? w + 7 : w);
 }
 
+namespace {
+
+// Appends `value` in decimal digits, zero-padded to `width` characters.
+void AppendNumber(std::u16string& out, int value, int width) {
+  // The digits of the magnitude, last first; a 64-bit magnitude holds
+  // that of the smallest int.
+  char16_t digits[12];
+  int count = 0;
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value)
+                                 : static_cast<uint64_t>(value);
+  do {
+    digits[count++] = static_cast<char16_t>(u'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude > 0);
+  if (value < 0) out += u'-';
+  // The zeros go between the sign and the digits, the sign counting
+  // towards the width, as printf's "%0Nd" writes them.
+  for (int pad = width - count - (value < 0 ? 1 : 0); pad > 0; --pad)
+    out += u'0';
+  while (count > 0) out += digits[--count];
+}
+
+}  // namespace
+
 std::u16string FormatDate(const DateTime& t) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%04d/%02d/%02d", t.year, t.month,
-                t.day);
-  return U16(buffer);
+  std::u16string out;
+  out.reserve(10);
+  AppendNumber(out, t.year, 4);
+  out += u'/';
+  AppendNumber(out, t.month, 2);
+  out += u'/';
+  AppendNumber(out, t.day, 2);
+  return out;
 }
 
 std::u16string FormatTimeOfDay(const DateTime& t) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%d:%02d:%02d", t.hour, t.minute,
-                t.second);
-  return U16(buffer);
+  std::u16string out;
+  out.reserve(8);
+  AppendNumber(out, t.hour, 0);
+  out += u':';
+  AppendNumber(out, t.minute, 2);
+  out += u':';
+  AppendNumber(out, t.second, 2);
+  return out;
 }
 
 std::u16string FormatGeneral(const DateTime& t) {

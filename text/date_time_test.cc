@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
+#include <string>
+
 #include "text/unicode.h"
 
 namespace qlok {
@@ -15,6 +19,26 @@ TEST(DateTimeTest, AddSecondsCrossesDaysAndYears) {
   EXPECT_EQ(AddSeconds({2024, 2, 28, 23, 59, 59}, 1),
             (DateTime{2024, 2, 29, 0, 0, 0}));
   EXPECT_EQ(Weekday({2026, 12, 9}), 3);  // a Wednesday
+}
+
+TEST(DateTimeTest, FieldsAreWrittenAsPrintfWritesThem) {
+  // The forms are "%04d/%02d/%02d" and "%d:%02d:%02d", whatever the
+  // fields hold (a date-time read from a database or a clock may hold
+  // anything, out of range or negative).
+  const int values[] = {0,     1,     9,     10,     59,      99,
+                        100,   999,   1000,  2026,   9999,    10000,
+                        12345, -1,    -9,    -10,    -99,     -100,
+                        -999,  -1000, -2026, -12345, INT_MAX, INT_MIN};
+  for (int a : values) {
+    for (int b : {0, 7, 12, -3, 123}) {
+      const DateTime t = {a, b, b + 1, a, b, b + 1};
+      char date[64], time[64];
+      std::snprintf(date, sizeof date, "%04d/%02d/%02d", a, b, b + 1);
+      std::snprintf(time, sizeof time, "%d:%02d:%02d", a, b, b + 1);
+      EXPECT_EQ(U8(FormatDate(t)), date);
+      EXPECT_EQ(U8(FormatTimeOfDay(t)), time);
+    }
+  }
 }
 
 TEST(DateTimeTest, GeneralFormDropsMidnight) {

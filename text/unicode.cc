@@ -9,16 +9,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendUtf16(std::u16string& out, char32_t c) {
-  if (c < 0x10000) {
-    out.push_back(static_cast<char16_t>(c));
-  } else {
-    c -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-  }
-}
-
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out.push_back(static_cast<char>(c));
@@ -46,15 +36,31 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 }  // namespace
 
 std::u16string U16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+  // Each byte gives at most one unit (a four-byte sequence gives two), so
+  // the result is written in place into room for as many units as bytes.
+  std::u16string out(utf8.size(), u'\0');
+  char16_t* write = out.data();
   size_t i = 0;
   while (i < utf8.size()) {
     unsigned char b = static_cast<unsigned char>(utf8[i]);
     if (b < 0x80) {
-      out.push_back(b);
+      *write++ = b;
       ++i;
       continue;
+    }
+    // Japanese text is mostly three-byte sequences: a well-formed one is
+    // taken at once; anything else goes the general way below.
+    if ((b & 0xF0) == 0xE0 && i + 2 < utf8.size()) {
+      const unsigned char t1 = static_cast<unsigned char>(utf8[i + 1]);
+      const unsigned char t2 = static_cast<unsigned char>(utf8[i + 2]);
+      const char32_t c = (static_cast<char32_t>(b & 0x0F) << 12) |
+                         (static_cast<char32_t>(t1 & 0x3F) << 6) | (t2 & 0x3F);
+      if ((t1 & 0xC0) == 0x80 && (t2 & 0xC0) == 0x80 && c >= 0x800 &&
+          (c < 0xD800 || c > 0xDFFF)) {
+        *write++ = static_cast<char16_t>(c);
+        i += 3;
+        continue;
+      }
     }
     int extra;
     char32_t c;
@@ -68,7 +74,7 @@ std::u16string U16(std::string_view utf8) {
       extra = 3;
       c = b & 0x07;
     } else {
-      out.push_back(static_cast<char16_t>(kReplacement));
+      *write++ = static_cast<char16_t>(kReplacement);
       ++i;
       continue;
     }
@@ -81,13 +87,20 @@ std::u16string U16(std::string_view utf8) {
     static constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
     if (!ok || c < kSmallest[extra] || (c >= 0xD800 && c <= 0xDFFF) ||
         c > 0x10FFFF) {
-      out.push_back(static_cast<char16_t>(kReplacement));
+      *write++ = static_cast<char16_t>(kReplacement);
       ++i;
       continue;
     }
-    AppendUtf16(out, c);
+    if (c < 0x10000) {
+      *write++ = static_cast<char16_t>(c);
+    } else {
+      c -= 0x10000;
+      *write++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *write++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    }
     i += extra + 1;
   }
+  out.resize(static_cast<size_t>(write - out.data()));
   return out;
 }
 
