@@ -103,6 +103,11 @@ def logged_statement(home):
 BARE_NAME = re.compile(r"[A-Za-z_\u0080-\U0010ffff][A-Za-z0-9_\u0080-\U0010ffff]*")
 
 
+def is_bare_name(statement):
+    """True for a statement that is a bare table name: the whole table."""
+    return bool(BARE_NAME.fullmatch(re.sub(r"[\s;]+$", "", statement.strip())))
+
+
 def count_statement(statement):
     """The statement a shell runs to print the count of `statement`: a
     bare table name is counted as it stands, a SELECT inside a subquery (so

@@ -6,10 +6,12 @@
  * the table), counts every row, reads every field of the first 15 and
  * prints the count.
  *
- *   floor_pq URI STATEMENT
+ *   floor_pq URI STATEMENT [counted]
  *
- * A statement that is a bare table name (the whole table) is answered as
- * the program answers it: the server counts the rows ("SELECT count(*) FROM
+ * A statement that is a bare table name (the whole table) is run as
+ * "SELECT * FROM name", every row stepped, as the naive reader does; with
+ * the word "counted" after the statement it is answered as the program
+ * answers it instead: the server counts the rows ("SELECT count(*) FROM
  * name") and the first 15 are read ("SELECT * FROM name LIMIT 15"). Exit
  * status 0, or 1 with the server's message on standard error. */
 #include <libpq-fe.h>
@@ -38,19 +40,24 @@ static int IsBareName(const char* text) {
 }
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: floor_pq URI STATEMENT\n");
+  const int counted_mode = argc == 4 && strcmp(argv[3], "counted") == 0;
+  if (argc != 3 && !counted_mode) {
+    fprintf(stderr, "usage: floor_pq URI STATEMENT [counted]\n");
     return 2;
   }
   const char* statement = argv[2];
   char whole_table[256];
   char count_table[256];
-  int bare = IsBareName(statement) && strlen(statement) < 200;
+  const int whole = IsBareName(statement) && strlen(statement) < 200;
+  const int bare = whole && counted_mode;
   if (bare) {
     snprintf(whole_table, sizeof whole_table, "SELECT * FROM %s LIMIT %d",
              statement, kRowsRead);
     snprintf(count_table, sizeof count_table, "SELECT count(*) FROM %s",
              statement);
+    statement = whole_table;
+  } else if (whole) {
+    snprintf(whole_table, sizeof whole_table, "SELECT * FROM %s", statement);
     statement = whole_table;
   }
 
