@@ -1,23 +1,18 @@
 // q_lok.cgi: started by the web server once per request. Builds the real
 // services of the site home and serves the request through CgiMain.
-#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "frame/cgi_main.h"
+#include "frame/site_services.h"
 #include "frame/standard_streams.h"
 #include "platform/clock.h"
-#include "platform/database.h"
 #include "platform/error_log.h"
-#include "platform/mail_sender.h"
-#include "platform/outbox.h"
 #include "platform/process_info.h"
 #include "platform/settings_store.h"
 #include "platform/site_config.h"
 #include "platform/site_home.h"
-#include "platform/smtp_mail_sender.h"
 #include "platform/sqlite_connection.h"
-#include "platform/text_files.h"
 #include "search/handle_request.h"
 
 namespace qlok {
@@ -41,11 +36,7 @@ int Serve(ErrorLog& errors) {
   std::unique_ptr<Clock> clock = NewSystemClock();
   StandardInput input;
   StandardOutput output;
-  CgiProcess process{[](const char* name) {
-                       const char* value = std::getenv(name);
-                       return std::string(value ? value : "");
-                     },
-                     input, output, errors, *clock};
+  CgiProcess process{ProcessEnvironment, input, output, errors, *clock};
   CgiMain(
       process, [&home] { return LoadSiteConfig(home + "/site.conf"); },
       [&](std::u16string& posted, const SiteConfig& site) {
@@ -53,20 +44,11 @@ int Serve(ErrorLog& errors) {
         // cannot be set up still gives the error page.
         std::unique_ptr<SettingsStore> settings =
             NewFileSettingsStore(home + "/settings");
-        std::unique_ptr<TextFiles> files = NewSiteTextFiles(home);
-        std::unique_ptr<Databases> databases = NewDatabases(
-            home, {.connect_timeout_seconds = site.database_connect_timeout,
-                   .statement_timeout_seconds = site.database_statement_timeout,
-                   .sqlite_cache_kib = kSearchCacheKib});
-        std::unique_ptr<Sleeper> sleeper = NewSystemSleeper();
-        std::unique_ptr<MailSender> mail =
-            NewSmtpMailSender(SmtpSettingsFor(site));
-        std::unique_ptr<Outbox> outbox = NewFileOutbox(home + "/outbox");
-        const Deadline deadline(*monotonic, start_ms,
-                                site.request_time_limit * int64_t{1000});
-        RequestServices services{*clock,     *settings, *processes, *files,
-                                 *databases, *mail,     *sleeper,   site,
-                                 deadline,   *outbox,   errors};
+        SiteServices real(home, site, *monotonic, start_ms, kSearchCacheKib);
+        RequestServices services{
+            *clock,          *settings,    *processes,    *real.files,
+            *real.databases, *real.mail,   *real.sleeper, site,
+            real.deadline,   *real.outbox, errors};
         return HandleRequest(posted, services);
       });
   return 0;

@@ -1,0 +1,27 @@
+#include "frame/site_services.h"
+
+#include <cstdlib>
+
+#include "platform/smtp_mail_sender.h"
+
+namespace qlok {
+
+SiteServices::SiteServices(const std::string& home, const SiteConfig& site,
+                           MonotonicClock& monotonic, int64_t start_ms,
+                           int sqlite_cache_kib)
+    : files(NewSiteTextFiles(home)),
+      databases(NewDatabases(
+          home, {.connect_timeout_seconds = site.database_connect_timeout,
+                 .statement_timeout_seconds = site.database_statement_timeout,
+                 .sqlite_cache_kib = sqlite_cache_kib})),
+      sleeper(NewSystemSleeper()),
+      mail(NewSmtpMailSender(SmtpSettingsFor(site))),
+      outbox(NewFileOutbox(home + "/outbox")),
+      deadline(monotonic, start_ms, site.request_time_limit * int64_t{1000}) {}
+
+std::string ProcessEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return std::string(value ? value : "");
+}
+
+}  // namespace qlok

@@ -1,0 +1,45 @@
+// What both CGI programs build for one request of the site home: its text
+// files, its databases, the mail sender with the outbox, and the request's
+// time limit. Only the programs' main functions make one.
+#ifndef QLOK_FRAME_SITE_SERVICES_H_
+#define QLOK_FRAME_SITE_SERVICES_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/database.h"
+#include "platform/mail_sender.h"
+#include "platform/outbox.h"
+#include "platform/site_config.h"
+#include "platform/text_files.h"
+
+namespace qlok {
+
+struct SiteServices {
+  // The services of the site home `home` as `site` configures them: the
+  // databases with its connect and statement timeouts (and a SQLite page
+  // cache of `sqlite_cache_kib`, 0 for the engine's own), the SMTP sender
+  // with its TLS and timeouts, outbox/, and a deadline [request] time_limit
+  // after `start_ms` on `monotonic`. Throws Failure when one cannot be set
+  // up.
+  SiteServices(const std::string& home, const SiteConfig& site,
+               MonotonicClock& monotonic, int64_t start_ms,
+               int sqlite_cache_kib = 0);
+
+  std::unique_ptr<TextFiles> files;
+  std::unique_ptr<Databases> databases;
+  std::unique_ptr<Sleeper> sleeper;
+  std::unique_ptr<MailSender> mail;
+  std::unique_ptr<Outbox> outbox;
+  Deadline deadline;
+};
+
+// The value of the process's environment variable `name`, empty when it
+// is not set: what the CGI frame reads the request from.
+std::string ProcessEnvironment(const char* name);
+
+}  // namespace qlok
+
+#endif  // QLOK_FRAME_SITE_SERVICES_H_
