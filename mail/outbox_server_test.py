@@ -25,6 +25,8 @@ from urllib.parse import quote_plus
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 from cgi_server import CgiServer, request  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "search"))
+from search_server_test import received_mails  # noqa: E402
 
 CGI, ADMIN, LIGHTTPD = None, None, None
 
@@ -133,20 +135,7 @@ class OutboxThroughServer(unittest.TestCase):
                               list(args), capture_output=True, text=True)
 
     def received(self, count, timeout=10):
-        deadline = time.monotonic() + timeout
-        while (len(glob.glob(os.path.join(self.mails, "*.done"))) < count
-               and time.monotonic() < deadline):
-            time.sleep(0.05)
-        mails = []
-        for n in range(1, len(glob.glob(os.path.join(self.mails, "*.done")))
-                       + 1):
-            mail = {}
-            for part in ("envelope", "subject", "body"):
-                with open(os.path.join(self.mails, "%d.%s" % (n, part)),
-                          encoding="utf-8", newline="") as f:
-                    mail[part] = f.read()
-            mails.append(mail)
-        return mails
+        return received_mails(self.mails, count, timeout)
 
     def test_silent_relays_keep_the_request_to_its_time_limit(self):
         self.relays("silent", time_limit=4)

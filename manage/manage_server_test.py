@@ -27,6 +27,8 @@ from urllib.parse import quote_plus
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 from cgi_server import CgiServer, request  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "search"))
+from search_server_test import received_mails  # noqa: E402
 
 MANAGE, CGI, ADMIN, TOOL, LIGHTTPD = None, None, None, None, None
 POSTGRES_URI_FILE = None
@@ -131,24 +133,7 @@ class ManageThroughServer:
 
     def received(self, count, timeout=10):
         """The mails received so far, once there are `count` of them."""
-        deadline = time.monotonic() + timeout
-        while True:
-            done = sorted(int(n[:-5]) for n in os.listdir(self.mails)
-                          if n.endswith(".done"))
-            if len(done) >= count or time.monotonic() > deadline:
-                break
-            time.sleep(0.05)
-        mails = []
-        for n in done:
-            mail = {}
-            for part in ("envelope", "subject", "body"):
-                with open(os.path.join(self.mails, "%d.%s" % (n, part)),
-                          encoding="utf-8", newline="") as f:
-                    mail[part] = f.read()
-            with open(os.path.join(self.mails, "%d.eml" % n), "rb") as f:
-                mail["eml"] = f.read()
-            mails.append(mail)
-        return mails
+        return received_mails(self.mails, count, timeout)
 
     def tool(self, *arguments, stdin=None):
         done = subprocess.run([TOOL, self.home] + list(arguments),

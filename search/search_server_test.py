@@ -58,6 +58,30 @@ def start_receiver(folder):
     return receiver, int(line[1])
 
 
+def received_mails(folder, count, timeout=10):
+    """The mails the receiver saved in `folder`, in the order they came,
+    once there are `count` of them (or `timeout` seconds have passed): each
+    a dict of its envelope, subject, body and whole message ("eml")."""
+    deadline = time.monotonic() + timeout
+    while True:
+        done = sorted(int(n[:-5]) for n in os.listdir(folder)
+                      if n.endswith(".done"))
+        if len(done) >= count or time.monotonic() > deadline:
+            break
+        time.sleep(0.05)
+    mails = []
+    for n in done:
+        mail = {}
+        for part in ("envelope", "subject", "body"):
+            with open(os.path.join(folder, "%d.%s" % (n, part)),
+                      encoding="utf-8", newline="") as f:
+                mail[part] = f.read()
+        with open(os.path.join(folder, "%d.eml" % n), "rb") as f:
+            mail["eml"] = f.read()
+        mails.append(mail)
+    return mails
+
+
 def form(**fields):
     """A form body as the browser sends the search form: Shift_JIS,
     URL-encoded, in the form's order, checked boxes between aai and asa."""
@@ -242,23 +266,7 @@ class SearchThroughServer:
                 self.assertLess(os.path.getsize(log) - size_before, 16000)
 
     def received(self, count, timeout=10):
-        """The mails received so far, once there are `count` of them."""
-        deadline = time.monotonic() + timeout
-        while True:
-            done = sorted(int(n[:-5]) for n in os.listdir(self.mails)
-                          if n.endswith(".done"))
-            if len(done) >= count or time.monotonic() > deadline:
-                break
-            time.sleep(0.05)
-        mails = []
-        for n in done:
-            mail = {}
-            for part in ("envelope", "subject", "body"):
-                with open(os.path.join(self.mails, "%d.%s" % (n, part)),
-                          encoding="utf-8", newline="") as f:
-                    mail[part] = f.read()
-            mails.append(mail)
-        return mails
+        return received_mails(self.mails, count, timeout)
 
     def test_registration_mails_the_jobs_and_the_record(self):
         before = len(self.received(0))
