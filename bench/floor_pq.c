@@ -19,24 +19,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum { kRowsRead = 15 };
+#include "bench/floor_statements.h"
 
 static int Fail(PGconn* conn, const char* doing) {
   fprintf(stderr, "floor_pq: %s: %s", doing, PQerrorMessage(conn));
   PQfinish(conn);
   return 1;
-}
-
-/* True when `text` holds no blank, quote or punctuation: a bare table name,
- * which the program opens as a whole table. */
-static int IsBareName(const char* text) {
-  for (const unsigned char* p = (const unsigned char*)text; *p; ++p) {
-    if (*p < 0x80 && !(*p == '_' || (*p >= '0' && *p <= '9') ||
-                       (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z'))) {
-      return 0;
-    }
-  }
-  return *text != '\0';
 }
 
 int main(int argc, char** argv) {
@@ -45,21 +33,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: floor_pq URI STATEMENT [counted]\n");
     return 2;
   }
-  const char* statement = argv[2];
-  char whole_table[256];
-  char count_table[256];
-  const int whole = IsBareName(statement) && strlen(statement) < 200;
-  const int bare = whole && counted_mode;
-  if (bare) {
-    snprintf(whole_table, sizeof whole_table, "SELECT * FROM %s LIMIT %d",
-             statement, kRowsRead);
-    snprintf(count_table, sizeof count_table, "SELECT count(*) FROM %s",
-             statement);
-    statement = whole_table;
-  } else if (whole) {
-    snprintf(whole_table, sizeof whole_table, "SELECT * FROM %s", statement);
-    statement = whole_table;
-  }
+  char rows[kStatementSize];
+  char count_table[kStatementSize];
+  const char* statement =
+      FloorStatement(argv[2], counted_mode, rows, count_table);
 
   const char* keys[] = {"dbname", "client_encoding", NULL};
   const char* values[] = {argv[1], "UTF8", NULL};
@@ -70,7 +47,7 @@ int main(int argc, char** argv) {
   }
   if (PQstatus(conn) != CONNECTION_OK) return Fail(conn, "cannot connect");
   long long counted = -1;
-  if (bare) {
+  if (count_table[0] != '\0') {
     PGresult* result = PQexec(conn, count_table);
     if (PQresultStatus(result) != PGRES_TUPLES_OK || PQntuples(result) != 1) {
       fprintf(stderr, "floor_pq: cannot count the rows: %s",

@@ -17,9 +17,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "bench/floor_statements.h"
 #include "platform/time_collation.h"
-
-enum { kRowsRead = 15 };
 
 static int CompareTimes(void* unused, int length1, const void* text1,
                         int length2, const void* text2) {
@@ -33,36 +32,16 @@ static int Fail(sqlite3* db, const char* doing) {
   return 1;
 }
 
-/* True when `text` holds no blank, quote or punctuation: a bare table name,
- * which the program opens as a whole table. */
-static int IsBareName(const char* text) {
-  for (const unsigned char* p = (const unsigned char*)text; *p; ++p) {
-    if (*p < 0x80 && !(*p == '_' || (*p >= '0' && *p <= '9') ||
-                       (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z'))) {
-      return 0;
-    }
-  }
-  return *text != '\0';
-}
-
 int main(int argc, char** argv) {
   const int counted_mode = argc == 4 && strcmp(argv[3], "counted") == 0;
   if (argc != 3 && !counted_mode) {
     fprintf(stderr, "usage: floor_sqlite DATABASE STATEMENT [counted]\n");
     return 2;
   }
-  const char* statement = argv[2];
-  char* whole_table = NULL;
-  char* count_table = NULL;
-  if (IsBareName(statement) && counted_mode) {
-    whole_table =
-        sqlite3_mprintf("SELECT * FROM %s LIMIT %d", statement, kRowsRead);
-    count_table = sqlite3_mprintf("SELECT count(*) FROM %s", statement);
-    statement = whole_table;
-  } else if (IsBareName(statement)) {
-    whole_table = sqlite3_mprintf("SELECT * FROM %s", statement);
-    statement = whole_table;
-  }
+  char rows[kStatementSize];
+  char count_table[kStatementSize];
+  const char* statement =
+      FloorStatement(argv[2], counted_mode, rows, count_table);
 
   sqlite3* db = NULL;
   if (sqlite3_open_v2(argv[1], &db, SQLITE_OPEN_READWRITE, NULL) != SQLITE_OK) {
@@ -74,7 +53,7 @@ int main(int argc, char** argv) {
   }
   sqlite3_stmt* stmt = NULL;
   long long counted = -1;
-  if (count_table != NULL) {
+  if (count_table[0] != '\0') {
     if (sqlite3_prepare_v2(db, count_table, -1, &stmt, NULL) != SQLITE_OK) {
       return Fail(db, "cannot prepare the count");
     }
@@ -123,8 +102,6 @@ int main(int argc, char** argv) {
   }
   sqlite3_finalize(stmt);
   sqlite3_close_v2(db);
-  sqlite3_free(whole_table);
-  sqlite3_free(count_table);
   if (counted >= 0) count = counted;
   /* The bytes read are printed too, so that the reading is not left out. */
   printf("%lld %zu\n", count, bytes);
