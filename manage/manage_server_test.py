@@ -28,7 +28,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 from cgi_server import CgiServer, request  # noqa: E402
 sys.path.insert(0, os.path.join(ROOT, "search"))
-from search_server_test import received_mails  # noqa: E402
+from search_server_test import LOGIN, SITE_ADDRESS, page_text  # noqa: E402
+from search_server_test import received_mails, start_receiver  # noqa: E402
 
 MANAGE, CGI, ADMIN, TOOL, LIGHTTPD = None, None, None, None, None
 POSTGRES_URI_FILE = None
@@ -39,22 +40,6 @@ JOBS_CSV = """\
 第二物産,経理事務,大阪府大阪市,9:00,18:00,1,0,1,80,0,0,99
 """
 
-SITE_ADDRESS = "site@example.test"
-LOGIN = "q2481xr736k:5d9p1s7tvak"  # the first account's built-in login
-
-
-def start_receiver(folder):
-    """The mail receiver on a free loopback port; returns (process, port)."""
-    receiver = subprocess.Popen(
-        [sys.executable, os.path.join(ROOT, "platform", "testing",
-                                      "smtp_receiver.py"), folder,
-         "--login", LOGIN], stdout=subprocess.PIPE, text=True)
-    line = receiver.stdout.readline().split()
-    if line[:1] != ["PORT"]:
-        receiver.kill()
-        raise RuntimeError("the mail receiver did not start")
-    return receiver, int(line[1])
-
 
 def search_form(address, number, job_words):
     """The search form as the browser posts it, with an address."""
@@ -64,12 +49,6 @@ def search_form(address, number, job_words):
     parts += [("aai", "0"), ("asa", "2"), ("zzz", "end")]
     return "&".join(n + "=" + quote_plus(v, encoding="cp932")
                     for n, v in parts).encode("ascii")
-
-
-def page_text(body):
-    """The page as text; the response ends in two zero bytes."""
-    assert body.endswith(b"\r\n\x00\x00"), body[-20:]
-    return body[:-2].decode("cp932")
 
 
 # What a mail client posts for a one-click unsubscription (RFC 8058):

@@ -200,22 +200,22 @@ int HandleValue(void* user, const char* section, const char* name,
   // A number or a word is one short value: a continuation line makes it
   // unusable.
   if (auto number = NumberKeys().find(key); number != NumberKeys().end()) {
-    const NumberKey& spec = number->second;
+    const NumberKey& known = number->second;
     std::optional<int> parsed =
-        continues ? std::nullopt : WholeNumber(value, spec.min, spec.max);
+        continues ? std::nullopt : WholeNumber(value, known.min, known.max);
     if (parsed) {
-      parse.config.*spec.field = *parsed;
+      parse.config.*known.field = *parsed;
     } else {
-      BadValue(parse, std::string(name) + " must be " + spec.what);
+      BadValue(parse, std::string(name) + " must be " + known.what);
     }
     return 1;
   }
   if (auto choice = ChoiceKeys().find(key); choice != ChoiceKeys().end()) {
-    const ChoiceKey& spec = choice->second;
+    const ChoiceKey& known = choice->second;
     std::string allowed;
-    for (const auto& [word, number] : spec.words) {
+    for (const auto& [word, number] : known.words) {
       if (!continues && word == value) {
-        parse.config.*spec.field = number;
+        parse.config.*known.field = number;
         return 1;
       }
       allowed += (allowed.empty() ? "" : " or ") + word;
