@@ -202,6 +202,47 @@ TEST_F(DailyRunTest, AGivenUpMailGoesWithTheNextRun) {
             (std::vector<std::string>{"二件目", "一件目"}));
 }
 
+TEST_F(DailyRunTest, AJobIsForgottenOnlyLongAfterItWentAndNoSerialRepeats) {
+  const auto day = [&](int n) {
+    clock_.Set(AddSeconds(today_, int64_t{n} * 24 * 60 * 60));
+  };
+  AddJob(u"長く載る事務", u"事務", 50);
+  Run();
+  Register(u"taro@example.jp", "事務");
+  // Listed for 70 days, missing from one import, back the next day: it was
+  // seen all along, so it is not new.
+  day(70);
+  db_->Execute(u"DELETE FROM 求人");
+  EXPECT_EQ(Run().mails, 0);
+  day(71);
+  AddJob(u"長く載る事務", u"事務", 50);
+  EXPECT_EQ(Run().mails, 0);
+
+  // The newest job is mailed, then leaves the table for good. Forgotten
+  // after 60 days, it must not hand its serial to the next new job, which
+  // the registration's mark already covers.
+  AddJob(u"一番新しい事務", u"事務", 60);
+  EXPECT_EQ(Run().jobs, 1);
+  db_->Execute(u"DELETE FROM 求人 WHERE 社名 = '一番新しい事務'");
+  day(72);
+  Run();
+  day(140);
+  Run();
+  AddJob(u"その後の事務", u"事務", 70);
+  EXPECT_EQ(Run().jobs, 1);
+  EXPECT_EQ(LastMailCompanies(), std::vector<std::string>{"その後の事務"});
+
+  // A job gone for more than 60 days is forgotten: back again, it is new.
+  db_->Execute(u"DELETE FROM 求人 WHERE 社名 = '長く載る事務'");
+  day(141);
+  Run();
+  day(202);
+  Run();
+  AddJob(u"長く載る事務", u"事務", 50);
+  EXPECT_EQ(Run().jobs, 1);
+  EXPECT_EQ(LastMailCompanies(), std::vector<std::string>{"長く載る事務"});
+}
+
 TEST_F(DailyRunTest, TheDailyMaximumStoppedAndOnlyAndDryRuns) {
   Run();
   Register(u"one@example.jp", "事務", 1);

@@ -23,13 +23,14 @@ namespace {
 
 // The advisory lock key of the daily run on PostgreSQL ("qlok").
 constexpr int64_t kRunLockKey = 0x716c6f6b;
-// Contents gone from the table are remembered this long, so that a job
-// that comes back after a partial reload is not new again.
+// Contents gone from the table are remembered this long after they went,
+// so that a job that comes back after a partial reload is not new again.
 constexpr int64_t kForgetAfterSeconds = 60 * 24 * 60 * 60;
 
 struct Seen {
   int64_t serial = 0;
-  int64_t first_seen = 0;  // seconds
+  bool gone = false;       // missing from the table since gone_since
+  int64_t gone_since = 0;  // seconds
   bool present = false;    // in the table at this sweep
   bool copied = false;     // among the candidates
 };
@@ -84,7 +85,6 @@ class SqlJobSweep : public JobSweep {
                     const DateTime& now, bool record) override {
     SweepCounts counts;
     std::unordered_map<std::string, Seen> seen = LoadSeen(&counts.high);
-    const int64_t now_seconds = SecondsSinceEpoch(now);
     std::vector<std::string> fresh;
     CreateCandidateTable();
 
@@ -107,7 +107,6 @@ class SqlJobSweep : public JobSweep {
           Seen& job = entry->second;
           if (added) {
             job.serial = ++counts.high;
-            job.first_seen = now_seconds;
             fresh.push_back(print);
           }
           job.present = true;
@@ -124,7 +123,7 @@ class SqlJobSweep : public JobSweep {
       });
     });
     counts.new_jobs = static_cast<int64_t>(fresh.size());
-    if (record) Record(seen, fresh, now);
+    if (record) Record(seen, fresh, counts.high, now);
     return counts;
   }
 
@@ -184,13 +183,14 @@ class SqlJobSweep : public JobSweep {
   std::unordered_map<std::string, Seen> LoadSeen(int64_t* high) {
     std::unordered_map<std::string, Seen> seen;
     std::unique_ptr<Recordset> rows = work_.Query(
-        u"SELECT serial, fingerprint, first_seen FROM seen_jobs", {}, 0);
+        u"SELECT serial, fingerprint, gone_since FROM seen_jobs", {}, 0);
     for (; !rows->AtEnd(); rows->MoveNext()) {
       Seen job;
       job.serial = rows->Field(u"serial").AsInteger();
-      const Value first = rows->Field(u"first_seen");
-      if (first.kind() == Value::Kind::kDateTime) {
-        job.first_seen = SecondsSinceEpoch(first.AsDateTime());
+      const Value gone_since = rows->Field(u"gone_since");
+      if (gone_since.kind() == Value::Kind::kDateTime) {
+        job.gone = true;
+        job.gone_since = SecondsSinceEpoch(gone_since.AsDateTime());
       }
       *high = std::max(*high, job.serial);
       seen.emplace(U8(rows->Field(u"fingerprint").ToText()), job);
@@ -230,8 +230,15 @@ class SqlJobSweep : public JobSweep {
                   u" ADD COLUMN qlok_fingerprint TEXT");
   }
 
+  // Stores the new serials; marks the contents that left the table since
+  // the last sweep as gone and those that came back as present again; and
+  // forgets those gone for longer than kForgetAfterSeconds. The content of
+  // the highest serial `high` is never forgotten, so that the next serial,
+  // which follows the highest one stored, never repeats a number that a
+  // registration's mark may already cover.
   void Record(const std::unordered_map<std::string, Seen>& seen,
-              const std::vector<std::string>& fresh, const DateTime& now) {
+              const std::vector<std::string>& fresh, int64_t high,
+              const DateTime& now) {
     const int64_t forget_before = SecondsSinceEpoch(now) - kForgetAfterSeconds;
     InTransaction(work_, [&] {
       std::unique_ptr<RowWriter> writer = work_.PrepareInsert(
@@ -240,12 +247,26 @@ class SqlJobSweep : public JobSweep {
         writer->Insert({Value::Integer(seen.at(print).serial),
                         Value::Text(U16(print)), Value::DateTimeOf(now)});
       }
+      auto change = [&](const std::u16string& sql, std::vector<Value> values) {
+        std::unique_ptr<Recordset> rows = work_.Query(sql, values, 0);
+        Drain(*rows);
+      };
       for (const auto& [print, job] : seen) {
-        if (job.present || job.first_seen >= forget_before) continue;
-        std::unique_ptr<Recordset> gone = work_.Query(
-            u"DELETE FROM seen_jobs WHERE serial = $1 RETURNING serial",
-            {Value::Integer(job.serial)}, 0);
-        Drain(*gone);
+        if (job.present && job.gone) {
+          change(
+              u"UPDATE seen_jobs SET gone_since = NULL WHERE serial = $1 "
+              u"RETURNING serial",
+              {Value::Integer(job.serial)});
+        } else if (!job.present && !job.gone) {
+          change(
+              u"UPDATE seen_jobs SET gone_since = $1 WHERE serial = $2 "
+              u"RETURNING serial",
+              {Value::DateTimeOf(now), Value::Integer(job.serial)});
+        } else if (!job.present && job.gone_since < forget_before &&
+                   job.serial != high) {
+          change(u"DELETE FROM seen_jobs WHERE serial = $1 RETURNING serial",
+                 {Value::Integer(job.serial)});
+        }
       }
     });
   }

@@ -72,7 +72,7 @@ std::vector<RequiredTable> RequiredTables() {
         u"last_mailed"},
        "q_lok-admin init"},
       {u"seen_jobs",
-       {u"serial", u"fingerprint", u"first_seen"},
+       {u"serial", u"fingerprint", u"first_seen", u"gone_since"},
        "q_lok-admin init"},
       {u"address_lookups",
        {u"address", u"day", u"lookups"},

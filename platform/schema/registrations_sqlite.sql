@@ -31,11 +31,14 @@ CREATE TABLE registrations (
 );
 
 -- Every job content the site has shown, numbered in the order it was first
--- seen; a job reloaded unchanged keeps its serial.
+-- seen; a job reloaded unchanged keeps its serial. gone_since: when the
+-- daily run first found it missing from the job table (NULL while it is
+-- there); it is forgotten 60 days later.
 CREATE TABLE seen_jobs (
   serial INTEGER PRIMARY KEY,
   fingerprint TEXT NOT NULL UNIQUE,
-  first_seen TIMESTAMP NOT NULL
+  first_seen TIMESTAMP NOT NULL,
+  gone_since TIMESTAMP
 );
 
 -- How often an address asked for the list of its registrations, per day.
