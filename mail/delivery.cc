@@ -61,15 +61,23 @@ std::u16string DeliverMail(const std::array<DeliveryAttempt, 5>& attempts,
     const DeliveryAttempt& attempt = attempts[i];
     // Every attempt after the first follows a failed one.
     const int pause_ms = i > 0 ? attempt.pause_ms : 0;
-    if (deadline != nullptr) {
-      if (deadline->RemainingMs() - pause_ms < kShortestAttemptMs) {
-        const std::u16string stop =
-            u"the request's time limit left no time for attempt " +
-            Digits(static_cast<int64_t>(i + 1));
-        return result.empty() ? stop : result + u" (" + stop + u")";
-      }
+    // Checked before the pause, not to wait for nothing, and after it, as a
+    // pause that overran may have used up the rest of the time.
+    const auto no_time_left = [&](int64_t still_to_wait_ms) {
+      return deadline != nullptr &&
+             deadline->RemainingMs() - still_to_wait_ms < kShortestAttemptMs;
+    };
+    bool stopped = no_time_left(pause_ms);
+    if (!stopped && pause_ms > 0) {
+      sleeper.Sleep(pause_ms);
+      stopped = no_time_left(0);
     }
-    if (pause_ms > 0) sleeper.Sleep(pause_ms);
+    if (stopped) {
+      const std::u16string stop =
+          u"the request's time limit left no time for attempt " +
+          Digits(static_cast<int64_t>(i + 1));
+      return result.empty() ? stop : result + u" (" + stop + u")";
+    }
     if (deadline != nullptr) options.time_limit_ms = deadline->RemainingMs();
     result =
         sender.SendMail(Server(attempt, site), mail.recipient,

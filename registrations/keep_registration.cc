@@ -4,6 +4,7 @@
 
 #include "platform/failure.h"
 #include "registrations/job_fingerprint.h"
+#include "text/text_utils.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -37,7 +38,8 @@ MailHeaders KeepRegistration(RegistrationStore& store,
     return MatchMailHeaders(site, saved.token);
   } catch (const std::exception& failure) {
     errors << "q_lok: the registration of " << U8(request.address)
-           << " was not kept: " << failure.what() << "\n";
+           << " was not kept: "
+           << U8(BlankControlCharacters(U16(failure.what()))) << "\n";
     errors.flush();
     return MatchMailHeaders(site, "");
   }
