@@ -70,32 +70,6 @@ const CurlLibrary& Curl() {
   return library;
 }
 
-// A host on this machine by its name: 127.x.x.x or "localhost". A name
-// that merely resolves to such an address does not count.
-bool IsLoopbackHost(std::string_view host) {
-  if (host.size() == 9) {
-    std::string lower(host);
-    for (char& c : lower) c = static_cast<char>(std::tolower(c));
-    if (lower == "localhost") return true;
-  }
-  int parts = 0;
-  int first = -1;
-  size_t start = 0;
-  while (start <= host.size()) {
-    size_t end = std::min(host.find('.', start), host.size());
-    std::string_view part = host.substr(start, end - start);
-    if (part.empty() || part.size() > 3 ||
-        part.find_first_not_of("0123456789") != part.npos) {
-      return false;
-    }
-    const int value = std::stoi(std::string(part));
-    if (value > 255) return false;
-    if (parts++ == 0) first = value;
-    start = end + 1;
-  }
-  return parts == 4 && first == 127;
-}
-
 bool IsControl(char16_t c) {
   return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || c == 0x2028 ||
          c == 0x2029;
@@ -335,10 +309,12 @@ class SmtpMailSender : public MailSender {
     }
 
     // A login leaves only inside TLS, unless the settings allow it plain
-    // or the relay is on this machine.
+    // or the relay is on this machine, which is spoken to without TLS.
     const std::string host = server.substr(0, server.rfind(':'));
-    const bool tls_needed = settings_.tls_required && !credentials.empty() &&
-                            !(settings_.trust_loopback && IsLoopbackHost(host));
+    const bool on_this_machine =
+        settings_.trust_loopback && IsLoopbackHost(host);
+    const bool tls_needed =
+        settings_.tls_required && !credentials.empty() && !on_this_machine;
     const long total_ms =
         time_limit_ms > 0
             ? std::min(time_limit_ms, settings_.attempt_timeout_ms)
@@ -353,7 +329,9 @@ class SmtpMailSender : public MailSender {
         std::min(settings_.connect_timeout_ms, total_ms));
     set(curl, CURLOPT_TIMEOUT_MS, total_ms);
     set(curl, CURLOPT_USE_SSL,
-        static_cast<long>(tls_needed ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+        static_cast<long>(on_this_machine ? CURLUSESSL_NONE
+                          : tls_needed    ? CURLUSESSL_ALL
+                                          : CURLUSESSL_TRY));
     if (!settings_.ca_file.empty()) {
       set(curl, CURLOPT_CAINFO, settings_.ca_file.c_str());
     }
@@ -383,6 +361,33 @@ class SmtpMailSender : public MailSender {
 };
 
 }  // namespace
+
+bool IsLoopbackHost(std::string_view host) {
+  if (host.size() == 9) {
+    std::string lower(host);
+    for (char& c : lower) c = static_cast<char>(std::tolower(c));
+    if (lower == "localhost") return true;
+  }
+  int parts = 0;
+  int first = -1;
+  size_t start = 0;
+  while (start <= host.size()) {
+    size_t end = std::min(host.find('.', start), host.size());
+    std::string_view part = host.substr(start, end - start);
+    // A leading zero would make the resolver read the part as octal, or
+    // refuse it and ask DNS for the name.
+    if (part.empty() || part.size() > 3 ||
+        part.find_first_not_of("0123456789") != part.npos ||
+        (part.size() > 1 && part[0] == '0')) {
+      return false;
+    }
+    const int value = std::stoi(std::string(part));
+    if (value > 255) return false;
+    if (parts++ == 0) first = value;
+    start = end + 1;
+  }
+  return parts == 4 && first == 127;
+}
 
 SmtpSettings SmtpSettingsFor(const SiteConfig& site) {
   SmtpSettings settings;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/mail_sender.h"
 #include "platform/site_config.h"
@@ -17,7 +18,8 @@ struct SmtpSettings {
   // An attempt without a login goes as opportunistic either way.
   bool tls_required = true;
   // A relay named by a loopback address (127.x.x.x or "localhost") is on
-  // this machine: it gets the login without TLS.
+  // this machine: the attempt goes without TLS, the login included (its
+  // certificate, if it offers STARTTLS, cannot name "localhost").
   bool trust_loopback = true;
   long connect_timeout_ms = 5000;   // waiting for the connection
   long attempt_timeout_ms = 20000;  // one attempt in all
@@ -25,6 +27,12 @@ struct SmtpSettings {
   // empty: the system's.
   std::string ca_file;
 };
+
+// True when `host` names this machine by itself: "localhost" (any letter
+// case) or a dotted 127.x.x.x written without leading zeros. A name that
+// merely resolves to a loopback address does not count, as its resolution
+// may change.
+bool IsLoopbackHost(std::string_view host);
 
 // The settings of site.conf's [smtp] section.
 SmtpSettings SmtpSettingsFor(const SiteConfig& site);

@@ -308,6 +308,17 @@ TEST(SmtpMailSenderTest, LoginsAreSentOnlyWhereTheTlsSettingAllows) {
        u"\tq2481xr736k:5d9p1s7tvak\tLOGIN",
        true,
        {"LOGIN q2481xr736k plain"}},
+      // A relay on this machine is spoken to without TLS, whatever it
+      // offers: its certificate cannot name "localhost".
+      {"required, relay on loopback offering STARTTLS",
+       starttls,
+       "127.0.0.1",
+       true,
+       true,
+       false,
+       u"\tq2481xr736k:5d9p1s7tvak\tLOGIN",
+       true,
+       {"LOGIN q2481xr736k plain"}},
       {"opportunistic, plain relay",
        plain,
        "127.0.0.1",
@@ -363,6 +374,18 @@ TEST(SmtpMailSenderTest, LoginsAreSentOnlyWhereTheTlsSettingAllows) {
                   Server(plain.port()), u"v@visitor.test",
                   kSender + u"\tq2481xr736k:5d9p1s7tvak", u"s", u"b", u"")),
               HasSubstr("offers no STARTTLS"));
+}
+
+TEST(SmtpMailSenderTest, LoopbackHostsAreNamedOnly) {
+  for (const char* host : {"localhost", "LocalHost", "127.0.0.1", "127.1.2.3",
+                           "127.255.255.255"}) {
+    EXPECT_TRUE(IsLoopbackHost(host)) << host;
+  }
+  for (const char* host : {"", "localhost.example.jp", "127.0.0", "127.0.0.1.5",
+                           "127.0.0.08", "0127.0.0.1", "127.0.0.256",
+                           "128.0.0.1", "::1", "127.0.0.1 ", "mailhost"}) {
+    EXPECT_FALSE(IsLoopbackHost(host)) << host;
+  }
 }
 
 TEST(SmtpMailSenderTest, RelaysThatDoNotAnswerAreGivenUpInTime) {

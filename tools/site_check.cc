@@ -13,6 +13,7 @@
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "platform/site_config.h"
+#include "platform/smtp_mail_sender.h"
 #include "platform/smtp_probe.h"
 #include "platform/sqlite_file.h"
 #include "platform/text_files.h"
@@ -400,7 +401,7 @@ void CheckRelays(const SiteConfig& site, const std::string& home,
     if (!endpoint.logins) {
       report.Ok(subject, answered);
     } else if (site.smtp_tls == SiteConfig::kTlsRequired && !starttls &&
-               !probe.loopback) {
+               !IsLoopbackHost(endpoint.host)) {
       report.Problem(subject,
                      answered +
                          ", but no STARTTLS: with [smtp] tls = "
