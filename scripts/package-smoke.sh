@@ -12,6 +12,13 @@ home=/var/lib/q_lok
 fail() { echo "package smoke test: $*" >&2; exit 1; }
 
 [ "$(id -u)" -eq 0 ] || fail "run it as root: it installs the package"
+# A machine that serves a site keeps its installed package and its site.
+[ ! -e "$home/pw/qevo.txt" ] ||
+  fail "$home holds a site already; this test needs the fresh site home"
+# Without a connection string there is no site, so request numbers left in
+# the settings store by an interrupted run belong to nobody; they would only
+# carry that run's owner into the site made below.
+rm -rf "${home:?}"/settings/*
 "$root/scripts/install-deps.sh" build demo package
 "$root/scripts/build.sh" >/dev/null
 rm -f "$build"/q_lok_*.deb
@@ -33,12 +40,6 @@ done
 [ -f "$home/received/worqlet.txt" ] || fail "no $home/received/worqlet.txt"
 [ ! -e /etc/systemd/system/timers.target.wants/q_lok-notify.timer ] ||
   fail "the daily mail's timer is enabled; it should wait for the operator"
-[ ! -e "$home/pw/qevo.txt" ] ||
-  fail "$home holds a site already; this test needs the fresh site home"
-# Without a connection string there is no site, so request numbers left in
-# the settings store by an interrupted run belong to nobody; they would only
-# carry that run's owner into the site made below.
-rm -rf "${home:?}"/settings/*
 
 work=$(mktemp -d /tmp/qlok_package_smoke_XXXXXX)
 chmod 755 "$work"
