@@ -86,6 +86,12 @@ class WebServersTest(unittest.TestCase):
             with open(os.path.join(ROOT, "demo", "moji.js"), "rb") as js:
                 self.assertEqual(script, js.read())
 
+            # The program is never handed out as a file, whatever follows
+            # its name in the address.
+            for tail in ("/", "/x", "/x.js"):
+                status, answer = fetch(url + tail)
+                self.assertFalse(answer.startswith(b"\x7fELF"), tail)
+
             # A failed request: the status passes through the server.
             status, page = fetch(url, b"aaa=1&zzz=%")
             self.assertEqual(status, 500, page[:500])
