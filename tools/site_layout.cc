@@ -1,5 +1,6 @@
 #include "tools/site_layout.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -243,29 +245,80 @@ SiteOwner ParseSiteOwner(const std::string& text) {
   return owner;
 }
 
-size_t HandSiteTo(const std::string& home, const SiteOwner& owner) {
-  namespace fs = std::filesystem;
-  // A home that is a link stands for the folder it names.
-  const fs::path root = fs::canonical(home);
-  size_t count = 0;
-  auto hand = [&](const fs::path& path) {
-    if (::lchown(path.c_str(), owner.uid, owner.gid) != 0) {
-      throw Failure(path.string() + ": cannot be handed to " + owner.text +
-                    ": " + std::strerror(errno));
+namespace {
+
+// Hands everything in the open folder `folder` (shown as `shown`) to
+// `owner`, folder by folder through descriptors: each name is changed
+// without following a link, and entered only as a folder that is not a
+// link, so that whoever may write below the home (the web server's user)
+// cannot swap a folder for a link and have a file elsewhere handed over.
+void HandFolder(int folder, const std::string& shown, const SiteOwner& owner,
+                size_t& count) {
+  const int listing = ::dup(folder);
+  DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
+  if (dir == nullptr) {
+    const int error = errno;
+    if (listing >= 0) ::close(listing);
+    throw Failure(shown + ": cannot be read: " + std::strerror(error));
+  }
+  std::unique_ptr<DIR, int (*)(DIR*)> closing(dir, ::closedir);
+  while (true) {
+    errno = 0;
+    const struct dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      if (errno != 0) {
+        throw Failure(shown + ": cannot be read: " + std::strerror(errno));
+      }
+      return;
+    }
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = shown + "/" + name;
+    if (::fchownat(folder, name.c_str(), owner.uid, owner.gid,
+                   AT_SYMLINK_NOFOLLOW) != 0) {
+      throw Failure(path + ": cannot be handed to " + owner.text + ": " +
+                    std::strerror(errno));
     }
     ++count;
-  };
-  hand(root);
-  std::error_code error;
-  // The iterator does not enter linked folders; lchown does not follow
-  // links.
-  for (fs::recursive_directory_iterator it(root, error), end;
-       !error && it != end; it.increment(error)) {
-    hand(it->path());
+    if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN) continue;
+    const int inner = ::openat(folder, name.c_str(),
+                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (inner < 0) {
+      // Not a folder (any more): a link or a file, handed over itself.
+      if (errno == ENOTDIR || errno == ELOOP || errno == ENOENT) continue;
+      throw Failure(path + ": cannot be opened: " + std::strerror(errno));
+    }
+    try {
+      HandFolder(inner, path, owner, count);
+    } catch (...) {
+      ::close(inner);
+      throw;
+    }
+    ::close(inner);
   }
-  if (error) {
-    throw Failure(home + ": cannot be walked: " + error.message());
+}
+
+}  // namespace
+
+size_t HandSiteTo(const std::string& home, const SiteOwner& owner) {
+  // A home that is a link stands for the folder it names.
+  const int root = ::open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (root < 0) {
+    throw Failure(home + ": cannot be opened: " + std::strerror(errno));
   }
+  size_t count = 0;
+  try {
+    if (::fchown(root, owner.uid, owner.gid) != 0) {
+      throw Failure(home + ": cannot be handed to " + owner.text + ": " +
+                    std::strerror(errno));
+    }
+    ++count;
+    HandFolder(root, home, owner, count);
+  } catch (...) {
+    ::close(root);
+    throw;
+  }
+  ::close(root);
   return count;
 }
 

@@ -167,6 +167,12 @@ TEST_F(SiteOwnerAsRootTest, HandsTheWholeHomeOverAndNarrowsTheModes) {
   const fs::path outside = root_ / "outside";
   std::ofstream(outside) << "x";
   fs::create_symlink(outside, home_ / "link");
+  // A link to a folder elsewhere, as a writer below the home could make:
+  // neither the folder nor what it holds changes hands.
+  const fs::path elsewhere = root_ / "elsewhere";
+  fs::create_directory(elsewhere);
+  std::ofstream(elsewhere / "secret") << "x";
+  fs::create_directory_symlink(elsewhere, home_ / "settings/swapped");
 
   ASSERT_EQ(Site("nobody:nogroup"), kAdminDone) << err_;
   const SiteOwner nobody = ParseSiteOwner("nobody:nogroup");
@@ -177,11 +183,13 @@ TEST_F(SiteOwnerAsRootTest, HandsTheWholeHomeOverAndNarrowsTheModes) {
   }
   EXPECT_EQ(StatusOf(home_).uid, nobody.uid);
   EXPECT_EQ(StatusOf(outside).uid, 0u);
+  EXPECT_EQ(StatusOf(elsewhere).uid, 0u);
+  EXPECT_EQ(StatusOf(elsewhere / "secret").uid, 0u);
   EXPECT_EQ(StatusOf(home_ / "pw/qevo.txt").mode, 0600u);
   EXPECT_THAT(out_, HasSubstr("mode " + home_.string() +
                               "/pw/qevo.txt 0644 -> 0600\n"));
   EXPECT_THAT(out_, HasSubstr("handed " + home_.string() +
-                              " to nobody:nogroup (11 folders and files)\n"));
+                              " to nobody:nogroup (12 folders and files)\n"));
 }
 
 TEST_F(SiteOwnerAsRootTest, ALinkedHomeHandsOverTheFolderItNames) {
