@@ -118,6 +118,13 @@ server.groupname = "www-data"'
   "$admin" site "$home" --owner www-data >/dev/null
   chown www-data: "$logs"  # lighttpd opens its logs as www-data
   chmod o+rx "$demo" "$home" "$web" "$web/q"
+  # A folder above the project that other users may not enter (root's own
+  # home is one) would leave every page an error.
+  if ! runuser -u www-data -- test -x "$web/q/q_lok.cgi" -a -r "$home/site.conf"; then
+    say "www-data, which runs the programs, cannot reach $demo: a folder above it is closed to other users."
+    say "Put the project where other users may enter (under /srv or /opt, for example), or run the demo as an ordinary user."
+    exit 1
+  fi
 fi
 
 conf=$demo/lighttpd.conf

@@ -83,9 +83,11 @@ POLICY
 fi
 
 echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=900 update -qq
-"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
+# Passed through env: sudo would drop an exported variable, and a question
+# asked behind the quiet install would hang it.
+apt=(env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900)
+"${sudo[@]}" "${apt[@]}" update -qq
+"${sudo[@]}" "${apt[@]}" install -y -qq \
   --no-install-recommends "${missing[@]}" >/dev/null
 
 if $own_policy; then
