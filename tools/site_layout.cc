@@ -122,6 +122,37 @@ std::string CommentedSiteConf() {
   Key(out, "first_relay", c.first_relay);
   Key(out, "second_relay", c.second_relay);
   out +=
+      "; their ports: submission (both relays) and the second relay's own\n"
+      "; for the registration records\n";
+  Key(out, "submission_port", Digits(c.submission_port));
+  Key(out, "relay_port", Digits(c.relay_port));
+  out +=
+      "; required: a login goes only inside STARTTLS (a relay named\n"
+      "; localhost or 127.x.x.x excepted); opportunistic: plain when the\n"
+      "; relay offers no STARTTLS\n";
+  Key(out, "tls",
+      c.smtp_tls == SiteConfig::kTlsRequired ? u"required" : u"opportunistic");
+  out += "; seconds an attempt may take to connect, and in all\n";
+  Key(out, "connect_timeout", Digits(c.smtp_connect_timeout));
+  Key(out, "attempt_timeout", Digits(c.smtp_attempt_timeout));
+  out +=
+      "\n[request]\n"
+      "; seconds a request may take whatever the relays do; a mail the rest\n"
+      "; of the time does not allow waits in outbox/\n";
+  Key(out, "time_limit", Digits(c.request_time_limit));
+  out +=
+      "\n[database]\n"
+      "; PostgreSQL: seconds to connect, and seconds a statement of the\n"
+      "; search page may run\n";
+  Key(out, "connect_timeout", Digits(c.database_connect_timeout));
+  Key(out, "statement_timeout", Digits(c.database_statement_timeout));
+  out +=
+      "\n[manage]\n"
+      "; the address of q_lok-manage.cgi, written into every match mail, and\n"
+      "; how often a day it mails one address the list of its registrations\n";
+  Key(out, "page_url", c.manage_url);
+  Key(out, "lookups_per_day", Digits(c.manage_lookups_per_day));
+  out +=
       "\n[senders]\n"
       "; the sender addresses of the three accounts; their authentication\n"
       "; texts are the three lines of pw/mail.txt\n";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/site_config.h"
 #include "tools/admin_commands.h"
 
 namespace qlok {
@@ -57,6 +58,41 @@ class SiteLayoutTest : public ::testing::Test {
   std::string out_;
   std::string err_;
 };
+
+// The commented site.conf, every key taken in as it stands: a file the
+// programs read without a complaint, naming no key they do not know, and
+// giving the example values.
+TEST(CommentedSiteConfTest, EveryKeyUncommentedIsKnownAndGivesTheDefaults) {
+  std::istringstream lines(CommentedSiteConf());
+  std::string text;
+  int keys = 0;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t equals = line.find(" = ");
+    if (line.rfind("; ", 0) == 0 && equals != std::string::npos &&
+        line.find_first_of(" ;", 2) == equals) {
+      line = line.substr(2);
+      ++keys;
+    }
+    text += line + "\n";
+  }
+  EXPECT_GE(keys, 30);
+  char pattern[] = "/tmp/qlok_conf_XXXXXX";
+  const int fd = ::mkstemp(pattern);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  std::ofstream(pattern) << text;
+  const SiteConfig read = LoadSiteConfig(pattern);
+  fs::remove(pattern);
+  EXPECT_TRUE(read.unknown_keys.empty());
+  const SiteConfig defaults = SiteConfig::Defaults();
+  EXPECT_EQ(read.relay_port, defaults.relay_port);
+  EXPECT_EQ(read.smtp_tls, defaults.smtp_tls);
+  EXPECT_EQ(read.request_time_limit, defaults.request_time_limit);
+  EXPECT_EQ(read.database_statement_timeout,
+            defaults.database_statement_timeout);
+  EXPECT_EQ(read.manage_url, defaults.manage_url);
+  EXPECT_EQ(read.sender_addresses, defaults.sender_addresses);
+}
 
 // The modes hold whatever the umask: none taken away (umask 0 would leave
 // the logins and the log writable by all) and none added.
