@@ -3,6 +3,7 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "mail/delivery.h"
@@ -20,6 +21,13 @@ namespace {
 // Registrations are read this many at a time, so memory stays flat however
 // many there are.
 constexpr size_t kPage = 200;
+
+// True while `read` is active and its conditions unchanged in `store`: a
+// run takes minutes, and a visitor who stops the mails meanwhile gets none.
+bool StillAsRead(RegistrationStore& store, const Registration& read) {
+  const std::optional<Registration> now = store.FindByToken(read.token);
+  return now && now->active && now->changed == read.changed;
+}
 
 int64_t ActiveCount(RegistrationStore& store, const std::u16string& only) {
   if (only.empty()) return store.Count().active;
@@ -86,6 +94,10 @@ DailyRunSummary RunDailyMail(RegistrationStore& store, JobSweep& sweep,
             store.MoveMark(registration.id, registration.changed, high,
                            std::nullopt);
           }
+        } else if (!StillAsRead(store, registration)) {
+          // Stopped or changed on the manage page since the run read it:
+          // not a job more under the conditions it had.
+          count = 0;
         } else {
           const Mail mail{
               registration.address, kDailyMailSubject,

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "notify/daily_mail.h"
 #include "platform/schema.h"
@@ -30,10 +31,12 @@ class RecordingMail : public MailSender {
                           const MailOptions& options) override {
     if (refuse) return u"451 try later";
     sent.push_back({recipient, subject, body, options.headers});
+    if (on_send) on_send();
     return u"";
   }
   std::vector<Sent> sent;
   bool refuse = false;
+  std::function<void()> on_send;  // called after each mail taken
 };
 
 class NoSleep : public Sleeper {
@@ -241,6 +244,21 @@ TEST_F(DailyRunTest, AJobIsForgottenOnlyLongAfterItWentAndNoSerialRepeats) {
   AddJob(u"長く載る事務", u"事務", 50);
   EXPECT_EQ(Run().jobs, 1);
   EXPECT_EQ(LastMailCompanies(), std::vector<std::string>{"長く載る事務"});
+}
+
+TEST_F(DailyRunTest, ARegistrationStoppedDuringTheRunGetsNoMail) {
+  Run();
+  Register(u"first@example.jp", "事務");
+  const Registration later = Register(u"later@example.jp", "事務");
+  AddJob(u"新しい事務", u"事務", 50);
+  // The visitor stops the later registration while the run mails the
+  // first, after the run has read both.
+  mail_.on_send = [&] { store_->StopByToken(later.token, today_); };
+  const DailyRunSummary summary = Run();
+  EXPECT_EQ(summary.mails, 1);
+  EXPECT_EQ(summary.failures, 0);
+  ASSERT_EQ(mail_.sent.size(), 1u);
+  EXPECT_EQ(mail_.sent[0].recipient, u"first@example.jp");
 }
 
 TEST_F(DailyRunTest, TheDailyMaximumStoppedAndOnlyAndDryRuns) {
