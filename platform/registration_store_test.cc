@@ -152,8 +152,10 @@ TEST_P(StoreTest, AReadOnlyJobTableRefusesEveryChange) {
 // The registration store.
 
 TEST_P(StoreTest, SavingAgainReplacesTheConditionsAndKeepsTheToken) {
-  Column(u"INSERT INTO seen_jobs VALUES (7, 'f7', $1) RETURNING serial AS v",
-         {Value::DateTimeOf(kMonday)});
+  Column(
+      u"INSERT INTO seen_jobs (serial, fingerprint, first_seen) VALUES (7, "
+      u"'f7', $1) RETURNING serial AS v",
+      {Value::DateTimeOf(kMonday)});
   RegistrationInput input = Input(u"taro@example.jp", 2, u"aac=事務");
   input.daily_maximum = 50;
   input.sent_jobs = {"f1", "f2"};
@@ -169,8 +171,10 @@ TEST_P(StoreTest, SavingAgainReplacesTheConditionsAndKeepsTheToken) {
   EXPECT_EQ(first.sent_jobs, (std::vector<std::string>{"f1", "f2"}));
 
   EXPECT_EQ(store_->Stop(u"taro@example.jp", 2, kMonday), 1);
-  Column(u"INSERT INTO seen_jobs VALUES (9, 'f9', $1) RETURNING serial AS v",
-         {Value::DateTimeOf(kMonday)});
+  Column(
+      u"INSERT INTO seen_jobs (serial, fingerprint, first_seen) VALUES (9, "
+      u"'f9', $1) RETURNING serial AS v",
+      {Value::DateTimeOf(kMonday)});
   RegistrationInput again = Input(u"taro@example.jp", 2, u"aac=経理");
   const Registration second = store_->Save(again, kTuesday);
   EXPECT_EQ(second.id, first.id);
