@@ -40,33 +40,21 @@ std::unique_ptr<Connection> OpenJobDatabase(
 
 std::unique_ptr<Recordset> OpenJobQuery(Connection& connection,
                                         const std::u16string& query_text,
-                                        size_t keep_rows,
-                                        std::optional<int64_t> whole_table) {
-  if (whole_table) {
-    if (const std::optional<std::u16string> table = BareTableName(query_text)) {
-      return connection.Open(u"SELECT * FROM " + *table + u" LIMIT " +
-                                 Digits(static_cast<int64_t>(keep_rows)),
-                             keep_rows);
-    }
+                                        size_t keep_rows) {
+  if (const std::optional<std::u16string> table = BareTableName(query_text)) {
+    return connection.Open(u"SELECT *, (SELECT count(*) FROM " + *table +
+                               u") AS " + std::u16string(kEngineCount) +
+                               u" FROM " + *table + u" LIMIT " +
+                               Digits(static_cast<int64_t>(keep_rows)),
+                           keep_rows);
   }
   return connection.Open(query_text, keep_rows);
 }
 
-std::optional<int64_t> CountWholeTable(Connection& connection,
-                                       const std::u16string& query_text) {
-  const std::optional<std::u16string> table = BareTableName(query_text);
-  if (!table) return std::nullopt;
-  std::unique_ptr<Recordset> count =
-      connection.Open(u"SELECT count(*) AS hits FROM " + *table, 1);
-  const int64_t hits = count->Field(u"hits").AsInteger();
-  // Read to its end, the statement is over; a result left early would be
-  // cancelled on the server.
-  count->MoveNext();
-  return hits;
-}
-
-int64_t CountHits(Recordset& jobs, std::optional<int64_t> whole_table) {
-  if (whole_table) return *whole_table;
+int64_t CountHits(Recordset& jobs, const std::u16string& query_text) {
+  if (BareTableName(query_text)) {
+    return jobs.Field(kEngineCount).AsInteger();
+  }
   int64_t count = 0;
   jobs.MoveFirst();
   while (!jobs.AtEnd()) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/database.h"
 #include "platform/text_files.h"
@@ -41,30 +42,26 @@ std::unique_ptr<Connection> OpenJobDatabase(
     Databases& databases, const std::u16string& connection_string);
 
 // Runs the query once. The recordset holds the first `keep_rows` rows, the
-// ones later steps read after the count has rewound it. When the whole
-// table was counted already (`whole_table`, from CountWholeTable), only
-// those rows are asked for ("SELECT * FROM name LIMIT keep_rows", the same
-// rows in the same order), so that the engine stops after them: PostgreSQL
-// would otherwise send the whole table, and what the request does not read
-// be cancelled at the end.
-std::unique_ptr<Recordset> OpenJobQuery(
-    Connection& connection, const std::u16string& query_text, size_t keep_rows,
-    std::optional<int64_t> whole_table = std::nullopt);
+// ones later steps read after the count has rewound it. A query that is the
+// bare table name (no condition: the whole table) asks only for those rows
+// ("SELECT * FROM name LIMIT keep_rows", the same rows in the same order)
+// and lets the engine count the table in the same statement, in column
+// kEngineCount of every row: one statement sees one state of the table, so
+// the count and the rows agree even while the table is being reloaded, and
+// the engine stops after the rows (PostgreSQL would otherwise send the
+// whole table).
+std::unique_ptr<Recordset> OpenJobQuery(Connection& connection,
+                                        const std::u16string& query_text,
+                                        size_t keep_rows);
 
-// For a query that is the bare table name (no condition: the whole table),
-// the number of rows in the table, counted by the engine with one
-// "SELECT count(*)" instead of stepping through every row; nullopt for a
-// statement, whose rows CountHits walks. Run it before OpenJobQuery: a
-// PostgreSQL connection serves one statement at a time.
-std::optional<int64_t> CountWholeTable(Connection& connection,
-                                       const std::u16string& query_text);
+// The column in which the engine counts the whole table.
+inline constexpr std::u16string_view kEngineCount = u"qlok_hits";
 
-// The hit count: `whole_table` when CountWholeTable gave it (the recordset
-// stays on its first row), else the rows counted by walking the recordset,
-// which then moves back to its first row. The recordset must not be at its
-// end.
-int64_t CountHits(Recordset& jobs,
-                  std::optional<int64_t> whole_table = std::nullopt);
+// The hit count of the rows OpenJobQuery opened for `query_text`: for the
+// whole table the engine's count (the recordset stays on its first row),
+// else the rows counted by walking the recordset, which then moves back to
+// its first row. The recordset must not be at its end.
+int64_t CountHits(Recordset& jobs, const std::u16string& query_text);
 
 // "この検索条件で過去約２週間の求人を検索すると…件の求人がヒットしました。";
 // exactly 1000 rows (the query's limit) read "1000件以上".

@@ -44,9 +44,9 @@ TEST(PageJobsTest, FortyRowsShowFifteenInQueryOrder) {
   for (int i = 1; i <= 40; ++i) {
     writer->Insert({T(u"会社" + Digits(i)), N(100 - i)});
   }
-  std::unique_ptr<Recordset> jobs = OpenJobQuery(
-      *db, u"SELECT * FROM 求人 ORDER BY rank DESC", kSampleJobLimit);
-  ASSERT_EQ(CountHits(*jobs), 40);
+  const std::u16string query = u"SELECT * FROM 求人 ORDER BY rank DESC";
+  std::unique_ptr<Recordset> jobs = OpenJobQuery(*db, query, kSampleJobLimit);
+  ASSERT_EQ(CountHits(*jobs, query), 40);
 
   const std::u16string page = RenderSampleJobs(*jobs, SiteConfig{});
   EXPECT_EQ(Count(page, u"<HR>"), 15u);

@@ -93,11 +93,9 @@ std::u16string HandleRequest(std::u16string& posted,
   JobDatabase database;
   const std::u16string connection_string = LoadConnectionString(services.files);
   database.connection = OpenJobDatabase(services.databases, connection_string);
-  const std::optional<int64_t> whole_table =
-      CountWholeTable(*database.connection, query_text);
   database.connection->RefuseChangesTo(std::u16string(kJobTable));
-  database.jobs = OpenJobQuery(*database.connection, query_text,
-                               RowsToKeep(request), whole_table);
+  database.jobs =
+      OpenJobQuery(*database.connection, query_text, RowsToKeep(request));
   AppendRegistrationLog(services.files, services.clock, request.address,
                         turn_number, query_text);
 
@@ -126,7 +124,7 @@ std::u16string HandleRequest(std::u16string& posted,
     return page;
   }
 
-  const int64_t hit_count = CountHits(*database.jobs, whole_table);
+  const int64_t hit_count = CountHits(*database.jobs, query_text);
   if (!registration) {
     page = HitCountMessage(hit_count) + kSampleIntroduction + page;
   }
