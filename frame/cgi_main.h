@@ -41,6 +41,9 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // Writes all of `bytes`. Throws Failure when they cannot be written.
   virtual void Write(std::string_view bytes) = 0;
+  // Ends the output: its reader (the web server) sees the end while the
+  // process goes on. Nothing is written after. The default does nothing.
+  virtual void Close() {}
 };
 
 // What the web server gives the process, and where its failures are told.

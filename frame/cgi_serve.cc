@@ -1,7 +1,10 @@
 #include "frame/cgi_serve.h"
 
+#include <exception>
+
 #include "shell/error_page.h"
 #include "shell/page_shell.h"
+#include "text/text_utils.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -28,6 +31,7 @@ void CgiServe(CgiProcess& process, const std::function<SiteConfig()>& load_site,
   RequestFields fields;
   ErrorTrap trap(process.clock, process.errors);
   SiteConfig site;
+  std::function<void()> after_response;
   if (TakeRequest(process, fields, trap, load_site, site)) {
     trap.Run(fields, [&] {
       CgiRequest request;
@@ -44,9 +48,20 @@ void CgiServe(CgiProcess& process, const std::function<SiteConfig()>& load_site,
         fields.ResponseHeader += line + u"\r\n";
       }
       AppendFramedPage(fields.PageBuffer, site, answer.body);
+      after_response = answer.after_response;
     });
   }
   WriteFields(process, fields);
+  if (after_response) {
+    process.output.Close();
+    try {
+      after_response();
+    } catch (const std::exception& failure) {
+      process.errors << "q_lok: after the response: "
+                     << U8(BlankControlCharacters(U16(failure.what()))) << "\n";
+      process.errors.flush();
+    }
+  }
 }
 
 }  // namespace qlok

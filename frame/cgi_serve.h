@@ -30,6 +30,11 @@ struct CgiAnswer {
   // ends, for example "Allow: GET, HEAD, POST".
   std::vector<std::u16string> headers;
   std::u16string body;  // the HTML of the page body
+  // Work that must not hold up the answer, as its time would tell the
+  // visitor what the page does not say: run once the response has been
+  // written and the output closed. What it throws goes to the error log as
+  // one line; it cannot change the page.
+  std::function<void()> after_response;
 };
 
 // Builds the answer to one request. Throws Failure (or any std::exception)
@@ -48,7 +53,8 @@ std::u16string StatusText(int status);
 // 200, the answer's header lines, a blank line, and the answer's body in
 // the page shell (AppendFramedPage), written through WriteFields. Whatever
 // fails before the response is complete gives the 500 error page, its
-// cause on process.errors. Only a failing output is thrown.
+// cause on process.errors. Then, when the answer has after_response, the
+// output is closed and it runs. Only a failing output is thrown.
 void CgiServe(CgiProcess& process, const std::function<SiteConfig()>& load_site,
               const PageHandler& handler);
 

@@ -34,8 +34,13 @@ class StringSource : public ByteSource {
 
 class StringSink : public ByteSink {
  public:
-  void Write(std::string_view bytes) override { out.append(bytes); }
+  void Write(std::string_view bytes) override {
+    if (closed) throw Failure("written after the close");
+    out.append(bytes);
+  }
+  void Close() override { closed = true; }
   std::string out;
+  bool closed = false;
 };
 
 // One run of CgiServe against fakes.
@@ -47,6 +52,7 @@ struct ServeRun {
 
   std::vector<CgiRequest> handled;
   std::string output;
+  bool closed = false;
   std::string errors;
 
   ServeRun& Run() {
@@ -67,6 +73,7 @@ struct ServeRun {
           return answer;
         });
     output = sink.out;
+    closed = sink.closed;
     errors = error_stream.str();
     return *this;
   }
@@ -95,7 +102,7 @@ TEST(CgiServeTest, StatusAndHeaderLinesStandBeforeTheFramedPage) {
   for (const Case& c : cases) {
     ServeRun run;
     run.env = {{"REQUEST_METHOD", "GET"}};
-    run.answer = {c.status, c.headers, u"<P>登録</P>"};
+    run.answer = {c.status, c.headers, u"<P>登録</P>", {}};
     run.Run();
     EXPECT_EQ(run.output, c.head + Framed(u"<P>登録</P>")) << c.status;
     EXPECT_THAT(run.errors, IsEmpty());
@@ -143,7 +150,7 @@ TEST(CgiServeTest, FailuresGiveTheErrorPageWithTheCauseOnlyInTheLog) {
     ServeRun run;
     run.env = {{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", c.length}};
     run.handler_fails = c.handler_fails;
-    run.answer = {404, {u"Allow: GET"}, u"not shown"};
+    run.answer = {404, {u"Allow: GET"}, u"not shown", {}};
     run.Run();
     EXPECT_THAT(run.output, StartsWith("Content-type: text/html\r\nStatus: "
                                        "500 Internal Server Error\r\n\r\n"))
@@ -154,6 +161,42 @@ TEST(CgiServeTest, FailuresGiveTheErrorPageWithTheCauseOnlyInTheLog) {
     EXPECT_THAT(run.errors, StartsWith("q_lok: ")) << c.what;
     EXPECT_EQ(run.handled.size(), c.handler_called ? 1u : 0u) << c.what;
   }
+}
+
+// Work after the response runs once the whole page is out and the output
+// closed; what it throws is one line in the log and leaves the page alone.
+TEST(CgiServeTest, AfterResponseWorkRunsOnceThePageHasLeft) {
+  struct Case {
+    const char* what;
+    bool fails;
+    std::string log;
+  } cases[] = {
+      {"work that succeeds", false, ""},
+      {"work that fails", true,
+       "q_lok: after the response: relay gone:  451 later\n"},
+  };
+  for (const Case& c : cases) {
+    ServeRun run;
+    run.env = {{"REQUEST_METHOD", "POST"}};
+    std::string seen;
+    run.answer = {200, {}, u"<P>受付</P>", [&] {
+                    seen = "ran";
+                    if (c.fails) throw Failure("relay gone:\r\n451 later");
+                  }};
+    run.Run();
+    EXPECT_EQ(seen, "ran") << c.what;
+    EXPECT_EQ(run.output,
+              "Content-type: text/html\r\n\r\n" + Framed(u"<P>受付</P>"))
+        << c.what;
+    EXPECT_TRUE(run.closed) << c.what;
+    EXPECT_EQ(run.errors, c.log) << c.what;
+  }
+  // Without such work the output is left to the process's end.
+  ServeRun plain;
+  plain.env = {{"REQUEST_METHOD", "GET"}};
+  plain.answer = {200, {}, u"<P>登録</P>", {}};
+  plain.Run();
+  EXPECT_FALSE(plain.closed);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "frame/standard_streams.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -28,6 +30,15 @@ void StandardOutput::Write(std::string_view bytes) {
       throw Failure(std::string("standard output: ") + std::strerror(errno));
     }
     bytes.remove_prefix(static_cast<size_t>(done));
+  }
+}
+
+void StandardOutput::Close() {
+  ::signal(SIGTERM, SIG_IGN);
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null >= 0) {
+    ::dup2(null, STDOUT_FILENO);
+    ::close(null);
   }
 }
 

@@ -20,6 +20,12 @@ class StandardInput : public ByteSource {
 class StandardOutput : public ByteSink {
  public:
   void Write(std::string_view bytes) override;
+  // Standard output then leads to /dev/null: the descriptor stays taken, so
+  // that no file opened later can become standard output. A web server
+  // that sees the response end may stop the program (SIGTERM); from here
+  // on that is ignored, as what the program still does is bounded by the
+  // request's own time limit.
+  void Close() override;
 };
 
 }  // namespace qlok

@@ -53,16 +53,21 @@ CgiAnswer Lookup(const std::u16string& address, const SiteConfig& site,
     return Page(LookupRetryPage());
   }
   RegistrationStore& store = services.registrations();
+  CgiAnswer answer = Page(LookupAnsweredPage(site));
   // Every lookup counts, whether the address has registrations or not.
   if (store.CountLookup(address, services.clock.Now()) <=
       site.manage_lookups_per_day) {
-    const std::vector<Registration> registrations =
-        store.ListByAddress(address);
+    std::vector<Registration> registrations = store.ListByAddress(address);
     if (!registrations.empty()) {
-      MailList(address, registrations, site, services);
+      // Mailed once the page has left: the relays' time would otherwise
+      // tell by the answer's time that the address has registrations.
+      answer.after_response =
+          [address, registrations = std::move(registrations), site, &services] {
+            MailList(address, registrations, site, services);
+          };
     }
   }
-  return Page(LookupAnsweredPage(site));
+  return answer;
 }
 
 CgiAnswer Stop(const std::string& token, ManageServices& services) {

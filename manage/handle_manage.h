@@ -42,10 +42,11 @@ struct ManageServices {
 //   is confirmed alike;
 // - a lookup: when the address has had no more than [manage]
 //   lookups_per_day lookups today (this one counted) and has registrations,
-//   they are mailed to it (the match mail's attempts, Auto-Submitted); the
-//   page is the same in every case, 200. A mail that no attempt delivers
-//   in the request's time waits in the outbox and leaves one line on
-//   `errors`; the page does not change;
+//   they are mailed to it (the match mail's attempts, Auto-Submitted) by the
+//   answer's after_response, once the page has left, so that `services`
+//   must outlive the answer; the page is the same in every case, 200. A mail
+//   that no attempt delivers in the request's time waits in the outbox and
+//   leaves one line on `errors`; the page does not change;
 // - an unknown token 404, a malformed token or a request that cannot be
 //   read 400, a method other than GET, HEAD and POST 405 (with "Allow").
 // Every answer carries "Referrer-Policy: no-referrer" (the token in the

@@ -3,6 +3,7 @@
 // request through CgiServe.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "frame/cgi_serve.h"
@@ -27,22 +28,24 @@ int Serve(ErrorLog& errors) {
   StandardInput input;
   StandardOutput output;
   CgiProcess process{ProcessEnvironment, input, output, errors, *clock};
+  // The services outlive the handler: an answer's after-response work (the
+  // list mail) uses them once the page has left.
+  std::optional<SiteServices> real;
+  std::optional<SiteRegistrations> registrations;
+  std::optional<ManageServices> services;
   CgiServe(
       process, [&home] { return LoadSiteConfig(home + "/site.conf"); },
       [&](const CgiRequest& request, const SiteConfig& site) {
         // Built here, under the page shell's trap, so that a service that
         // cannot be set up still gives the error page.
-        SiteServices real(home, site, *monotonic, start_ms);
-        SiteRegistrations registrations(*real.files, *real.databases);
-        ManageServices services{*clock,
-                                [&]() -> RegistrationStore& { return registrations.Store(); },
-                                *real.mail,
-                                *real.sleeper,
-                                errors,
-                                *real.files,
-                                *real.outbox,
-                                real.deadline};
-        return HandleManageRequest(request, site, services);
+        real.emplace(home, site, *monotonic, start_ms);
+        registrations.emplace(*real->files, *real->databases);
+        services.emplace(ManageServices{
+            *clock,
+            [&]() -> RegistrationStore& { return registrations->Store(); },
+            *real->mail, *real->sleeper, errors, *real->files, *real->outbox,
+            real->deadline});
+        return HandleManageRequest(request, site, *services);
       });
   return 0;
 }

@@ -16,6 +16,7 @@ import os
 import re
 import secrets
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -253,6 +254,47 @@ class ManageThroughServer:
         time.sleep(0.3)
         self.assertEqual(len(self.received(0)), before + 1)
         self.assertEqual(self.state(token1), "active")
+
+
+    def test_the_lookup_page_leaves_before_the_relays_answer(self):
+        self.register("saburo@example.jp")
+        # A relay that takes the connection and never greets.
+        silent = socket.socket()
+        self.addCleanup(silent.close)
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(8)
+        port = silent.getsockname()[1]
+        conf_path = os.path.join(self.home, "site.conf")
+        with open(conf_path) as conf:
+            conf_text = conf.read()
+
+        def restore():
+            with open(conf_path, "w") as conf:
+                conf.write(conf_text)
+        self.addCleanup(restore)
+        with open(conf_path, "w") as conf:
+            conf.write(re.sub(r"_port = \d+", "_port = %d" % port, conf_text)
+                       + "[request]\ntime_limit = 3\n")
+        kept_before = set(os.listdir(os.path.join(self.home, "outbox")))
+
+        began = time.monotonic()
+        status, _, page = self.ask("POST", body=b"aaa=saburo%40example.jp")
+        took = time.monotonic() - began
+        self.assertEqual(status, 200)
+        self.assertIn("メールアドレス", page)
+        # The page does not wait for the relay, which would tell that the
+        # address has registrations; the list waits in the outbox once the
+        # request's time has run out.
+        self.assertLess(took, 1.5)
+        deadline = time.monotonic() + 10
+        kept = set()
+        while not kept and time.monotonic() < deadline:
+            time.sleep(0.2)
+            kept = {n for n in os.listdir(os.path.join(self.home, "outbox"))
+                    if n.endswith(".mail")} - kept_before
+        self.assertEqual(len(kept), 1, self.server.cgi_errors())
+        self.assertIn("list of registrations to saburo@example.jp not "
+                      "delivered", self.server.cgi_errors())
 
 
 class SqliteManageTest(ManageThroughServer, unittest.TestCase):
