@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "mail/delivery.h"
@@ -108,8 +109,16 @@ DailyRunSummary RunDailyMail(RegistrationStore& store, JobSweep& sweep,
           if (answer.empty()) {
             ++summary.mails;
             summary.jobs += count;
-            store.MoveMark(registration.id, registration.changed, high,
-                           clock.Now());
+            try {
+              store.MoveMark(registration.id, registration.changed, high,
+                             clock.Now());
+            } catch (const std::exception& error) {
+              failure = std::string(
+                            "the mail went out, but its jobs were "
+                            "not marked as sent, so the next run "
+                            "sends them again: ") +
+                        error.what();
+            }
           } else {
             failure = "the mail was given up: " + U8(answer);
           }
