@@ -267,12 +267,12 @@ class FileOutbox : public Outbox {
   }
 
   std::shared_ptr<void> ClaimForSending() override {
-    MakeFolder();
     const std::string path = folder_ + "/.sending";
     // Read-only is enough for the lock, so that whoever made the file (the
     // operator as root, the web server's user from a timer), the others
     // may still take it.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == ENOENT) return std::make_shared<int>(-1);
     if (fd < 0) Fail("cannot open", path, errno);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;

@@ -46,8 +46,10 @@ class Outbox {
   // Failure when it cannot be removed.
   virtual void Remove(const std::string& name) = 0;
   // Claims the outbox for one process that sends its messages, until the
-  // returned object goes; nullptr when another process holds it. Throws
-  // Failure when the claim cannot be made at all.
+  // returned object goes; nullptr when another process holds it. An outbox
+  // whose folder does not exist holds nothing and is claimed without making
+  // it (the folder belongs to the web server's user, not to whoever sends).
+  // Throws Failure when the claim cannot be made at all.
   virtual std::shared_ptr<void> ClaimForSending() = 0;
 };
 

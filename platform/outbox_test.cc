@@ -175,6 +175,12 @@ TEST_F(FileOutboxTest, AFolderThatCannotBeMadeIsAFailure) {
 }
 
 TEST_F(FileOutboxTest, OneSenderAtATime) {
+  // No folder, nothing to send: claimed without making the folder, which
+  // belongs to the web server's user.
+  EXPECT_NE(NewFileOutbox(folder_)->ClaimForSending(), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(folder_));
+
+  std::filesystem::create_directories(folder_);
   std::unique_ptr<Outbox> first = NewFileOutbox(folder_);
   std::unique_ptr<Outbox> second = NewFileOutbox(folder_);
   {
