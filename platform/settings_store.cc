@@ -145,7 +145,8 @@ std::string TemporaryName() {
 
 // Puts the written file `temporary` in the place of the key file `path`.
 //
-// A durable text is renamed over the key file. An atomic text swaps names
+// A durable text is renamed over the key file, whose folder is then synced.
+// An atomic text swaps names
 // with it instead, and the old file, now under the temporary name, is then
 // removed: a swap, unlike a rename over a file, makes ext4 start no writing
 // of the new file at once. Where there is no key file yet, or the file
@@ -166,6 +167,17 @@ void Replace(const std::string& temporary, const std::string& path,
   }
   if (::rename(temporary.c_str(), path.c_str()) != 0)
     Fail("cannot replace", path, errno);
+  if (sync == SettingsStore::Sync::kDurable) {
+    // The new name lasts a crash only once the folder that holds it is on
+    // the disk too.
+    const std::string folder = path.substr(0, path.rfind('/'));
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) Fail("cannot open", folder, errno);
+    const int result = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    if (result != 0) Fail("cannot flush", folder, error);
+  }
 }
 
 // Takes, or only tries to take, a lock on the whole of `fd`; false when
