@@ -564,13 +564,15 @@ class ItemWriter {
   void Experience(std::u16string_view field, std::u16string_view years,
                   std::u16string_view label) {
     const Value what = row_.Get(field);
-    const std::optional<int64_t> count = row_.Number(years);
     // The item stays out only when its years are -1; a null there is not
-    // -1, but it has no years to show either.
+    // -1, but it has no years to show either. The years are written as
+    // the column holds them.
     if (!row_.Present(field, 2) && row_.Is(years, -1)) return;
     std::u16string text(label);
     if (!what.IsNull()) text += u"　" + what.ToText();
-    if (count && *count != -1) text += u"　" + Digits(*count) + u"年以上";
+    if (!row_.Get(years).IsNull() && !row_.Is(years, -1)) {
+      text += u"　" + row_.Text(years) + u"年以上";
+    }
     Line(text);
   }
 
