@@ -32,6 +32,7 @@
 
 #include "platform/failure.h"
 #include "platform/read_to_end.h"
+#include "platform/sync_folder.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -300,12 +301,9 @@ class FileOutbox : public Outbox {
 
   // A rename or removal lasts only once the folder itself is synced.
   void SyncFolder() {
-    const int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) Fail("cannot open", folder_, errno);
-    const int result = ::fsync(fd);
-    const int error = errno;
-    ::close(fd);
-    if (result != 0) Fail("cannot sync", folder_, error);
+    if (const int error = qlok::SyncFolder(folder_)) {
+      Fail("cannot sync", folder_, error);
+    }
   }
 
   // "20261209T120000.123456789-4242-0123456789abcdef.mail": the second it

@@ -32,6 +32,7 @@
 #include "platform/failure.h"
 #include "platform/file_lock.h"
 #include "platform/read_to_end.h"
+#include "platform/sync_folder.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -171,12 +172,9 @@ void Replace(const std::string& temporary, const std::string& path,
     // The new name lasts a crash only once the folder that holds it is on
     // the disk too.
     const std::string folder = path.substr(0, path.rfind('/'));
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) Fail("cannot open", folder, errno);
-    const int result = ::fsync(fd);
-    const int error = errno;
-    ::close(fd);
-    if (result != 0) Fail("cannot flush", folder, error);
+    if (const int error = SyncFolder(folder)) {
+      Fail("cannot flush", folder, error);
+    }
   }
 }
 
