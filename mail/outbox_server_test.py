@@ -25,8 +25,8 @@ from urllib.parse import quote_plus
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 from cgi_server import CgiServer, request  # noqa: E402
-sys.path.insert(0, os.path.join(ROOT, "search"))
-from search_server_test import received_mails  # noqa: E402
+from test_site import (SITE_ADDRESS, load_jobs, make_site,  # noqa: E402
+                       received_mails, relay_conf, serve_mail)
 
 CGI, ADMIN, LIGHTTPD = None, None, None
 
@@ -35,26 +35,6 @@ JOBS_CSV = """\
 第一商事,一般事務,東京都港区,90,0
 第二物産,経理事務,大阪府大阪市,80,0
 """
-
-SITE_ADDRESS = "site@example.test"
-# The first account's built-in login, which the accepting receiver requires;
-# line 1 of pw/mail.txt, the record's login, is the same.
-LOGIN = "q2481xr736k:5d9p1s7tvak"
-
-
-def start_receiver(folder, *options):
-    """A receiver on a free loopback port; returns (process, port)."""
-    os.makedirs(folder, exist_ok=True)
-    receiver = subprocess.Popen(
-        [sys.executable, os.path.join(ROOT, "platform", "testing",
-                                      "smtp_receiver.py"), folder] +
-        list(options), stdout=subprocess.PIPE, text=True)
-    line = receiver.stdout.readline().split()
-    receiver.stdout.close()  # it says nothing more
-    if line[:1] != ["PORT"]:
-        receiver.kill()
-        raise RuntimeError("the mail receiver did not start")
-    return receiver, int(line[1])
 
 
 def registration(address="taro@example.jp"):
@@ -73,29 +53,14 @@ class OutboxThroughServer(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.home = tempfile.mkdtemp(prefix="qlok_outbox_home_")
-        cls.addClassCleanup(shutil.rmtree, cls.home, ignore_errors=True)
-        subprocess.run([ADMIN, "site", cls.home], check=True,
-                       stdout=subprocess.DEVNULL)
-        with open(os.path.join(cls.home, "pw", "mail.txt"), "w") as accounts:
-            accounts.write(LOGIN + "\r\nx:y\r\nx:z\r\n")
-        csv = os.path.join(cls.home, "jobs.csv")
-        with open(csv, "w", encoding="utf-8") as out:
-            out.write(JOBS_CSV)
-        for command in (["init"], ["import", csv]):
-            subprocess.run([ADMIN] + command + ["--home", cls.home],
-                           check=True, stdout=subprocess.DEVNULL)
+        cls.home = make_site(cls, ADMIN, "qlok_outbox_home_")
+        load_jobs(ADMIN, cls.home, JOBS_CSV)
         cls.ports = {}
         for behave in ("silent", "refuse"):
-            process, cls.ports[behave] = start_receiver(
-                os.path.join(cls.home, behave), "--behave", behave)
-            cls.addClassCleanup(process.wait)
-            cls.addClassCleanup(process.terminate)
+            cls.ports[behave] = serve_mail(cls, os.path.join(cls.home, behave),
+                                           "--behave", behave, login=None)
         cls.mails = os.path.join(cls.home, "mails")
-        process, cls.ports["accept"] = start_receiver(cls.mails, "--login",
-                                                      LOGIN)
-        cls.addClassCleanup(process.wait)
-        cls.addClassCleanup(process.terminate)
+        cls.ports["accept"] = serve_mail(cls, cls.mails)
         cls.server = CgiServer(CGI, cls.home, lighttpd=LIGHTTPD,
                                environment={"TZ": "Asia/Tokyo"})
         cls.url = cls.server.__enter__() + "q_lok.cgi"
@@ -110,10 +75,7 @@ class OutboxThroughServer(unittest.TestCase):
         """site.conf with both relays at the receiver that behaves so."""
         port = self.ports[behave]
         with open(os.path.join(self.home, "site.conf"), "w") as conf:
-            conf.write("[smtp]\nfirst_relay = 127.0.0.1\n"
-                       "second_relay = 127.0.0.1\nsubmission_port = %d\n"
-                       "relay_port = %d\n[senders]\naccount1 = %s\n" %
-                       (port, port, SITE_ADDRESS))
+            conf.write(relay_conf(port))
             if time_limit:
                 conf.write("[request]\ntime_limit = %d\n" % time_limit)
 

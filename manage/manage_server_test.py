@@ -15,22 +15,20 @@ cases are skipped when no URI file is given or it is absent.
 import os
 import re
 import secrets
-import shutil
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
-import uuid
 from urllib.parse import quote_plus
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 from cgi_server import CgiServer, request  # noqa: E402
 sys.path.insert(0, os.path.join(ROOT, "search"))
-from search_server_test import LOGIN, SITE_ADDRESS, page_text  # noqa: E402
-from search_server_test import received_mails, start_receiver  # noqa: E402
+from search_server_test import page_text  # noqa: E402
+from test_site import (SITE_ADDRESS, load_jobs, make_site,  # noqa: E402
+                       postgres_schema, received_mails, serve_mail)
 
 MANAGE, CGI, ADMIN, TOOL, LIGHTTPD = None, None, None, None, None
 POSTGRES_URI_FILE = None
@@ -69,30 +67,16 @@ class ManageThroughServer:
     """The cases, run once per engine by the subclasses below."""
 
     @classmethod
-    def connection_string(cls, home):
+    def connection_string(cls):
         raise NotImplementedError
 
     @classmethod
     def setUpClass(cls):
-        cls.home = tempfile.mkdtemp(prefix="qlok_manage_home_")
-        cls.addClassCleanup(shutil.rmtree, cls.home, ignore_errors=True)
-        connection = cls.connection_string(cls.home)
-        subprocess.run([ADMIN, "site", cls.home, "--database", connection],
-                       check=True, stdout=subprocess.DEVNULL)
+        cls.home = make_site(cls, ADMIN, "qlok_manage_home_",
+                             cls.connection_string())
         cls.mails = os.path.join(cls.home, "mails")
-        os.mkdir(cls.mails)
-        receiver, cls.smtp_port = start_receiver(cls.mails)
-        cls.addClassCleanup(receiver.stdout.close)
-        cls.addClassCleanup(receiver.wait)
-        cls.addClassCleanup(receiver.terminate)
-        with open(os.path.join(cls.home, "pw", "mail.txt"), "w") as accounts:
-            accounts.write(LOGIN + "\r\nx:y\r\nx:z\r\n")
-        csv = os.path.join(cls.home, "jobs.csv")
-        with open(csv, "w", encoding="utf-8") as out:
-            out.write(JOBS_CSV)
-        for command in (["init"], ["import", csv]):
-            subprocess.run([ADMIN] + command + ["--home", cls.home],
-                           check=True, stdout=subprocess.DEVNULL)
+        cls.smtp_port = serve_mail(cls, cls.mails)
+        load_jobs(ADMIN, cls.home, JOBS_CSV)
         cls.server = CgiServer(CGI, cls.home, lighttpd=LIGHTTPD,
                                environment={"TZ": "Asia/Tokyo"},
                                programs={"q_lok-manage.cgi": MANAGE})
@@ -300,24 +284,15 @@ class ManageThroughServer:
 class SqliteManageTest(ManageThroughServer, unittest.TestCase):
 
     @classmethod
-    def connection_string(cls, home):
+    def connection_string(cls):
         return "sqlite:jobs.db"
 
 
 class PostgresManageTest(ManageThroughServer, unittest.TestCase):
 
     @classmethod
-    def connection_string(cls, home):
-        if not POSTGRES_URI_FILE or not os.path.exists(POSTGRES_URI_FILE):
-            raise unittest.SkipTest("no PostgreSQL server for the tests")
-        with open(POSTGRES_URI_FILE) as f:
-            uri = f.read().strip()
-        schema = "manage_" + uuid.uuid4().hex[:12]
-        subprocess.run(["psql", "-X", "-q", uri, "-c", "CREATE SCHEMA " + schema],
-                       check=True)
-        separator = "&" if "?" in uri else "?"
-        return (uri + separator + "options=-csearch_path%3D" + schema +
-                "%2Cpublic")
+    def connection_string(cls):
+        return postgres_schema(POSTGRES_URI_FILE, "manage_")
 
 
 if __name__ == "__main__":

@@ -9,10 +9,8 @@ Usage: notify_server_test.py Q_LOK_CGI Q_LOK_ADMIN LIGHTTPD [POSTGRES_URI_FILE]
 import email
 import email.policy
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
@@ -23,8 +21,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 sys.path.insert(0, os.path.join(ROOT, "search"))
 from cgi_server import CgiServer, request  # noqa: E402
-from search_server_test import form, page_text, start_receiver  # noqa: E402
-from search_server_test import LOGIN, SITE_ADDRESS  # noqa: E402
+from search_server_test import form, page_text  # noqa: E402
+from test_site import (SITE_ADDRESS, make_site, relay_conf,  # noqa: E402
+                       serve_mail)
 
 CGI, ADMIN, LIGHTTPD = None, None, None
 POSTGRES_URI_FILE = None
@@ -53,24 +52,14 @@ class DailyMailThroughServer:
 
     @classmethod
     def setUpClass(cls):
-        cls.home = tempfile.mkdtemp(prefix="qlok_notify_home_")
-        cls.addClassCleanup(shutil.rmtree, cls.home, ignore_errors=True)
         cls.prepare_database()
-        subprocess.run([ADMIN, "site", cls.home, "--database",
-                        cls.site_database()], check=True,
-                       stdout=subprocess.DEVNULL)
+        cls.home = make_site(cls, ADMIN, "qlok_notify_home_",
+                             cls.site_database())
         cls.mails = os.path.join(cls.home, "mails")
-        os.mkdir(cls.mails)
-        receiver, port = start_receiver(cls.mails)
-        cls.addClassCleanup(receiver.wait)
-        cls.addClassCleanup(receiver.terminate)
+        port = serve_mail(cls, cls.mails)
         with open(os.path.join(cls.home, "site.conf"), "w") as conf:
-            conf.write("[smtp]\nfirst_relay = 127.0.0.1\nsecond_relay = 127.0.0.1\n"
-                       "submission_port = %d\nrelay_port = %d\n"
-                       "[senders]\naccount1 = %s\n[manage]\npage_url = %s\n"
-                       % (port, port, SITE_ADDRESS, MANAGE_URL))
-        with open(os.path.join(cls.home, "pw", "mail.txt"), "w") as accounts:
-            accounts.write(LOGIN + "\r\nx:y\r\nx:z\r\n")
+            conf.write(relay_conf(port) + "[manage]\npage_url = %s\n"
+                       % MANAGE_URL)
         cls.admin("init")
         cls.after_init()
         cls.server = CgiServer(CGI, cls.home, lighttpd=LIGHTTPD,

@@ -11,19 +11,19 @@ The PostgreSQL cases are skipped when no URI file is given or it is absent.
 """
 
 import os
-import shutil
 import socket
 import time
 import subprocess
 import sys
-import tempfile
 import unittest
-import uuid
 from urllib.parse import quote_plus
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 from cgi_server import CgiServer, request  # noqa: E402
+from test_site import (LOGIN, SITE_ADDRESS, load_jobs,  # noqa: E402,F401
+                       make_site, postgres_schema, received_mails,
+                       relay_conf, serve_mail, start_receiver)
 
 CGI, ADMIN, LIGHTTPD = None, None, None
 POSTGRES_URI_FILE = None
@@ -39,47 +39,6 @@ JOBS_CSV = """\
 看護の会,看護師,神奈川県横浜市,,,1,1,0,50,0,20,59
 ウェブ工房,WEBデザイナー,福岡県福岡市,,,0,0,0,,0,0,99
 """
-
-
-SITE_ADDRESS = "site@example.test"
-LOGIN = "q2481xr736k:5d9p1s7tvak"  # the first account's built-in login
-
-
-def start_receiver(folder):
-    """The mail receiver on a free loopback port; returns (process, port)."""
-    receiver = subprocess.Popen(
-        [sys.executable, os.path.join(ROOT, "platform", "testing",
-                                      "smtp_receiver.py"), folder,
-         "--login", LOGIN], stdout=subprocess.PIPE, text=True)
-    line = receiver.stdout.readline().split()
-    if line[:1] != ["PORT"]:
-        receiver.kill()
-        raise RuntimeError("the mail receiver did not start")
-    return receiver, int(line[1])
-
-
-def received_mails(folder, count, timeout=10):
-    """The mails the receiver saved in `folder`, in the order they came,
-    once there are `count` of them (or `timeout` seconds have passed): each
-    a dict of its envelope, subject, body and whole message ("eml")."""
-    deadline = time.monotonic() + timeout
-    while True:
-        done = sorted(int(n[:-5]) for n in os.listdir(folder)
-                      if n.endswith(".done"))
-        if len(done) >= count or time.monotonic() > deadline:
-            break
-        time.sleep(0.05)
-    mails = []
-    for n in done:
-        mail = {}
-        for part in ("envelope", "subject", "body"):
-            with open(os.path.join(folder, "%d.%s" % (n, part)),
-                      encoding="utf-8", newline="") as f:
-                mail[part] = f.read()
-        with open(os.path.join(folder, "%d.eml" % n), "rb") as f:
-            mail["eml"] = f.read()
-        mails.append(mail)
-    return mails
 
 
 def form(**fields):
@@ -109,35 +68,19 @@ class SearchThroughServer:
     engine = None
 
     @classmethod
-    def connection_string(cls, home):
+    def connection_string(cls):
         raise NotImplementedError
 
     @classmethod
     def setUpClass(cls):
-        cls.home = tempfile.mkdtemp(prefix="qlok_search_home_")
-        cls.addClassCleanup(shutil.rmtree, cls.home, ignore_errors=True)
-        connection = cls.connection_string(cls.home)
-        subprocess.run([ADMIN, "site", cls.home, "--database", connection],
-                       check=True, stdout=subprocess.DEVNULL)
+        cls.home = make_site(cls, ADMIN, "qlok_search_home_",
+                             cls.connection_string())
         cls.mails = os.path.join(cls.home, "mails")
-        os.mkdir(cls.mails)
-        receiver, port = start_receiver(cls.mails)
-        cls.addClassCleanup(receiver.wait)
-        cls.addClassCleanup(receiver.terminate)
+        port = serve_mail(cls, cls.mails)
         with open(os.path.join(cls.home, "site.conf"), "w") as conf:
-            conf.write("[smtp]\nfirst_relay = 127.0.0.1\nsecond_relay = 127.0.0.1\n"
-                       "submission_port = %d\nrelay_port = %d\n"
-                       "[senders]\naccount1 = %s\n"
-                       "[database]\nconnect_timeout = 2\n"
-                       % (port, port, SITE_ADDRESS))
-        with open(os.path.join(cls.home, "pw", "mail.txt"), "w") as accounts:
-            accounts.write(LOGIN + "\r\nx:y\r\nx:z\r\n")
-        csv = os.path.join(cls.home, "jobs.csv")
-        with open(csv, "w", encoding="utf-8") as out:
-            out.write(JOBS_CSV)
-        for command in (["init"], ["import", csv]):
-            subprocess.run([ADMIN] + command + ["--home", cls.home],
-                           check=True, stdout=subprocess.DEVNULL)
+            conf.write(relay_conf(port) +
+                       "[database]\nconnect_timeout = 2\n")
+        load_jobs(ADMIN, cls.home, JOBS_CSV)
         cls.server = CgiServer(CGI, cls.home, lighttpd=LIGHTTPD,
                                environment={"TZ": "Asia/Tokyo"})
         cls.url = cls.server.__enter__() + "q_lok.cgi"
@@ -316,7 +259,7 @@ class SqliteSearchTest(SearchThroughServer, unittest.TestCase):
     engine = "sqlite"
 
     @classmethod
-    def connection_string(cls, home):
+    def connection_string(cls):
         return "sqlite:jobs.db"
 
 
@@ -325,18 +268,8 @@ class PostgresSearchTest(SearchThroughServer, unittest.TestCase):
     engine = "postgresql"
 
     @classmethod
-    def connection_string(cls, home):
-        if not POSTGRES_URI_FILE or not os.path.exists(POSTGRES_URI_FILE):
-            raise unittest.SkipTest("no PostgreSQL server for the tests")
-        with open(POSTGRES_URI_FILE) as f:
-            uri = f.read().strip()
-        schema = "search_" + uuid.uuid4().hex[:12]
-        subprocess.run(["psql", "-X", "-q", uri, "-c", "CREATE SCHEMA " + schema],
-                       check=True)
-        separator = "&" if "?" in uri else "?"
-        # public, where the test server keeps the extension citext, after
-        # the test's own schema.
-        return uri + separator + "options=-csearch_path%3D" + schema + "%2Cpublic"
+    def connection_string(cls):
+        return postgres_schema(POSTGRES_URI_FILE, "search_")
 
     def use_connection_string(self, connection):
         """pw/qevo.txt names `connection` until the test ends."""
