@@ -12,7 +12,6 @@
 #include "platform/settings_store.h"
 #include "platform/site_config.h"
 #include "platform/site_home.h"
-#include "platform/sqlite_connection.h"
 #include "search/handle_request.h"
 
 namespace qlok {
@@ -57,16 +56,4 @@ int Serve(ErrorLog& errors) {
 }  // namespace
 }  // namespace qlok
 
-int main() {
-  // The request is served by this one thread.
-  qlok::UseSqliteFromOneThread();
-  // Everything that can answer with a page does so inside CgiMain; what
-  // reaches here is a failing output.
-  qlok::DescriptorErrorLog errors;  // standard error
-  try {
-    return qlok::Serve(errors);
-  } catch (const std::exception& failure) {
-    errors << "q_lok: " << failure.what() << '\n';
-    return 1;
-  }
-}
+int main() { return qlok::RunCgiProgram("q_lok", qlok::Serve); }

@@ -1,8 +1,10 @@
 #include "frame/site_services.h"
 
 #include <cstdlib>
+#include <exception>
 
 #include "platform/smtp_mail_sender.h"
+#include "platform/sqlite_connection.h"
 
 namespace qlok {
 
@@ -22,6 +24,19 @@ SiteServices::SiteServices(const std::string& home, const SiteConfig& site,
 std::string ProcessEnvironment(const char* name) {
   const char* value = std::getenv(name);
   return std::string(value ? value : "");
+}
+
+int RunCgiProgram(const char* program,
+                  const std::function<int(ErrorLog&)>& serve) {
+  // The request is served by this one thread.
+  UseSqliteFromOneThread();
+  DescriptorErrorLog errors;  // standard error
+  try {
+    return serve(errors);
+  } catch (const std::exception& failure) {
+    errors << program << ": " << failure.what() << '\n';
+    return 1;
+  }
 }
 
 }  // namespace qlok

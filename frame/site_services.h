@@ -5,11 +5,13 @@
 #define QLOK_FRAME_SITE_SERVICES_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "platform/clock.h"
 #include "platform/database.h"
+#include "platform/error_log.h"
 #include "platform/mail_sender.h"
 #include "platform/outbox.h"
 #include "platform/site_config.h"
@@ -39,6 +41,13 @@ struct SiteServices {
 // The value of the process's environment variable `name`, empty when it
 // is not set: what the CGI frame reads the request from.
 std::string ProcessEnvironment(const char* name);
+
+// The main function of a CGI program around `serve`: SQLite used from this
+// one thread, standard error as the error log, and what `serve` throws (a
+// failing output: everything else answers with a page) told there as one
+// line "`program`: reason", with exit status 1.
+int RunCgiProgram(const char* program,
+                  const std::function<int(ErrorLog&)>& serve);
 
 }  // namespace qlok
 

@@ -15,7 +15,6 @@
 #include "platform/error_log.h"
 #include "platform/site_config.h"
 #include "platform/site_home.h"
-#include "platform/sqlite_connection.h"
 
 namespace qlok {
 namespace {
@@ -53,16 +52,4 @@ int Serve(ErrorLog& errors) {
 }  // namespace
 }  // namespace qlok
 
-int main() {
-  // The request is served by this one thread.
-  qlok::UseSqliteFromOneThread();
-  // Everything that can answer with a page does so inside CgiServe; what
-  // reaches here is a failing output.
-  qlok::DescriptorErrorLog errors;  // standard error
-  try {
-    return qlok::Serve(errors);
-  } catch (const std::exception& failure) {
-    errors << "q_lok-manage: " << failure.what() << '\n';
-    return 1;
-  }
-}
+int main() { return qlok::RunCgiProgram("q_lok-manage", qlok::Serve); }
