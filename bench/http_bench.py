@@ -88,7 +88,7 @@ def parse_args():
 
 def main():
     args = parse_args()
-    cgi = os.path.join(args.build, "frame", "q_lok.cgi")
+    cgi = os.path.join(args.build, "search_page", "q_lok.cgi")
     admin = os.path.join(args.build, "tools", "q_lok-admin")
     extension = os.path.join(args.build, "platform", "qlok_time")
     body = next(b for n, _, b in benchlib.SEARCHES if n == args.search)

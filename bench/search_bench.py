@@ -62,7 +62,7 @@ class Bench:
         self.args = args
         self.work = work
         self.tools = tools
-        self.cgi = os.path.join(args.build, "frame", "q_lok.cgi")
+        self.cgi = os.path.join(args.build, "search_page", "q_lok.cgi")
         self.admin = os.path.join(args.build, "tools", "q_lok-admin")
         self.extension = os.path.join(args.build, "platform", "qlok_time")
         self.plain_env = {"PATH": "/usr/bin:/bin", "HOME": work, "LANG": "C.UTF-8"}

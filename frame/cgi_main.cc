@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "frame/error_page.h"
+#include "frame/page_shell.h"
 #include "platform/code_page.h"
 #include "platform/failure.h"
-#include "shell/error_page.h"
-#include "shell/page_shell.h"
 #include "text/unicode.h"
 
 namespace qlok {

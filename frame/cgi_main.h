@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
+#include "frame/error_page.h"
 #include "frame/request_fields.h"
 #include "platform/clock.h"
 #include "platform/error_log.h"
-#include "platform/site_config.h"
-#include "shell/error_page.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

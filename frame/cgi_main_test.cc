@@ -6,9 +6,9 @@
 #include <map>
 #include <vector>
 
+#include "frame/page_shell_testing.h"
 #include "platform/code_page.h"
 #include "platform/failure.h"
-#include "shell/page_shell_testing.h"
 #include "text/unicode.h"
 
 namespace qlok {

@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "shell/error_page.h"
-#include "shell/page_shell.h"
+#include "frame/error_page.h"
+#include "frame/page_shell.h"
 #include "text/text_utils.h"
 #include "text/unicode.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "frame/cgi_main.h"
-#include "platform/site_config.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

@@ -5,9 +5,9 @@
 
 #include <map>
 
+#include "frame/page_shell.h"
 #include "platform/code_page.h"
 #include "platform/failure.h"
-#include "shell/page_shell.h"
 #include "text/unicode.h"
 
 namespace qlok {

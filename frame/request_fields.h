@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/site_config.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

@@ -5,6 +5,7 @@
 
 #include "platform/smtp_mail_sender.h"
 #include "platform/sqlite_connection.h"
+#include "site/smtp_settings.h"
 
 namespace qlok {
 

@@ -9,13 +9,13 @@
 #include <memory>
 #include <string>
 
+#include "mail/outbox.h"
 #include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/error_log.h"
 #include "platform/mail_sender.h"
-#include "platform/outbox.h"
-#include "platform/site_config.h"
 #include "platform/text_files.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

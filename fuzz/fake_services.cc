@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
+#include "jobs/job_columns.h"
 #include "platform/failure.h"
 #include "results/data_access.h"
-#include "results/job_columns.h"
-#include "results/registration_log.h"
+#include "search_page/registration_log.h"
 #include "tools/job_generator.h"
 #include "tools/job_table.h"
 
@@ -29,14 +29,6 @@ class GeneratedJobs : public JobRowSource {
 };
 
 }  // namespace
-
-std::u16string RecordingMailSender::SendMail(
-    const std::u16string& server, const std::u16string& recipient,
-    const std::u16string& sender, const std::u16string& subject,
-    const std::u16string& body, const std::u16string&, const MailOptions&) {
-  offers.push_back({server, recipient, sender, subject, body});
-  return u"";
-}
 
 FakeServices::FakeServices(const std::string& home)
     : databases(NewDatabases(home)) {

@@ -10,44 +10,24 @@
 #include <string>
 #include <vector>
 
+#include "mail/outbox.h"
 #include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/mail_sender.h"
-#include "platform/outbox.h"
 #include "platform/process_info.h"
 #include "platform/settings_store.h"
-#include "platform/site_config.h"
+#include "platform/testing/recording_mail_sender.h"
 #include "platform/text_files.h"
-#include "search/handle_request.h"
+#include "search_page/handle_request.h"
+#include "site/site_config.h"
 
 namespace qlok {
-
-// Accepts every mail and keeps what it was offered.
-class RecordingMailSender : public MailSender {
- public:
-  struct Offer {
-    std::u16string server, recipient, sender, subject, body;
-  };
-  std::u16string SendMail(const std::u16string& server,
-                          const std::u16string& recipient,
-                          const std::u16string& sender,
-                          const std::u16string& subject,
-                          const std::u16string& body,
-                          const std::u16string& attachments,
-                          const MailOptions& options) override;
-  std::vector<Offer> offers;
-};
 
 // The only instance of the program, with a fixed process id.
 class LoneProcess : public ProcessInfo {
  public:
   bool AnotherInstanceRunning() override { return false; }
   int64_t CurrentProcessId() override { return 4242; }
-};
-
-class NoSleep : public Sleeper {
- public:
-  void Sleep(int) override {}
 };
 
 // One request's fakes over the site home `home` (see MakeFuzzSiteHome). A
@@ -61,8 +41,8 @@ struct FakeServices {
   LoneProcess processes;
   InMemoryTextFiles files;  // pw/qevo.txt, pw/mail.txt, the registration log
   std::unique_ptr<Databases> databases;
-  RecordingMailSender mail;
-  NoSleep sleeper;
+  RecordingMailSender mail;  // accepts every mail
+  FakeSleeper sleeper;
   SiteConfig site = SiteConfig::Defaults();
   FakeMonotonicClock monotonic;  // stands still: every attempt has its time
   Deadline deadline{monotonic, 0, site.request_time_limit * 1000};

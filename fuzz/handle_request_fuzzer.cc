@@ -13,7 +13,7 @@
 #include "fuzz/fake_services.h"
 #include "fuzz/fuzz_check.h"
 #include "platform/failure.h"
-#include "search/handle_request.h"
+#include "search_page/handle_request.h"
 
 namespace qlok {
 namespace {
@@ -57,7 +57,7 @@ void Check(const uint8_t* data, size_t size) {
   } catch (const Failure&) {
     // The error page.
   }
-  for (const RecordingMailSender::Offer& offer : fakes.mail.offers) {
+  for (const RecordingMailSender::Call& offer : fakes.mail.calls) {
     CheckRecipient(offer.recipient);
   }
 }

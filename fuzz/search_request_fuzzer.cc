@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "jobs/schema.h"
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "platform/recordset.h"
-#include "platform/schema.h"
 #include "search/query_builder.h"
 #include "search/search_form.h"
 #include "search/search_request.h"

@@ -10,8 +10,8 @@
 
 #include "platform/clock.h"
 #include "platform/mail_sender.h"
-#include "platform/site_config.h"
 #include "results/data_access.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

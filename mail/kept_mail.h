@@ -11,13 +11,13 @@
 #include <string_view>
 
 #include "mail/delivery.h"
+#include "mail/outbox.h"
 #include "platform/clock.h"
 #include "platform/error_log.h"
 #include "platform/mail_sender.h"
-#include "platform/outbox.h"
-#include "platform/site_config.h"
 #include "platform/text_files.h"
 #include "results/data_access.h"
+#include "site/site_config.h"
 
 namespace qlok {
 
@@ -59,6 +59,10 @@ MailRoute RegistrationRecordRoute(const MailAccounts& accounts);
 MailRoute RouteFor(MailKind kind, TextFiles& files);
 
 // What delivering the mails of a request reaches.
+// The time a page keeps for itself after its mails, whose deadline is
+// this much earlier than the request's: the outbox's files and the page.
+inline constexpr int64_t kTimeAfterMailMs = 500;
+
 struct MailPost {
   MailSender& sender;
   Sleeper& sleeper;

@@ -6,29 +6,11 @@
 #include <algorithm>
 
 #include "platform/failure.h"
+#include "platform/testing/recording_mail_sender.h"
 #include "text/unicode.h"
 
 namespace qlok {
 namespace {
-
-// Answers every attempt with `answer`; records the sender texts.
-class AnsweringSender : public MailSender {
- public:
-  std::u16string SendMail(const std::u16string&, const std::u16string&,
-                          const std::u16string& sender, const std::u16string&,
-                          const std::u16string&, const std::u16string&,
-                          const MailOptions&) override {
-    senders.push_back(sender);
-    return answer;
-  }
-  std::u16string answer;
-  std::vector<std::u16string> senders;
-};
-
-class NoPause : public Sleeper {
- public:
-  void Sleep(int) override {}
-};
 
 SiteConfig Site() {
   SiteConfig site = SiteConfig::Defaults();
@@ -85,8 +67,8 @@ class DeliverOrKeepTest : public ::testing::Test {
     return {sender_, sleeper_, site_, outbox_, clock_, errors_, deadline};
   }
 
-  AnsweringSender sender_;
-  NoPause sleeper_;
+  RecordingMailSender sender_;
+  FakeSleeper sleeper_;
   SiteConfig site_ = Site();
   InMemoryOutbox outbox_;
   FixedClock clock_{DateTime{2026, 12, 9, 23, 59, 58}};
@@ -144,7 +126,7 @@ TEST_F(DeliverOrKeepTest, GivenUpMailIsKeptWithOneLine) {
        5},
   };
   for (const Case& c : cases) {
-    sender_ = AnsweringSender();
+    sender_ = RecordingMailSender();
     sender_.answer = c.answer;
     outbox_ = InMemoryOutbox();
     outbox_.fail_puts = c.outbox_fails;
@@ -153,7 +135,7 @@ TEST_F(DeliverOrKeepTest, GivenUpMailIsKeptWithOneLine) {
     EXPECT_FALSE(DeliverOrKeep(post, MailKind::kMatchMail, mail_, c.route))
         << c.name;
     EXPECT_EQ(errors_.str(), c.line) << c.name;
-    EXPECT_EQ(sender_.senders.size(), c.attempts) << c.name;
+    EXPECT_EQ(sender_.calls.size(), c.attempts) << c.name;
     if (c.outbox_fails) continue;
     ASSERT_EQ(outbox_.messages.size(), 1u) << c.name;
     const OutboxMessage& kept = outbox_.messages.begin()->second;
@@ -212,9 +194,9 @@ TEST(SendKeptTest, FindsTheLoginsAgainByKind) {
       {"unknown kind", "daily_mail", {}, u"", u"unknown kind of mail"},
   };
   for (const Case& c : cases) {
-    AnsweringSender sender;
+    RecordingMailSender sender;
     sender.answer = u"550 no";
-    NoPause sleeper;
+    FakeSleeper sleeper;
     InMemoryTextFiles files;
     files.files = c.files;
     const OutboxMessage message{
@@ -224,10 +206,10 @@ TEST(SendKeptTest, FindsTheLoginsAgainByKind) {
     EXPECT_EQ(U8(answer.substr(0, c.answer_start.size())), U8(c.answer_start))
         << c.name;
     if (c.first_sender.empty()) {
-      EXPECT_TRUE(sender.senders.empty()) << c.name;
+      EXPECT_TRUE(sender.calls.empty()) << c.name;
     } else {
-      ASSERT_EQ(sender.senders.size(), 5u) << c.name;
-      EXPECT_EQ(U8(sender.senders[0]), U8(c.first_sender)) << c.name;
+      ASSERT_EQ(sender.calls.size(), 5u) << c.name;
+      EXPECT_EQ(U8(sender.calls[0].sender), U8(c.first_sender)) << c.name;
     }
   }
 }

@@ -10,6 +10,7 @@
 #include "mail/delivery.h"
 #include "mail/match_mail.h"
 #include "mail/outcome.h"
+#include "platform/testing/recording_mail_sender.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -50,49 +51,9 @@ TEST(ComposeMatchMailTest, HeadJobTextFoot) {
   EXPECT_NE(body.find(u"https://jobs.test/\r\n\r\n【求人】"), body.npos);
 }
 
-// Records every call; answers with the queued results, then with `last`.
-// With a clock, each call takes `call_ms`, cut to the attempt's limit.
-class FakeSender : public MailSender {
- public:
-  struct Call {
-    std::u16string server, recipient, sender, subject, body, attachments;
-    MailOptions options;
-  };
-  std::u16string SendMail(const std::u16string& server,
-                          const std::u16string& recipient,
-                          const std::u16string& sender,
-                          const std::u16string& subject,
-                          const std::u16string& body,
-                          const std::u16string& attachments,
-                          const MailOptions& options) override {
-    calls.push_back(
-        {server, recipient, sender, subject, body, attachments, options});
-    if (clock != nullptr) {
-      clock->Advance(options.time_limit_ms > 0
-                         ? std::min(options.time_limit_ms, call_ms)
-                         : call_ms);
-    }
-    if (results.empty()) return last;
-    std::u16string result = results.front();
-    results.pop_front();
-    return result;
-  }
-  std::deque<std::u16string> results;
-  std::u16string last = u"535 refused";
-  std::vector<Call> calls;
-  FakeMonotonicClock* clock = nullptr;
-  long call_ms = 0;
-};
-
-class RecordingSleeper : public Sleeper {
- public:
-  void Sleep(int milliseconds) override {
-    pauses.push_back(milliseconds);
-    if (clock != nullptr) clock->Advance(milliseconds + overrun_ms);
-  }
-  std::vector<int> pauses;
-  FakeMonotonicClock* clock = nullptr;
-  int overrun_ms = 0;  // how much longer than asked each pause takes
+// The shared recording sender, refusing every call unless told otherwise.
+struct FakeSender : RecordingMailSender {
+  FakeSender() { answer = u"535 refused"; }
 };
 
 const MailAccounts kAccounts = {u"site1:pw1", u"site2:pw2", u"site3:pw3"};
@@ -103,8 +64,8 @@ TEST(DeliveryTest, FirstAttemptAcceptedMakesOneCallAndNoPause) {
   } cases[] = {{true}, {false}};
   for (const Case& c : cases) {
     FakeSender sender;
-    sender.last = u"";
-    RecordingSleeper sleeper;
+    sender.answer = u"";
+    FakeSleeper sleeper;
     if (c.match_mail) {
       SendMatchMail(sender, sleeper, TestSite(), u"v@visitor.test", u"body");
     } else {
@@ -118,7 +79,7 @@ TEST(DeliveryTest, FirstAttemptAcceptedMakesOneCallAndNoPause) {
 
 TEST(DeliveryTest, MatchMailRefusedEverywhere) {
   FakeSender sender;
-  RecordingSleeper sleeper;
+  FakeSleeper sleeper;
   SendMatchMail(sender, sleeper, TestSite(), u"v@visitor.test", u"the body");
   ASSERT_EQ(sender.calls.size(), 5u);
   EXPECT_THAT(sleeper.pauses, ElementsAre(1000, 5000, 1000));
@@ -133,7 +94,7 @@ TEST(DeliveryTest, MatchMailRefusedEverywhere) {
        u"求職案内会<s3@jobs.test>\tpelunadorviatt:4172mxq\tLOGIN"},
   };
   for (int i = 0; i < 5; ++i) {
-    const FakeSender::Call& call = sender.calls[i];
+    const RecordingMailSender::Call& call = sender.calls[i];
     EXPECT_EQ(U8(call.server), U8(expected[i][0])) << i;
     EXPECT_EQ(U8(call.sender), U8(expected[i][1])) << i;
     EXPECT_EQ(call.recipient, u"v@visitor.test") << i;
@@ -145,7 +106,7 @@ TEST(DeliveryTest, MatchMailRefusedEverywhere) {
 
 TEST(DeliveryTest, RegistrationRecordRefusedEverywhere) {
   FakeSender sender;
-  RecordingSleeper sleeper;
+  FakeSleeper sleeper;
   SiteConfig site = TestSite();
   site.submission_port = 2587;  // the ports come from site.conf
   site.relay_port = 2525;
@@ -161,7 +122,7 @@ TEST(DeliveryTest, RegistrationRecordRefusedEverywhere) {
       {u"two.test:2525", u"求職案内会<s2@jobs.test>\tsite2:pw2"},
   };
   for (int i = 0; i < 5; ++i) {
-    const FakeSender::Call& call = sender.calls[i];
+    const RecordingMailSender::Call& call = sender.calls[i];
     EXPECT_EQ(U8(call.server), U8(expected[i][0])) << i;
     EXPECT_EQ(U8(call.sender), U8(expected[i][1])) << i;
     EXPECT_EQ(call.recipient, u"s1@jobs.test") << i;
@@ -183,9 +144,9 @@ TEST(DeliveryTest, StopsAtTheFirstAcceptedAttempt) {
   };
   for (const Case& c : cases) {
     FakeSender sender;
-    sender.results.assign(c.refused, u"421 busy");
-    sender.last = u"";
-    RecordingSleeper sleeper;
+    sender.answers.assign(c.refused, u"421 busy");
+    sender.answer = u"";
+    FakeSleeper sleeper;
     SendMatchMail(sender, sleeper, TestSite(), u"v@visitor.test", u"b");
     EXPECT_EQ(sender.calls.size(), static_cast<size_t>(c.refused + 1));
     EXPECT_EQ(sleeper.pauses, c.pauses) << c.refused;
@@ -205,9 +166,9 @@ TEST(DeliveryTest, AnswersWithTheLastAttemptAndPassesTheHeadersOn) {
   };
   for (const Case& c : cases) {
     FakeSender sender;
-    sender.results = c.results;
-    sender.last = c.last;
-    RecordingSleeper sleeper;
+    sender.answers = c.results;
+    sender.answer = c.last;
+    FakeSleeper sleeper;
     const Mail mail{u"v@visitor.test",
                     u"件名",
                     u"本文",
@@ -216,7 +177,7 @@ TEST(DeliveryTest, AnswersWithTheLastAttemptAndPassesTheHeadersOn) {
                           MailAccounts(), mail),
               c.answer);
     ASSERT_EQ(sender.calls.size(), c.calls);
-    for (const FakeSender::Call& call : sender.calls) {
+    for (const RecordingMailSender::Call& call : sender.calls) {
       EXPECT_EQ(call.subject, u"件名");
       EXPECT_EQ(call.options.headers, mail.headers);
     }
@@ -281,7 +242,7 @@ TEST(DeliveryTest, AttemptsAndPausesStayWithinTheDeadline) {
     FakeSender sender;
     sender.clock = &clock;
     sender.call_ms = c.call_ms;
-    RecordingSleeper sleeper;
+    FakeSleeper sleeper;
     sleeper.clock = &clock;
     sleeper.overrun_ms = c.overrun_ms;
     const int64_t start = clock.Milliseconds();
@@ -293,7 +254,7 @@ TEST(DeliveryTest, AttemptsAndPausesStayWithinTheDeadline) {
         U8(c.answer))
         << c.name;
     std::vector<long> limits;
-    for (const FakeSender::Call& call : sender.calls) {
+    for (const RecordingMailSender::Call& call : sender.calls) {
       limits.push_back(call.options.time_limit_ms);
     }
     EXPECT_EQ(limits, c.limits) << c.name;
@@ -305,17 +266,17 @@ TEST(DeliveryTest, AttemptsAndPausesStayWithinTheDeadline) {
 
 TEST(DeliveryTest, WithoutADeadlineAttemptsKeepTheSendersLimits) {
   FakeSender sender;
-  RecordingSleeper sleeper;
+  FakeSleeper sleeper;
   SendMatchMail(sender, sleeper, TestSite(), u"v@visitor.test", u"b");
   ASSERT_EQ(sender.calls.size(), 5u);
-  for (const FakeSender::Call& call : sender.calls) {
+  for (const RecordingMailSender::Call& call : sender.calls) {
     EXPECT_EQ(call.options.time_limit_ms, 0);
   }
 }
 
 TEST(DeliveryTest, EmptyAccountLinesArePassedOn) {
   FakeSender sender;
-  RecordingSleeper sleeper;
+  FakeSleeper sleeper;
   SendRegistrationRecord(sender, sleeper, TestSite(), u"r", MailAccounts());
   ASSERT_EQ(sender.calls.size(), 5u);
   EXPECT_EQ(U8(sender.calls[1].sender), U8(u"求職案内会<s2@jobs.test>\t"));

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/site_config.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

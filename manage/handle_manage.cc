@@ -26,10 +26,6 @@ CgiAnswer Page(std::u16string body, int status = 200) {
   return answer;
 }
 
-// The time kept after the mail for the rest of the request: the outbox's
-// file and the page.
-constexpr int64_t kTimeAfterMailMs = 500;
-
 // Mails `registrations` to `address`. A mail that no attempt delivers waits
 // in the outbox, and only the error log is told: the page must not show
 // whether an address has registrations.

@@ -6,13 +6,13 @@
 #include <functional>
 
 #include "frame/cgi_serve.h"
+#include "mail/outbox.h"
 #include "platform/clock.h"
 #include "platform/error_log.h"
 #include "platform/mail_sender.h"
-#include "platform/outbox.h"
-#include "platform/registration_store.h"
-#include "platform/site_config.h"
 #include "platform/text_files.h"
+#include "registrations/registration_store.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

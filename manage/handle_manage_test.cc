@@ -7,6 +7,7 @@
 
 #include "manage/manage_pages.h"
 #include "platform/failure.h"
+#include "platform/testing/recording_mail_sender.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -102,35 +103,6 @@ class FakeStore : public RegistrationStore {
   }
 };
 
-// Records every mail; answers with `answer` (empty: accepted) or throws.
-class FakeMailSender : public MailSender {
- public:
-  struct Sent {
-    std::u16string server, recipient, sender, subject, body;
-    MailOptions options;
-  };
-  std::vector<Sent> sent;
-  std::u16string answer;
-  bool throws = false;
-
-  std::u16string SendMail(const std::u16string& server,
-                          const std::u16string& recipient,
-                          const std::u16string& sender,
-                          const std::u16string& subject,
-                          const std::u16string& body, const std::u16string&,
-                          const MailOptions& options) override {
-    if (throws) throw Failure("libcurl: cannot be loaded");
-    sent.push_back({server, recipient, sender, subject, body, options});
-    return answer;
-  }
-};
-
-class NoSleep : public Sleeper {
- public:
-  void Sleep(int milliseconds) override { slept += milliseconds; }
-  int slept = 0;
-};
-
 Registration Made(const std::string& token, const std::u16string& address,
                   int number, bool active) {
   Registration r;
@@ -181,7 +153,7 @@ class HandleManageTest : public ::testing::Test {
         {U16(method), U16(query), U16(type), U16(body)}, site_, services);
     // What follows the page, run as the program's frame runs it once the
     // page has left, while the services still stand.
-    mailed_with_page_ = mail_.sent.size();
+    mailed_with_page_ = mail_.calls.size();
     if (answer.after_response) answer.after_response();
     return answer;
   }
@@ -201,8 +173,8 @@ class HandleManageTest : public ::testing::Test {
   SiteConfig site_;
   size_t mailed_with_page_ = 0;  // mails sent before the page had left
   FakeStore store_;
-  FakeMailSender mail_;
-  NoSleep sleeper_;
+  RecordingMailSender mail_;
+  FakeSleeper sleeper_;
   StringErrorLog errors_;
   FakeMonotonicClock monotonic_;
   InMemoryTextFiles files_;
@@ -254,7 +226,7 @@ TEST_F(HandleManageTest, EachRequestGetsItsPageAndStatus) {
   // Nothing of that stopped anything or mailed anyone.
   EXPECT_TRUE(Active(kToken1));
   EXPECT_TRUE(Active(kToken2));
-  EXPECT_TRUE(mail_.sent.empty());
+  EXPECT_TRUE(mail_.calls.empty());
   EXPECT_THAT(store_.calls, Not(::testing::Contains("StopByToken")));
   EXPECT_THAT(store_.calls, Not(::testing::Contains("CountLookup")));
 }
@@ -328,7 +300,7 @@ TEST_F(HandleManageTest, StopsByButtonAndByOneClickAndConfirmsTwice) {
     EXPECT_EQ(store_.registrations[0].stopped,
               (DateTime{2026, 12, 9, 11, 0, 0}));
   }
-  EXPECT_TRUE(mail_.sent.empty());
+  EXPECT_TRUE(mail_.calls.empty());
 }
 
 TEST_F(HandleManageTest, TheLookupMailsTheListUpToTheDailyLimit) {
@@ -337,8 +309,8 @@ TEST_F(HandleManageTest, TheLookupMailsTheListUpToTheDailyLimit) {
   // the address has registrations.
   const CgiAnswer first = Lookup("taro%40example.jp");
   EXPECT_EQ(mailed_with_page_, 0u);
-  ASSERT_EQ(mail_.sent.size(), 1u);
-  const FakeMailSender::Sent& mail = mail_.sent[0];
+  ASSERT_EQ(mail_.calls.size(), 1u);
+  const RecordingMailSender::Call& mail = mail_.calls[0];
   EXPECT_EQ(mail.recipient, u"taro@example.jp");
   EXPECT_EQ(mail.subject, kLookupMailSubject);
   EXPECT_EQ(mail.options.headers,
@@ -357,26 +329,26 @@ TEST_F(HandleManageTest, TheLookupMailsTheListUpToTheDailyLimit) {
   EXPECT_THAT(body, Not(HasSubstr(kStoppedToken)));
 
   Lookup("taro%40example.jp");
-  EXPECT_EQ(mail_.sent.size(), 2u);
+  EXPECT_EQ(mail_.calls.size(), 2u);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(Lookup("taro%40example.jp").body, first.body);
   }
-  EXPECT_EQ(mail_.sent.size(), 2u);  // the limit holds
+  EXPECT_EQ(mail_.calls.size(), 2u);  // the limit holds
 
   // Each address has its own count, and a new day starts afresh.
   Lookup("hanako%40example.jp");
-  EXPECT_EQ(mail_.sent.size(), 3u);
-  EXPECT_EQ(mail_.sent.back().recipient, u"hanako@example.jp");
+  EXPECT_EQ(mail_.calls.size(), 3u);
+  EXPECT_EQ(mail_.calls.back().recipient, u"hanako@example.jp");
   clock_.Set({2026, 12, 10, 0, 0, 1});
   Lookup("taro%40example.jp");
-  EXPECT_EQ(mail_.sent.size(), 4u);
+  EXPECT_EQ(mail_.calls.size(), 4u);
   EXPECT_THAT(errors_.str(), IsEmpty());
 }
 
 TEST_F(HandleManageTest, TheLookupPageNeverTellsWhetherAnAddressIsRegistered) {
   site_.manage_lookups_per_day = 1;
   const CgiAnswer reference = Lookup("taro%40example.jp");  // mailed
-  ASSERT_EQ(mail_.sent.size(), 1u);
+  ASSERT_EQ(mail_.calls.size(), 1u);
   EXPECT_THAT(U8(reference.body), Not(HasSubstr("taro")));
 
   struct Case {
@@ -428,7 +400,7 @@ TEST_F(HandleManageTest, AFailingDatabaseReachesTheErrorTrap) {
                  Failure)
         << body;
   }
-  EXPECT_TRUE(mail_.sent.empty());
+  EXPECT_TRUE(mail_.calls.empty());
 }
 
 }  // namespace

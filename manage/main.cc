@@ -13,8 +13,8 @@
 #include "manage/site_registrations.h"
 #include "platform/clock.h"
 #include "platform/error_log.h"
-#include "platform/site_config.h"
-#include "platform/site_home.h"
+#include "site/site_config.h"
+#include "site/site_home.h"
 
 namespace qlok {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/registration_store.h"
-#include "platform/site_config.h"
+#include "registrations/registration_store.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registration_store.h"
+#include "registrations/registration_store.h"
 
 namespace qlok {
 

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "platform/database.h"
-#include "platform/registration_store.h"
 #include "platform/text_files.h"
+#include "registrations/registration_store.h"
 
 namespace qlok {
 

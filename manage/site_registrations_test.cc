@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "jobs/schema.h"
 #include "platform/failure.h"
-#include "platform/schema.h"
 
 namespace qlok {
 namespace {

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "jobs/job_fingerprint.h"
 #include "mail/delivery.h"
 #include "mail/mail_jobs.h"
 #include "notify/daily_mail.h"
 #include "notify/new_jobs.h"
-#include "registrations/job_fingerprint.h"
 #include "registrations/registration.h"
 #include "search/query_builder.h"
 #include "text/unicode.h"
@@ -51,6 +51,100 @@ MailJobs NewJobsOf(const Registration& registration, JobSweep& sweep,
   return jobs;
 }
 
+// What became of one registration in the run: the jobs of its mail (0:
+// none was due), whether a relay took the mail (a dry run: whether one
+// would go), and, when something failed, why.
+struct Served {
+  int64_t jobs = 0;
+  bool mailed = false;
+  std::string failure;
+};
+
+// One run over the registrations: what every registration is served with.
+class DailyRun {
+ public:
+  DailyRun(RegistrationStore& store, JobSweep& sweep, MailSender& sender,
+           Sleeper& sleeper, Clock& clock, const SiteConfig& site,
+           const MailRoute& route, const DailyRunOptions& options, int64_t high)
+      : store_(store),
+        sweep_(sweep),
+        sender_(sender),
+        sleeper_(sleeper),
+        clock_(clock),
+        site_(site),
+        route_(route),
+        options_(options),
+        high_(high) {}
+
+  // Mails `registration` its new jobs, if it has any, and moves its mark
+  // to the run's high number; a dry run only counts. Never throws: what
+  // fails is told in the result.
+  Served Serve(const Registration& registration) {
+    Served served;
+    try {
+      const MailJobs jobs = NewJobsOf(registration, sweep_, site_);
+      served.jobs = jobs.count;
+      if (options_.dry_run) {
+        served.mailed = jobs.count > 0;
+        return served;
+      }
+      if (jobs.count == 0) {
+        if (registration.mark < high_) {
+          store_.MoveMark(registration.id, registration.changed, high_,
+                          std::nullopt);
+        }
+        return served;
+      }
+      if (!StillAsRead(store_, registration)) {
+        // Stopped or changed on the manage page since the run read it: not
+        // a job more under the conditions it had.
+        served.jobs = 0;
+        return served;
+      }
+      MailAndMark(registration, jobs, served);
+    } catch (const std::exception& error) {
+      served.failure = error.what();
+    }
+    return served;
+  }
+
+ private:
+  // Sends the daily mail of `jobs` and marks them as sent.
+  void MailAndMark(const Registration& registration, const MailJobs& jobs,
+                   Served& served) {
+    const Mail mail{
+        registration.address, kDailyMailSubject,
+        ComposeDailyMail(jobs.text, jobs.count, site_, registration.token),
+        MatchMailHeaders(site_, registration.token)};
+    const std::u16string answer = DeliverMail(
+        route_.attempts, sender_, sleeper_, site_, route_.accounts, mail);
+    if (!answer.empty()) {
+      served.failure = "the mail was given up: " + U8(answer);
+      return;
+    }
+    served.mailed = true;
+    try {
+      store_.MoveMark(registration.id, registration.changed, high_,
+                      clock_.Now());
+    } catch (const std::exception& error) {
+      served.failure = std::string(
+                           "the mail went out, but its jobs were not marked as "
+                           "sent, so the next run sends them again: ") +
+                       error.what();
+    }
+  }
+
+  RegistrationStore& store_;
+  JobSweep& sweep_;
+  MailSender& sender_;
+  Sleeper& sleeper_;
+  Clock& clock_;
+  const SiteConfig& site_;
+  const MailRoute& route_;
+  const DailyRunOptions& options_;
+  const int64_t high_;
+};
+
 }  // namespace
 
 DailyRunSummary RunDailyMail(RegistrationStore& store, JobSweep& sweep,
@@ -69,65 +163,23 @@ DailyRunSummary RunDailyMail(RegistrationStore& store, JobSweep& sweep,
   DailyRunSummary summary;
   summary.sweep =
       sweep.Sweep(lowest, JobFingerprint, started, !options.dry_run);
-  const int64_t high = summary.sweep.high;
   report.Started(summary.sweep, ActiveCount(store, options.only));
 
+  DailyRun run(store, sweep, sender, sleeper, clock, site, route, options,
+               summary.sweep.high);
   int64_t after = 0;
-  while (true) {
-    const std::vector<Registration> page =
-        store.Registrations(filter, after, kPage);
-    if (page.empty()) break;
+  for (std::vector<Registration> page = store.Registrations(filter, 0, kPage);
+       !page.empty(); page = store.Registrations(filter, after, kPage)) {
     for (const Registration& registration : page) {
       after = registration.id;
       ++summary.registrations;
-      int64_t count = 0;
-      std::string failure;
-      try {
-        const MailJobs jobs = NewJobsOf(registration, sweep, site);
-        count = jobs.count;
-        if (options.dry_run) {
-          if (count > 0) {
-            ++summary.mails;
-            summary.jobs += count;
-          }
-        } else if (count == 0) {
-          if (registration.mark < high) {
-            store.MoveMark(registration.id, registration.changed, high,
-                           std::nullopt);
-          }
-        } else if (!StillAsRead(store, registration)) {
-          // Stopped or changed on the manage page since the run read it:
-          // not a job more under the conditions it had.
-          count = 0;
-        } else {
-          const Mail mail{
-              registration.address, kDailyMailSubject,
-              ComposeDailyMail(jobs.text, count, site, registration.token),
-              MatchMailHeaders(site, registration.token)};
-          const std::u16string answer = DeliverMail(
-              route.attempts, sender, sleeper, site, route.accounts, mail);
-          if (answer.empty()) {
-            ++summary.mails;
-            summary.jobs += count;
-            try {
-              store.MoveMark(registration.id, registration.changed, high,
-                             clock.Now());
-            } catch (const std::exception& error) {
-              failure = std::string(
-                            "the mail went out, but its jobs were "
-                            "not marked as sent, so the next run "
-                            "sends them again: ") +
-                        error.what();
-            }
-          } else {
-            failure = "the mail was given up: " + U8(answer);
-          }
-        }
-      } catch (const std::exception& error) {
-        failure = error.what();
+      const Served served = run.Serve(registration);
+      if (served.mailed) {
+        ++summary.mails;
+        summary.jobs += served.jobs;
       }
-      if (!failure.empty()) ++summary.failures;
-      report.Done(registration, count, failure);
+      if (!served.failure.empty()) ++summary.failures;
+      report.Done(registration, served.jobs, served.failure);
     }
   }
   return summary;

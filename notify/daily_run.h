@@ -16,11 +16,11 @@
 #include <string>
 
 #include "mail/kept_mail.h"
+#include "notify/job_sweep.h"
 #include "platform/clock.h"
-#include "platform/job_sweep.h"
 #include "platform/mail_sender.h"
-#include "platform/registration_store.h"
-#include "platform/site_config.h"
+#include "registrations/registration_store.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

@@ -8,41 +8,15 @@
 #include <filesystem>
 #include <functional>
 
+#include "jobs/job_fingerprint.h"
+#include "jobs/schema.h"
 #include "notify/daily_mail.h"
-#include "platform/schema.h"
-#include "registrations/job_fingerprint.h"
+#include "platform/testing/recording_mail_sender.h"
 #include "registrations/registration.h"
 #include "text/unicode.h"
 
 namespace qlok {
 namespace {
-
-// Records the mails offered; refuses them while told to.
-class RecordingMail : public MailSender {
- public:
-  struct Sent {
-    std::u16string recipient, subject, body;
-    MailHeaders headers;
-  };
-  std::u16string SendMail(const std::u16string&,
-                          const std::u16string& recipient,
-                          const std::u16string&, const std::u16string& subject,
-                          const std::u16string& body, const std::u16string&,
-                          const MailOptions& options) override {
-    if (refuse) return u"451 try later";
-    sent.push_back({recipient, subject, body, options.headers});
-    if (on_send) on_send();
-    return u"";
-  }
-  std::vector<Sent> sent;
-  bool refuse = false;
-  std::function<void()> on_send;  // called after each mail taken
-};
-
-class NoSleep : public Sleeper {
- public:
-  void Sleep(int) override {}
-};
 
 // Collects what the run reports.
 class Notes : public DailyRunReport {
@@ -114,7 +88,7 @@ class DailyRunTest : public ::testing::Test {
   // The companies of the last mail, in its order.
   std::vector<std::string> LastMailCompanies() {
     std::vector<std::string> names;
-    const std::u16string& body = mail_.sent.back().body;
+    const std::u16string body = mail_.Accepted().back().body;
     for (size_t at = body.find(u"【事業所名】"); at != std::u16string::npos;
          at = body.find(u"【事業所名】", at + 1)) {
       const size_t end = body.find(u"\r\n", at);
@@ -126,8 +100,8 @@ class DailyRunTest : public ::testing::Test {
   std::filesystem::path home_;
   std::unique_ptr<Connection> db_;
   std::unique_ptr<RegistrationStore> store_;
-  RecordingMail mail_;
-  NoSleep sleeper_;
+  RecordingMailSender mail_;
+  FakeSleeper sleeper_;
   DateTime today_{2026, 12, 9, 6, 0, 0};
   FixedClock clock_{today_};
   Notes notes_;
@@ -147,14 +121,15 @@ TEST_F(DailyRunTest, EachNewJobReachesARegistrationOnce) {
   EXPECT_EQ(summary.mails, 1);
   EXPECT_EQ(summary.jobs, 2);
   EXPECT_EQ(summary.failures, 0);
-  ASSERT_EQ(mail_.sent.size(), 1u);
-  EXPECT_EQ(mail_.sent[0].recipient, u"taro@example.jp");
-  EXPECT_EQ(mail_.sent[0].subject, kDailyMailSubject);
-  EXPECT_EQ(mail_.sent[0].headers,
+  ASSERT_EQ(mail_.Accepted().size(), 1u);
+  EXPECT_EQ(mail_.Accepted()[0].recipient, u"taro@example.jp");
+  EXPECT_EQ(mail_.Accepted()[0].subject, kDailyMailSubject);
+  EXPECT_EQ(mail_.Accepted()[0].options.headers,
             MatchMailHeaders(SiteConfig::Defaults(), taro.token));
   EXPECT_EQ(LastMailCompanies(),
             (std::vector<std::string>{"新しい事務A", "新しい事務B"}));
-  EXPECT_NE(mail_.sent[0].body.find(u"新しい求人を2件"), std::u16string::npos);
+  EXPECT_NE(mail_.Accepted()[0].body.find(u"新しい求人を2件"),
+            std::u16string::npos);
 
   // Again: nothing new. The same jobs reloaded: nothing new either.
   EXPECT_EQ(Run().mails, 0);
@@ -166,7 +141,7 @@ TEST_F(DailyRunTest, EachNewJobReachesARegistrationOnce) {
   AddJob(u"もっと新しい事務", u"事務", 10);
   EXPECT_EQ(Run().jobs, 1);
   EXPECT_EQ(LastMailCompanies(), std::vector<std::string>{"もっと新しい事務"});
-  EXPECT_EQ(mail_.sent.size(), 2u);
+  EXPECT_EQ(mail_.Accepted().size(), 2u);
 }
 
 TEST_F(DailyRunTest, TheSweepReadsEveryJobOnceAcrossItsBatches) {
@@ -192,12 +167,12 @@ TEST_F(DailyRunTest, AGivenUpMailGoesWithTheNextRun) {
   Run();
   Register(u"taro@example.jp", "事務");
   AddJob(u"一件目", u"事務", 50);
-  mail_.refuse = true;
+  mail_.answer = u"451 try later";
   DailyRunSummary summary = Run();
   EXPECT_EQ(summary.failures, 1);
   EXPECT_EQ(summary.mails, 0);
   EXPECT_EQ(notes_.done, std::vector<std::string>{"taro@example.jp 1 failed"});
-  mail_.refuse = false;
+  mail_.answer = u"";
   AddJob(u"二件目", u"事務", 60);
   summary = Run();
   EXPECT_EQ(summary.failures, 0);
@@ -253,12 +228,12 @@ TEST_F(DailyRunTest, ARegistrationStoppedDuringTheRunGetsNoMail) {
   AddJob(u"新しい事務", u"事務", 50);
   // The visitor stops the later registration while the run mails the
   // first, after the run has read both.
-  mail_.on_send = [&] { store_->StopByToken(later.token, today_); };
+  mail_.on_accept = [&] { store_->StopByToken(later.token, today_); };
   const DailyRunSummary summary = Run();
   EXPECT_EQ(summary.mails, 1);
   EXPECT_EQ(summary.failures, 0);
-  ASSERT_EQ(mail_.sent.size(), 1u);
-  EXPECT_EQ(mail_.sent[0].recipient, u"first@example.jp");
+  ASSERT_EQ(mail_.Accepted().size(), 1u);
+  EXPECT_EQ(mail_.Accepted()[0].recipient, u"first@example.jp");
 }
 
 TEST_F(DailyRunTest, TheDailyMaximumStoppedAndOnlyAndDryRuns) {
@@ -272,7 +247,7 @@ TEST_F(DailyRunTest, TheDailyMaximumStoppedAndOnlyAndDryRuns) {
   DailyRunSummary dry = Run({true, u""});
   EXPECT_EQ(dry.mails, 2);
   EXPECT_EQ(dry.jobs, 4);
-  EXPECT_TRUE(mail_.sent.empty());
+  EXPECT_TRUE(mail_.Accepted().empty());
   EXPECT_EQ(notes_.done,
             (std::vector<std::string>{"one@example.jp 1", "all@example.jp 3"}));
   // A dry run changes nothing: the real run finds the same.
@@ -281,7 +256,7 @@ TEST_F(DailyRunTest, TheDailyMaximumStoppedAndOnlyAndDryRuns) {
   EXPECT_EQ(LastMailCompanies(), std::vector<std::string>{"事務2"});
   DailyRunSummary rest = Run();
   EXPECT_EQ(rest.mails, 1);
-  EXPECT_EQ(mail_.sent.back().recipient, u"all@example.jp");
+  EXPECT_EQ(mail_.Accepted().back().recipient, u"all@example.jp");
   EXPECT_EQ(LastMailCompanies(),
             (std::vector<std::string>{"事務2", "事務1", "事務0"}));
 }

@@ -1,5 +1,5 @@
 // The jobs a registration has not had yet, out of the candidates of a
-// daily run (platform/job_sweep.h).
+// daily run (notify/job_sweep.h).
 #ifndef QLOK_NOTIFY_NEW_JOBS_H_
 #define QLOK_NOTIFY_NEW_JOBS_H_
 

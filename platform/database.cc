@@ -57,4 +57,15 @@ std::unique_ptr<Databases> NewDatabases(const std::string& site_home,
   return std::make_unique<SiteDatabases>(site_home, options);
 }
 
+bool TableExists(Connection& db, const std::u16string& name) {
+  const std::u16string sql =
+      db.Engine() == "sqlite"
+          ? u"SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = $1"
+          : u"SELECT 1 WHERE to_regclass(quote_ident($1)) IS NOT NULL";
+  std::unique_ptr<Recordset> rows = db.Query(sql, {Value::Text(name)}, 1);
+  const bool exists = !rows->AtEnd();
+  while (!rows->AtEnd()) rows->MoveNext();
+  return exists;
+}
+
 }  // namespace qlok

@@ -119,6 +119,10 @@ std::unique_ptr<Connection> OpenConnection(
     const std::u16string& connection_string, const std::string& site_home,
     const DatabaseOptions& options = {});
 
+// True when the connection's database has a table `name` that an
+// unqualified name reaches. Throws Failure when the engine refuses.
+bool TableExists(Connection& db, const std::u16string& name);
+
 // Opens connections; the request handler gets one so that tests can hand in
 // databases that fail on demand.
 class Databases {

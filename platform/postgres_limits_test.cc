@@ -12,7 +12,6 @@
 
 #include "platform/database.h"
 #include "platform/failure.h"
-#include "platform/schema.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -80,8 +79,8 @@ TEST(LibpqLoadingTest, OnlyAPostgresqlConnectionLoadsLibpq) {
     GTEST_SKIP() << "an earlier test of this process loaded libpq";
   }
   auto db = OpenConnection(u"sqlite::memory:", "/");
-  db->Execute(JobTableSchema(db->Engine()));
-  db->Execute(u"INSERT INTO 求人 (社名) VALUES ('一')");
+  db->Execute(
+      u"CREATE TABLE 求人 (社名 TEXT); INSERT INTO 求人 (社名) VALUES ('一')");
   EXPECT_FALSE(db->Open(u"求人", 15)->AtEnd());
   EXPECT_FALSE(LibpqIsMapped());
 

@@ -389,14 +389,6 @@ bool IsLoopbackHost(std::string_view host) {
   return parts == 4 && first == 127;
 }
 
-SmtpSettings SmtpSettingsFor(const SiteConfig& site) {
-  SmtpSettings settings;
-  settings.tls_required = site.smtp_tls == SiteConfig::kTlsRequired;
-  settings.connect_timeout_ms = site.smtp_connect_timeout * 1000L;
-  settings.attempt_timeout_ms = site.smtp_attempt_timeout * 1000L;
-  return settings;
-}
-
 std::unique_ptr<MailSender> NewSmtpMailSender(const SmtpSettings& settings) {
   return std::make_unique<SmtpMailSender>(settings);
 }

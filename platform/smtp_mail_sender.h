@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "platform/mail_sender.h"
-#include "platform/site_config.h"
 
 namespace qlok {
 
@@ -33,9 +32,6 @@ struct SmtpSettings {
 // merely resolves to a loopback address does not count, as its resolution
 // may change.
 bool IsLoopbackHost(std::string_view host);
-
-// The settings of site.conf's [smtp] section.
-SmtpSettings SmtpSettingsFor(const SiteConfig& site);
 
 // A MailSender that speaks SMTP to `server` ("host:port"): STARTTLS as
 // `settings` says (with the certificate checks of the system or of

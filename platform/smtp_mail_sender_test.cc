@@ -14,10 +14,13 @@
 #include <fstream>
 #include <string>
 
+#include "platform/process_testing.h"
 #include "platform/testing/smtp_receiver.h"
 #include "text/unicode.h"
 
 namespace qlok {
+
+using testing_support::ScratchFolder;
 namespace {
 
 using ::testing::ElementsAre;
@@ -215,23 +218,13 @@ TEST(SmtpMailSenderTest, RefusesUnsafeInputWithoutSending) {
 // A temporary folder that holds a throw-away certificate.
 class CertificateFolder {
  public:
-  CertificateFolder() {
-    char folder[] = "/tmp/qlok_tls_XXXXXX";
-    if (::mkdtemp(folder) != nullptr) {
-      folder_ = folder;
-      made_ = SmtpReceiver::MakeCertificate(folder_);
-    }
-  }
-  ~CertificateFolder() {
-    std::error_code ignored;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-  }
+  CertificateFolder() : made_(SmtpReceiver::MakeCertificate(scratch_.path())) {}
   bool made() const { return made_; }
-  std::string certificate() const { return folder_ + "/cert.pem"; }
-  std::string key() const { return folder_ + "/key.pem"; }
+  std::string certificate() const { return scratch_.path() + "/cert.pem"; }
+  std::string key() const { return scratch_.path() + "/key.pem"; }
 
  private:
-  std::string folder_;
+  ScratchFolder scratch_;  // made before made_, which needs it
   bool made_ = false;
 };
 

@@ -8,10 +8,12 @@
 #include <fstream>
 
 #include "platform/database.h"
-#include "platform/schema.h"
+#include "platform/process_testing.h"
 #include "text/unicode.h"
 
 namespace qlok {
+
+using testing_support::ScratchFolder;
 namespace {
 
 constexpr const char* kShell = "/usr/bin/sqlite3";
@@ -20,12 +22,12 @@ class SqliteShellTest : public testing::Test {
  protected:
   void SetUp() override {
     if (!std::filesystem::exists(kShell)) GTEST_SKIP() << "no " << kShell;
-    char pattern[] = "/tmp/qlok_shell_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = scratch_.path();
     auto db = OpenConnection(U16("sqlite:" + dir_ + "/jobs.db"), "/",
                              {.create_missing = true});
-    db->Execute(JobTableSchema("sqlite"));
+    db->Execute(
+        u"CREATE TABLE 求人 (社名 TEXT, 始時 TIMESTAMP COLLATE qlok_time, "
+        u"終時 TIMESTAMP COLLATE qlok_time)");
     auto writer = db->PrepareInsert(u"求人", {u"社名", u"始時", u"終時"});
     auto at = [](int day, int hour, int minute) {
       return Value::DateTimeOf(DateTime{2000, 1, day, hour, minute, 0});
@@ -38,9 +40,7 @@ class SqliteShellTest : public testing::Test {
         u"INSERT INTO 求人 (社名, 始時, 終時) VALUES ('nine', "
         u"'2000/01/01 9:00:00', '2000/01/01 12:00:00')");
   }
-  void TearDown() override {
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override {}
 
   // Runs a script in the shell; its output and errors, and the exit status.
   std::string RunShell(const std::string& script, int* status) {
@@ -59,6 +59,7 @@ class SqliteShellTest : public testing::Test {
     return output;
   }
 
+  ScratchFolder scratch_;
   std::string dir_;
 };
 

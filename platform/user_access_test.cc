@@ -11,8 +11,11 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "platform/process_testing.h"
 
 namespace qlok {
+
+using testing_support::ScratchFolder;
 namespace {
 
 using ::testing::HasSubstr;
@@ -50,16 +53,13 @@ TEST(ModeGrantsTest, OwnerGroupOrOthersDecide) {
 class PathAccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/qlok_access_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = scratch_.path();
     fs::permissions(dir_, fs::perms(0755));
     std::optional<Account> nobody = LookUpAccount("nobody");
     ASSERT_TRUE(nobody.has_value());
     nobody_ = *nobody;
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
+  ScratchFolder scratch_;
   fs::path dir_;
   Account nobody_;
 };

@@ -2,8 +2,8 @@
 
 #include <exception>
 
+#include "jobs/job_fingerprint.h"
 #include "platform/failure.h"
-#include "registrations/job_fingerprint.h"
 #include "text/text_utils.h"
 #include "text/unicode.h"
 

@@ -8,10 +8,10 @@
 
 #include "platform/database.h"
 #include "platform/error_log.h"
-#include "platform/registration_store.h"
-#include "platform/site_config.h"
 #include "registrations/registration.h"
+#include "registrations/registration_store.h"
 #include "search/search_request.h"
+#include "site/site_config.h"
 #include "text/date_time.h"
 
 namespace qlok {

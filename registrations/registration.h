@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/site_config.h"
 #include "search/search_request.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "registrations/job_fingerprint.h"
+#include "jobs/job_fingerprint.h"
 #include "results/job_rows_testing.h"
 #include "search/query_builder.h"
 #include "search/search_form.h"

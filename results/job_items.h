@@ -21,8 +21,8 @@
 #include <string_view>
 
 #include "platform/database.h"
-#include "platform/site_config.h"
 #include "platform/value.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

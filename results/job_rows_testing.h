@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "jobs/job_columns.h"
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "platform/value.h"
-#include "results/job_columns.h"
 #include "text/unicode.h"
 
 namespace qlok::testing_jobs {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/database.h"
-#include "platform/site_config.h"
+#include "site/site_config.h"
 
 namespace qlok {
 

@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "platform/schema.h"
+#include "jobs/job_columns.h"
+#include "jobs/schema.h"
 #include "results/data_access.h"
-#include "results/job_columns.h"
 #include "results/job_items.h"
 #include "results/job_rows_testing.h"
 #include "text/unicode.h"

@@ -106,7 +106,7 @@ done
 
 cp "$root/demo/index.html" "$root/demo/style2.css" "$root"/demo/banner*.svg "$web/"
 cp "$root/demo/moji.js" "$web/q/"
-cp "$build/frame/q_lok.cgi" "$build/manage/q_lok-manage.cgi" "$web/q/"
+cp "$build/search_page/q_lok.cgi" "$build/manage/q_lok-manage.cgi" "$web/q/"
 
 # Started as root, lighttpd runs the program as www-data, which must write
 # the registration log and the settings store.

@@ -6,8 +6,8 @@
 #include <set>
 #include <string>
 
+#include "jobs/schema.h"
 #include "platform/database.h"
-#include "platform/schema.h"
 #include "search/query_builder.h"
 #include "search/search_request.h"
 #include "text/unicode.h"

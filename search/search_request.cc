@@ -143,44 +143,59 @@ void MoveEndPastMidnight(std::u16string_view start_stamp,
   end_stamp = FormatGeneral(AddSeconds(*end, kSecondsPerDay));
 }
 
-SearchRequest ReadSearchRequest(std::u16string& posted) {
-  SearchRequest r;
-  std::u16string& s = posted;
-  // The value of one field, cut to `length`.
-  auto take = [&s](std::u16string_view name, std::u16string_view end,
-                   size_t length) {
-    return Capped(TakeField(s, name, end), length);
-  };
-  constexpr size_t kWords = kMaxWordFieldLength;
-  constexpr size_t kShort = kMaxShortFieldLength;
+namespace {
 
+// The value of the field `name`, ending at `end`, cut to `length`; taken
+// out of `s` as TakeField does.
+std::u16string Take(std::u16string& s, std::u16string_view name,
+                    std::u16string_view end, size_t length) {
+  return Capped(TakeField(s, name, end), length);
+}
+
+// A free-text field sanitised, and its first `count` words.
+template <size_t N>
+std::u16string TakeWords(std::u16string& s, std::u16string_view name,
+                         std::u16string_view end,
+                         std::array<std::u16string, N>& words) {
+  std::u16string text = SanitizeText(
+      BlankControlCharacters(Take(s, name, end, kMaxWordFieldLength)));
+  std::vector<std::u16string> split = SplitWords(text, N);
+  std::copy(split.begin(), split.end(), words.begin());
+  return text;
+}
+
+// aaa, aa6, aa8, aab: the address, the registration number, the daily
+// maximum and the age.
+void ReadRegistrationFields(std::u16string& s, SearchRequest& r) {
+  constexpr size_t kShort = kMaxShortFieldLength;
   IgnoringFailure([&] {
     std::u16string value = TakeField(s, u"aaa", u"aa6=");
     if (value.size() <= kMaxAddressLength && CheckMailAddress(value) != u"no")
       r.address = value;
   });
   IgnoringFailure([&] {
-    r.registration_number = NumericValue(take(u"aa6", u"aa8=", kShort));
+    r.registration_number = NumericValue(Take(s, u"aa6", u"aa8=", kShort));
   });
-  IgnoringFailure(
-      [&] { r.daily_maximum = NumericValue(take(u"aa8", u"aab=", kShort)); });
   IgnoringFailure([&] {
-    std::u16string value = ToHalfWidth(take(u"aab", u"aac=", kShort));
+    r.daily_maximum = NumericValue(Take(s, u"aa8", u"aab=", kShort));
+  });
+  IgnoringFailure([&] {
+    std::u16string value = ToHalfWidth(Take(s, u"aab", u"aac=", kShort));
     r.age = value.empty() ? 0 : NumericValue(value);
   });
-  IgnoringFailure([&] {
-    r.job_type_text =
-        SanitizeText(BlankControlCharacters(take(u"aac", u"aad=", kWords)));
-    std::vector<std::u16string> words = SplitWords(r.job_type_text, 5);
-    std::copy(words.begin(), words.end(), r.job_type_words.begin());
-  });
+}
 
-  // A form without the days-off pair ends the content value at the times.
+// aac, aad, aae: the job-type words, the content words and the days off.
+// A form without the days-off pair ends the content value at the times.
+void ReadWordFields(std::u16string& s, SearchRequest& r) {
+  IgnoringFailure([&] {
+    r.job_type_text = TakeWords(s, u"aac", u"aad=", r.job_type_words);
+  });
   const bool days_off_posted =
       FindIgnoringAsciiCase(s, u"aae=") != std::u16string::npos;
   IgnoringFailure([&] {
-    std::u16string text = SanitizeText(BlankControlCharacters(
-        take(u"aad", days_off_posted ? u"aae=" : u"aaf", kWords)));
+    std::u16string text = SanitizeText(BlankControlCharacters(Take(
+        s, u"aad", days_off_posted ? u"aae=" : u"aaf", kMaxWordFieldLength)));
     if (text.size() > kLongestUncutContent) {
       const size_t ampersand = text.find(kFullWidthAmpersand);
       if (ampersand != std::u16string::npos) text.resize(ampersand);
@@ -189,39 +204,41 @@ SearchRequest ReadSearchRequest(std::u16string& posted) {
     std::vector<std::u16string> words = SplitWords(r.content_text, 3);
     std::copy(words.begin(), words.end(), r.content_words.begin());
   });
-  if (days_off_posted) {
+  if (!days_off_posted) return;
+  IgnoringFailure([&] {
+    r.days_off_text = SanitizeText(
+        BlankControlCharacters(Take(s, u"aae", u"aaf=", kMaxShortFieldLength)));
+    for (size_t k = 0; k < kDayFlagCount; ++k) {
+      r.days[k] =
+          r.days_off_text.find(kDayCharacters[k]) != std::u16string::npos;
+    }
+  });
+}
+
+// aaf, aag: the working hours, the end moved past midnight when it lies
+// before the start.
+void ReadWorkingHours(std::u16string& s, SearchRequest& r) {
+  auto read_clock = [&s](std::u16string_view name, std::u16string_view end,
+                         std::u16string& digits_out,
+                         std::u16string& stamp_out) {
     IgnoringFailure([&] {
-      r.days_off_text =
-          SanitizeText(BlankControlCharacters(take(u"aae", u"aaf=", kShort)));
-      for (size_t k = 0; k < kDayFlagCount; ++k) {
-        r.days[k] =
-            r.days_off_text.find(kDayCharacters[k]) != std::u16string::npos;
-      }
+      std::optional<std::u16string> digits =
+          NormaliseClock(ToHalfWidth(Take(s, name, end, kMaxShortFieldLength)));
+      if (!digits) return;
+      digits_out = *digits;
+      stamp_out = ClockStamp(*digits);
     });
-  }
-
-  IgnoringFailure([&] {
-    std::optional<std::u16string> digits =
-        NormaliseClock(ToHalfWidth(take(u"aaf", u"aag=", kShort)));
-    if (!digits) return;
-    r.start_digits = *digits;
-    r.start_stamp = ClockStamp(*digits);
-  });
-  IgnoringFailure([&] {
-    std::optional<std::u16string> digits =
-        NormaliseClock(ToHalfWidth(take(u"aag", u"aah=", kShort)));
-    if (!digits) return;
-    r.end_digits = *digits;
-    r.end_stamp = ClockStamp(*digits);
-  });
+  };
+  read_clock(u"aaf", u"aag=", r.start_digits, r.start_stamp);
+  read_clock(u"aag", u"aah=", r.end_digits, r.end_stamp);
   IgnoringFailure([&] { MoveEndPastMidnight(r.start_stamp, r.end_stamp); });
+}
 
-  IgnoringFailure([&] {
-    r.places_text =
-        SanitizeText(BlankControlCharacters(take(u"aah", u"aai=", kWords)));
-    std::vector<std::u16string> words = SplitWords(r.places_text, 5);
-    std::copy(words.begin(), words.end(), r.place_words.begin());
-  });
+// aah, the boxes, asa: the places, the checked boxes and the disability
+// choice.
+void ReadPlacesAndChoices(std::u16string& s, SearchRequest& r) {
+  IgnoringFailure(
+      [&] { r.places_text = TakeWords(s, u"aah", u"aai=", r.place_words); });
   IgnoringFailure([&] {
     // The boxes stand between aai and asa, so the value of aai is "0" and
     // then every posted box; exactly "0" means that none was checked.
@@ -231,7 +248,19 @@ SearchRequest ReadSearchRequest(std::u16string& posted) {
                    std::u16string::npos;
     }
   });
-  IgnoringFailure([&] { r.disability_choice = take(u"asa", u"zzz", kShort); });
+  IgnoringFailure([&] {
+    r.disability_choice = Take(s, u"asa", u"zzz", kMaxShortFieldLength);
+  });
+}
+
+}  // namespace
+
+SearchRequest ReadSearchRequest(std::u16string& posted) {
+  SearchRequest r;
+  ReadRegistrationFields(posted, r);
+  ReadWordFields(posted, r);
+  ReadWorkingHours(posted, r);
+  ReadPlacesAndChoices(posted, r);
   return r;
 }
 

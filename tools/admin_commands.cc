@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "jobs/job_columns.h"
 #include "platform/database.h"
 #include "platform/failure.h"
-#include "platform/site_config.h"
-#include "platform/site_home.h"
 #include "platform/sqlite_file.h"
 #include "platform/text_files.h"
-#include "results/job_columns.h"
+#include "site/site_config.h"
+#include "site/site_home.h"
 #include "text/unicode.h"
 #include "tools/csv.h"
 #include "tools/job_generator.h"
@@ -52,8 +52,39 @@ constexpr char kCommonOptions[] =
     "                      pw/qevo.txt in the site home)\n"
     "  --help              this help\n";
 
+struct Invocation {
+  std::vector<std::string> positional;
+  std::set<std::string> flags;
+  std::map<std::string, std::string> options;
+  bool help = false;
+};
+
+// What a command does with its parsed arguments: reports to `out`, errors
+// to `err`; returns an exit status. Throws UsageError for wrong usage and
+// Failure when the work fails.
+using CommandHandler = int (*)(const Invocation& invocation, std::ostream& out,
+                               std::ostream& err);
+
+int RunSite(const Invocation& invocation, std::ostream& out, std::ostream& err);
+int RunCheck(const Invocation& invocation, std::ostream& out,
+             std::ostream& err);
+int RunInit(const Invocation& invocation, std::ostream& out, std::ostream& err);
+int RunImport(const Invocation& invocation, std::ostream& out,
+              std::ostream& err);
+int RunGenerate(const Invocation& invocation, std::ostream& out,
+                std::ostream& err);
+int RunOutbox(const Invocation& invocation, std::ostream& out,
+              std::ostream& err);
+int RunNotifyCommand(const Invocation& invocation, std::ostream& out,
+                     std::ostream& err);
+int RunRegistrationsCommand(const Invocation& invocation, std::ostream& out,
+                            std::ostream& err);
+
+// One command of the table: its name, then its handler (so that an entry
+// cannot be written without one), then what its help says.
 struct Command {
   const char* name;
+  CommandHandler run;
   const char* summary;
   const char* arguments;  // positional arguments, for the usage line
   size_t min_positional;
@@ -66,6 +97,7 @@ struct Command {
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"site",
+       RunSite,
        "lay out a fresh site home",
        "[DIR]",
        0,
@@ -87,6 +119,7 @@ const std::vector<Command>& Commands() {
        "                      those that existed, what others may do beyond\n"
        "                      these modes\n"},
       {"check",
+       RunCheck,
        "tell whether the site home is ready for the web server",
        "",
        0,
@@ -103,6 +136,7 @@ const std::vector<Command>& Commands() {
        "  --user NAME         the user the web server runs the programs as\n"
        "                      (default www-data)\n"},
       {"init",
+       RunInit,
        "create the job table 求人 and the registration tables",
        "",
        0,
@@ -114,6 +148,7 @@ const std::vector<Command>& Commands() {
        "job table exists gets the registration tables alone. Fails,\n"
        "changing nothing, when all of them exist.\n"},
       {"import",
+       RunImport,
        "load jobs from a UTF-8 CSV file",
        "FILE.csv",
        1,
@@ -131,6 +166,7 @@ const std::vector<Command>& Commands() {
        "  --replace           replace the rows of the table (in the same\n"
        "                      transaction) instead of adding to them\n"},
       {"generate",
+       RunGenerate,
        "write N synthetic jobs",
        "N",
        1,
@@ -147,6 +183,7 @@ const std::vector<Command>& Commands() {
        "                      to FILE, or to standard output for -, instead\n"
        "                      of into the database\n"},
       {"outbox",
+       RunOutbox,
        "list, or send, the mails that wait in the outbox",
        "",
        0,
@@ -161,6 +198,7 @@ const std::vector<Command>& Commands() {
        "                      and remove it once a relay accepts it; exits\n"
        "                      with 1 when any is left\n"},
       {"notify",
+       RunNotifyCommand,
        "send the daily job-match mails",
        "",
        0,
@@ -179,6 +217,7 @@ const std::vector<Command>& Commands() {
        "                      change nothing\n"
        "  --only ADDRESS      only the registrations of ADDRESS\n"},
       {"registrations",
+       RunRegistrationsCommand,
        "show, stop or export the registrations",
        "[ADDRESS | stop ADDRESS [NUMBER]]",
        0,
@@ -212,13 +251,6 @@ std::string CommandHelp(const Command& command) {
           "\noptions of every command:\n" + kCommonOptions;
   return text;
 }
-
-struct Invocation {
-  std::vector<std::string> positional;
-  std::set<std::string> flags;
-  std::map<std::string, std::string> options;
-  bool help = false;
-};
 
 // Thrown for wrong usage; RunAdmin answers with status kAdminWrongUsage.
 struct UsageError {
@@ -557,6 +589,39 @@ int RunGenerate(const Invocation& invocation, std::ostream& out,
   return kAdminDone;
 }
 
+int RunCheck(const Invocation& invocation, std::ostream& out,
+             std::ostream& err) {
+  const int problems =
+      CheckSite({SiteHomeOf(invocation),
+                 Option(invocation, "--user").value_or("www-data"),
+                 Option(invocation, "--database")},
+                out);
+  return problems == 0 ? kAdminDone : kAdminFailed;
+}
+
+int RunOutbox(const Invocation& invocation, std::ostream& out,
+              std::ostream& err) {
+  return RunOutboxCommand(SiteHomeOf(invocation),
+                          invocation.flags.count("--send") != 0, out, err);
+}
+
+int RunNotifyCommand(const Invocation& invocation, std::ostream& out,
+                     std::ostream& err) {
+  const std::string home = SiteHomeOf(invocation);
+  return RunNotify({home, ConnectionString(invocation, home, err),
+                    invocation.flags.count("--dry-run") != 0,
+                    Option(invocation, "--only").value_or("")},
+                   out, err);
+}
+
+int RunRegistrationsCommand(const Invocation& invocation, std::ostream& out,
+                            std::ostream& err) {
+  const std::string home = SiteHomeOf(invocation);
+  return RunRegistrations({home, ConnectionString(invocation, home, err),
+                           invocation.positional, Option(invocation, "--csv")},
+                          out, err);
+}
+
 }  // namespace
 
 std::string AdminUsage() {
@@ -605,36 +670,7 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out,
       out << CommandHelp(*command);
       return kAdminDone;
     }
-    const std::string name = command->name;
-    if (name == "site") return RunSite(invocation, out, err);
-    if (name == "check") {
-      return CheckSite({SiteHomeOf(invocation),
-                        Option(invocation, "--user").value_or("www-data"),
-                        Option(invocation, "--database")},
-                       out) == 0
-                 ? kAdminDone
-                 : kAdminFailed;
-    }
-    if (name == "init") return RunInit(invocation, out, err);
-    if (name == "import") return RunImport(invocation, out, err);
-    if (name == "outbox") {
-      return RunOutboxCommand(SiteHomeOf(invocation),
-                              invocation.flags.count("--send") != 0, out, err);
-    }
-    if (name == "notify" || name == "registrations") {
-      const std::string home = SiteHomeOf(invocation);
-      const std::u16string database = ConnectionString(invocation, home, err);
-      if (name == "notify") {
-        return RunNotify(
-            {home, database, invocation.flags.count("--dry-run") != 0,
-             Option(invocation, "--only").value_or("")},
-            out, err);
-      }
-      return RunRegistrations(
-          {home, database, invocation.positional, Option(invocation, "--csv")},
-          out, err);
-    }
-    return RunGenerate(invocation, out, err);
+    return command->run(invocation, out, err);
   } catch (const UsageError& error) {
     err << "q_lok-admin " << command->name << ": " << error.message
         << " (\"q_lok-admin " << command->name << " --help\" tells more)\n";

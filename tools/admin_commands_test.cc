@@ -13,10 +13,13 @@
 #include <vector>
 
 #include "platform/database.h"
-#include "platform/site_config.h"
+#include "platform/process_testing.h"
+#include "site/site_config.h"
 #include "text/unicode.h"
 
 namespace qlok {
+
+using testing_support::ScratchFolder;
 namespace {
 
 namespace fs = std::filesystem;
@@ -36,12 +39,7 @@ void WriteFile(const fs::path& path, const std::string& text) {
 
 class AdminTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/qlok_admin_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    home_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(home_); }
+  void SetUp() override { home_ = scratch_.path(); }
 
   // Runs the tool in this process with --home set to the test's folder.
   int Run(std::vector<std::string> args) {
@@ -72,6 +70,7 @@ class AdminTest : public ::testing::Test {
     return names;
   }
 
+  ScratchFolder scratch_;
   fs::path home_;
   std::string out_;
   std::string err_;

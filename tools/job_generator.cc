@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "results/job_columns.h"
+#include "jobs/job_columns.h"
 #include "text/date_time.h"
 #include "text/unicode.h"
 #include "tools/job_generator_data.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "results/job_columns.h"
+#include "jobs/job_columns.h"
 #include "text/unicode.h"
 #include "tools/csv.h"
 #include "tools/job_import.h"

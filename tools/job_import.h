@@ -25,9 +25,9 @@
 #include <string_view>
 #include <vector>
 
+#include "jobs/job_columns.h"
 #include "platform/database.h"
 #include "platform/value.h"
-#include "results/job_columns.h"
 #include "tools/csv.h"
 
 namespace qlok {

@@ -15,7 +15,7 @@
 
 #include "platform/database.h"
 #include "platform/failure.h"
-#include "platform/testing/postgres_uri.h"
+#include "platform/testing/both_engines.h"
 #include "text/unicode.h"
 #include "tools/job_generator.h"
 #include "tools/job_table.h"
@@ -229,30 +229,12 @@ class Job {
   std::vector<Value> values_;
 };
 
-class ImportJobsTest : public ::testing::TestWithParam<std::string> {
+class ImportJobsTest : public BothEnginesTest {
  protected:
   void SetUp() override {
-    if (GetParam() == "sqlite") {
-      db_ = OpenConnection(u"sqlite::memory:", "/nonexistent");
-    } else {
-      std::optional<std::string> uri = PostgresTestUri();
-      if (!uri) GTEST_SKIP() << "no PostgreSQL test server";
-      db_ = OpenConnection(U16(*uri), "/nonexistent");
-      // A schema of its own, so that cases of other tests may run beside.
-      const std::u16string schema =
-          u"qlok_import_" + U16(std::to_string(getpid()));
-      db_->Execute(u"DROP SCHEMA IF EXISTS " + schema + u" CASCADE");
-      db_->Execute(u"CREATE SCHEMA " + schema);
-      db_->Execute(u"SET search_path TO " + schema + u", public");
-      schema_ = schema;
-    }
+    BothEnginesTest::SetUp();
+    if (IsSkipped()) return;
     CreateJobTable(*db_);
-  }
-  void TearDown() override {
-    if (db_ && !schema_.empty()) {
-      IgnoringFailure(
-          [&] { db_->Execute(u"DROP SCHEMA " + schema_ + u" CASCADE"); });
-    }
   }
 
   size_t Import(const std::string& csv, bool replace) {
@@ -268,9 +250,6 @@ class ImportJobsTest : public ::testing::TestWithParam<std::string> {
     }
     return names;
   }
-
-  std::unique_ptr<Connection> db_;
-  std::u16string schema_;
 };
 
 TEST_P(ImportJobsTest, LoadsRowsAndReadsThemBack) {
@@ -404,9 +383,7 @@ TEST_P(ImportJobsTest, GeneratedJobsReadBack) {
   EXPECT_EQ(read, written);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, ImportJobsTest,
-                         ::testing::Values("sqlite", "postgresql"),
-                         [](const auto& info) { return info.param; });
+QLOK_ON_BOTH_ENGINES(ImportJobsTest);
 
 }  // namespace
 }  // namespace qlok

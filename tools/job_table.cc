@@ -3,10 +3,10 @@
 #include <memory>
 #include <string>
 
+#include "jobs/job_columns.h"
+#include "jobs/schema.h"
 #include "platform/failure.h"
-#include "platform/schema.h"
 #include "platform/transaction.h"
-#include "results/job_columns.h"
 
 namespace qlok {
 

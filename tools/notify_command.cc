@@ -7,17 +7,18 @@
 #include <limits>
 #include <memory>
 
+#include "jobs/job_fingerprint.h"
+#include "jobs/schema.h"
 #include "mail/kept_mail.h"
 #include "notify/daily_run.h"
+#include "notify/job_sweep.h"
 #include "platform/clock.h"
 #include "platform/database.h"
-#include "platform/job_sweep.h"
-#include "platform/registration_store.h"
-#include "platform/schema.h"
-#include "platform/site_config.h"
 #include "platform/smtp_mail_sender.h"
 #include "platform/text_files.h"
-#include "registrations/job_fingerprint.h"
+#include "registrations/registration_store.h"
+#include "site/site_config.h"
+#include "site/smtp_settings.h"
 #include "text/unicode.h"
 #include "tools/admin_commands.h"
 

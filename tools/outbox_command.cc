@@ -6,6 +6,7 @@
 
 #include "mail/kept_mail.h"
 #include "platform/smtp_mail_sender.h"
+#include "site/smtp_settings.h"
 #include "text/unicode.h"
 #include "tools/admin_commands.h"
 

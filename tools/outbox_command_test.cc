@@ -6,31 +6,19 @@
 #include <sstream>
 
 #include "platform/failure.h"
+#include "platform/testing/recording_mail_sender.h"
 #include "text/unicode.h"
 #include "tools/admin_commands.h"
 
 namespace qlok {
 namespace {
 
-// Accepts the mails of the recipients it is told to; refuses the others.
-class ChoosySender : public MailSender {
- public:
-  std::u16string SendMail(const std::u16string&,
-                          const std::u16string& recipient,
-                          const std::u16string& sender, const std::u16string&,
-                          const std::u16string&, const std::u16string&,
-                          const MailOptions&) override {
-    senders.push_back(sender);
-    return accepted.count(recipient) ? u"" : u"550 5.1.1 no such user";
-  }
-  std::set<std::u16string> accepted;
-  std::vector<std::u16string> senders;
-};
-
-class NoPause : public Sleeper {
- public:
-  void Sleep(int) override {}
-};
+// Relays that refuse every mail.
+RecordingMailSender RefusingAll() {
+  RecordingMailSender sender;
+  sender.answer = u"550 5.1.1 no such user";
+  return sender;
+}
 
 // An outbox with messages that cannot be read or removed.
 class DamagedOutbox : public InMemoryOutbox {
@@ -58,9 +46,21 @@ class OutboxCommandTest : public ::testing::Test {
   int List() { return ListOutbox(services_, out_, err_); }
   int Send() { return SendOutbox(services_, out_, err_); }
 
+  // The relays accept the mails of `recipients` and refuse the others.
+  void AcceptOnly(std::set<std::u16string> recipients) {
+    accepted_ = recipients;
+    sender_.calls.clear();
+    sender_.answer_for = [recipients](const RecordingMailSender::Call& call) {
+      return recipients.count(call.recipient) != 0
+                 ? std::u16string()
+                 : std::u16string(u"550 5.1.1 no such user");
+    };
+  }
+
   DamagedOutbox outbox_;
-  ChoosySender sender_;
-  NoPause sleeper_;
+  RecordingMailSender sender_ = RefusingAll();
+  std::set<std::u16string> accepted_;
+  FakeSleeper sleeper_;
   SiteConfig site_ = SiteConfig::Defaults();
   InMemoryTextFiles files_;
   FixedClock clock_{DateTime{2026, 12, 9, 12, 0, 0}};
@@ -132,15 +132,14 @@ TEST_F(OutboxCommandTest, SendRemovesWhatWasDeliveredAndKeepsTheRest) {
     outbox_.messages.clear();
     out_.str("");
     err_.str("");
-    sender_ = ChoosySender();
-    sender_.accepted.insert(c.accepted.begin(), c.accepted.end());
+    AcceptOnly({c.accepted.begin(), c.accepted.end()});
     Keep("match_mail", u"a@example.jp", clock_.Now());
     Keep("match_mail", u"b@example.jp", clock_.Now());
     Keep("registration_record", u"info@example.jp", clock_.Now());
     EXPECT_EQ(Send(), c.status) << c.name;
     EXPECT_EQ(outbox_.messages.size(), c.left) << c.name;
     for (const auto& [name, message] : outbox_.messages) {
-      EXPECT_EQ(sender_.accepted.count(message.mail.recipient), 0u) << c.name;
+      EXPECT_EQ(accepted_.count(message.mail.recipient), 0u) << c.name;
     }
     const std::string report = out_.str();
     EXPECT_EQ(report.substr(report.rfind("delivered ")), c.summary) << c.name;
@@ -155,15 +154,15 @@ TEST_F(OutboxCommandTest, SendGoesAlongTheAttemptTableOfEachKind) {
   Keep("registration_record", u"info@example.jp", clock_.Now());
   Keep("match_mail", u"a@example.jp", clock_.Now());
   EXPECT_EQ(Send(), kAdminFailed);
-  ASSERT_EQ(sender_.senders.size(), 10u);
-  EXPECT_EQ(U8(sender_.senders[0]),
+  ASSERT_EQ(sender_.calls.size(), 10u);
+  EXPECT_EQ(U8(sender_.calls[0].sender),
             U8(u"求職案内会<info@example.jp>\tr1:secret"));
-  EXPECT_EQ(U8(sender_.senders[5]),
+  EXPECT_EQ(U8(sender_.calls[5].sender),
             U8(u"求職案内会<info@example.jp>\tq2481xr736k:5d9p1s7tvak"));
 }
 
 TEST_F(OutboxCommandTest, MessagesThatCannotBeReadOrRemovedStay) {
-  sender_.accepted = {u"a@example.jp", u"b@example.jp"};
+  AcceptOnly({u"a@example.jp", u"b@example.jp"});
   const std::string unreadable =
       Keep("match_mail", u"a@example.jp", clock_.Now());
   const std::string stuck = Keep("match_mail", u"b@example.jp", clock_.Now());
@@ -186,7 +185,7 @@ TEST_F(OutboxCommandTest, OnlyOneSenderAtATime) {
   Keep("match_mail", u"a@example.jp", clock_.Now());
   outbox_.claimed = true;
   EXPECT_EQ(Send(), kAdminFailed);
-  EXPECT_TRUE(sender_.senders.empty());
+  EXPECT_TRUE(sender_.calls.empty());
   EXPECT_NE(err_.str().find("another q_lok-admin outbox --send"),
             std::string::npos);
 }

@@ -8,12 +8,15 @@
 #include <sstream>
 
 #include "platform/database.h"
-#include "platform/registration_store.h"
+#include "platform/process_testing.h"
+#include "registrations/registration_store.h"
 #include "text/unicode.h"
 #include "tools/admin_commands.h"
 #include "tools/csv.h"
 
 namespace qlok {
+
+using testing_support::ScratchFolder;
 namespace {
 
 namespace fs = std::filesystem;
@@ -23,9 +26,7 @@ using ::testing::IsEmpty;
 class RegistrationsCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/qlok_registrations_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    home_ = pattern;
+    home_ = scratch_.path();
     ASSERT_EQ(Run({"site"}), kAdminDone) << err_;
     ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
     auto db = OpenConnection(u"sqlite:jobs.db", home_.string(),
@@ -47,7 +48,6 @@ class RegistrationsCommandTest : public ::testing::Test {
     db->Execute(
         u"INSERT INTO 求人 (社名, 職種1, rank) VALUES ('新', '事務', 1)");
   }
-  void TearDown() override { fs::remove_all(home_); }
 
   int Run(std::vector<std::string> args) {
     args.push_back("--home");
@@ -59,6 +59,7 @@ class RegistrationsCommandTest : public ::testing::Test {
     return status;
   }
 
+  ScratchFolder scratch_;
   fs::path home_;
   std::string out_;
   std::string err_;

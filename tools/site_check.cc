@@ -9,17 +9,17 @@
 #include <utility>
 #include <vector>
 
+#include "jobs/job_columns.h"
 #include "mail/delivery.h"
 #include "platform/database.h"
 #include "platform/failure.h"
-#include "platform/site_config.h"
 #include "platform/smtp_mail_sender.h"
 #include "platform/smtp_probe.h"
 #include "platform/sqlite_file.h"
 #include "platform/text_files.h"
 #include "platform/user_access.h"
 #include "results/data_access.h"
-#include "results/job_columns.h"
+#include "site/site_config.h"
 #include "text/unicode.h"
 #include "tools/admin_commands.h"
 #include "tools/table_probe.h"

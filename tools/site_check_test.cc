@@ -12,9 +12,10 @@
 #include <sstream>
 #include <string>
 
+#include "jobs/job_columns.h"
 #include "platform/database.h"
+#include "platform/process_testing.h"
 #include "platform/testing/fake_smtp_relay.h"
-#include "results/job_columns.h"
 #include "text/unicode.h"
 #include "tools/admin_commands.h"
 #include "tools/job_table.h"
@@ -22,6 +23,8 @@
 #include "tools/site_tables.h"
 
 namespace qlok {
+
+using testing_support::ScratchFolder;
 namespace {
 
 namespace fs = std::filesystem;
@@ -40,9 +43,10 @@ class SiteCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(relay_.port(), 0);
-    char pattern[] = "/tmp/qlok_check_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    home_ = pattern;
+    // A fresh home on every call: some cases set up again for each of
+    // their rows.
+    fs::permissions(scratch_.path(), fs::perms(0755));
+    home_ = fs::path(scratch_.path()) / ("home" + std::to_string(++homes_));
     LayOutSite(home_.string());
     // SQLite writes its journal beside the database.
     fs::permissions(home_, fs::perms(0777));
@@ -58,7 +62,6 @@ class SiteCheckTest : public ::testing::Test {
       fs::permissions(home_ / file, fs::perms(0666));
     }
   }
-  void TearDown() override { fs::remove_all(home_); }
 
   void WriteSiteConf(int port, const std::string& more) {
     WriteFile(home_ / "site.conf",
@@ -76,6 +79,8 @@ class SiteCheckTest : public ::testing::Test {
   }
 
   FakeSmtpRelay relay_{Script{}};
+  ScratchFolder scratch_;
+  int homes_ = 0;
   fs::path home_;
   std::string report_;
 };

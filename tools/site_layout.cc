@@ -18,7 +18,7 @@
 #include <system_error>
 
 #include "platform/failure.h"
-#include "platform/site_config.h"
+#include "site/site_config.h"
 #include "text/unicode.h"
 
 namespace qlok {

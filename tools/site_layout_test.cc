@@ -12,10 +12,13 @@
 #include <vector>
 
 #include "platform/failure.h"
-#include "platform/site_config.h"
+#include "platform/process_testing.h"
+#include "site/site_config.h"
 #include "tools/admin_commands.h"
 
 namespace qlok {
+
+using testing_support::ScratchFolder;
 namespace {
 
 namespace fs = std::filesystem;
@@ -37,12 +40,9 @@ Status StatusOf(const fs::path& path) {
 class SiteLayoutTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/qlok_site_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = scratch_.path();
     home_ = root_ / "home";
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   int Site(const std::string& owner) {
     std::ostringstream out, err;
@@ -53,6 +53,7 @@ class SiteLayoutTest : public ::testing::Test {
     return status;
   }
 
+  ScratchFolder scratch_;
   fs::path root_;
   fs::path home_;
   std::string out_;

@@ -1,9 +1,10 @@
 #include "tools/site_tables.h"
 
+#include "jobs/job_columns.h"
+#include "jobs/schema.h"
 #include "platform/failure.h"
-#include "platform/schema.h"
 #include "platform/transaction.h"
-#include "results/job_columns.h"
+#include "registrations/registration_store.h"
 #include "text/unicode.h"
 
 namespace qlok {

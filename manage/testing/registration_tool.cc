@@ -13,9 +13,9 @@
 
 #include "platform/clock.h"
 #include "platform/database.h"
-#include "platform/registration_store.h"
 #include "platform/text_files.h"
 #include "registrations/registration.h"
+#include "registrations/registration_store.h"
 #include "results/data_access.h"
 #include "text/unicode.h"
 

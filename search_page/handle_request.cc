@@ -1,0 +1,172 @@
+#include "search_page/handle_request.h"
+
+#include <memory>
+#include <optional>
+
+#include "jobs/job_columns.h"
+#include "mail/delivery.h"
+#include "mail/kept_mail.h"
+#include "mail/mail_jobs.h"
+#include "mail/match_mail.h"
+#include "mail/outcome.h"
+#include "platform/failure.h"
+#include "registrations/keep_registration.h"
+#include "registrations/registration_store.h"
+#include "results/data_access.h"
+#include "results/page_jobs.h"
+#include "search/query_builder.h"
+#include "search/search_form.h"
+#include "search/search_request.h"
+#include "search/turn_number.h"
+#include "search_page/registration_log.h"
+
+namespace qlok {
+namespace {
+
+constexpr char16_t kSampleIntroduction[] =
+    u"<BR>下の方にサンプル（実際の求人）を載せました。<BR>"
+    u"この条件設定で今後の新規求人のメール通知をご希望なら、"
+    u"メールアドレスを入力して送信ボタンを。<BR>"
+    u"条件を変えて再検索する場合はメールアドレスを入力せずに送信ボタンを。";
+
+// How many rows of the result later steps read after the count: the sample
+// jobs of the page, or the jobs of the first match mail. Both are bounded,
+// so what a request holds does not grow with the table.
+size_t RowsToKeep(const SearchRequest& request) {
+  if (request.address.empty()) return kSampleJobLimit;
+  return static_cast<size_t>(MailJobLimit(request.daily_maximum));
+}
+
+// The recordset and the connection of one request, closed on every path out
+// of the handler, failures of the closing ignored.
+struct JobDatabase {
+  std::unique_ptr<Connection> connection;
+  std::unique_ptr<Recordset> jobs;
+  ~JobDatabase() { CloseJobDatabase(jobs, connection); }
+};
+
+// Keeps the registration in the database before its mails go out (the job
+// table itself stays read-only); returns its match mail's header fields.
+MailHeaders KeepRegistrationOf(const SearchRequest& request,
+                               const std::u16string& registration_record,
+                               JobDatabase& database, int64_t mailed_count,
+                               RequestServices& services) {
+  std::unique_ptr<RegistrationStore> store =
+      NewSqlRegistrationStore(*database.connection);
+  return KeepRegistration(*store, request, registration_record,
+                          database.jobs.get(), mailed_count,
+                          services.clock.Now(), services.site, services.errors);
+}
+
+// What the handler reads before it reaches the database. Each statement
+// here skips its failure and the next one runs: these are all the
+// statements of the handler that ignore failures.
+struct PostedRequest {
+  SearchRequest request;
+  std::u16string query_text;
+  std::u16string page;                 // a search: the form
+  std::u16string registration_record;  // a registration: the record
+  MailAccounts mail_accounts;
+};
+
+PostedRequest ReadPostedRequest(std::u16string& posted,
+                                RequestServices& services) {
+  PostedRequest in;
+  IgnoringFailure([&] { in.request = ReadSearchRequest(posted); });
+  IgnoringFailure([&] { in.query_text = BuildQuery(in.request); });
+  if (in.request.address.empty()) {
+    IgnoringFailure(
+        [&] { in.page = RenderSearchForm(in.request, in.query_text); });
+  } else {
+    IgnoringFailure(
+        [&] { in.registration_record = BuildRegistrationRecord(in.request); });
+  }
+  IgnoringFailure([&] { in.mail_accounts = LoadMailAccounts(services.files); });
+  return in;
+}
+
+// Opens the job database (the connection open alone is tried twice), runs
+// the query and logs the request. Every failure goes to the page shell's
+// trap.
+void OpenSearch(const PostedRequest& in, int turn_number,
+                RequestServices& services, JobDatabase& database) {
+  const std::u16string connection_string = LoadConnectionString(services.files);
+  database.connection = OpenJobDatabase(services.databases, connection_string);
+  database.connection->RefuseChangesTo(std::u16string(kJobTable));
+  database.jobs =
+      OpenJobQuery(*database.connection, in.query_text, RowsToKeep(in.request));
+  AppendRegistrationLog(services.files, services.clock, in.request.address,
+                        turn_number, in.query_text);
+}
+
+// A search: the hit count, the form and the sample jobs.
+std::u16string AnswerSearch(const PostedRequest& in, JobDatabase& database,
+                            RequestServices& services) {
+  if (database.jobs->AtEnd()) return NoHitNotice(in.page);
+  const int64_t hit_count = CountHits(*database.jobs, in.query_text);
+  return HitCountMessage(hit_count) + kSampleIntroduction + in.page + u"<HR>" +
+         RenderSampleJobs(*database.jobs, services.site);
+}
+
+// A registration: kept, its match mail (when jobs match) and its record
+// sent, and the outcome. A mail that no attempt delivers in the request's
+// time waits in the outbox; the page is the same either way. The match
+// mail goes first, as ever, but may use only half of the time left for
+// mail, so that silent relays never leave the registration record itself
+// untried.
+std::u16string AnswerRegistration(const PostedRequest& in,
+                                  JobDatabase& database,
+                                  RequestServices& services) {
+  const std::u16string& site_sender = services.site.sender_addresses[0];
+  const Deadline mail_deadline = services.deadline.Earlier(kTimeAfterMailMs);
+  MailPost post{services.mail,   services.sleeper, services.site,
+                services.outbox, services.clock,   services.errors,
+                &mail_deadline};
+  auto send_record = [&] {
+    DeliverOrKeep(post, MailKind::kRegistrationRecord,
+                  RegistrationRecordMail(services.site, in.registration_record),
+                  [&] { return RegistrationRecordRoute(in.mail_accounts); });
+  };
+  if (database.jobs->AtEnd()) {
+    KeepRegistrationOf(in.request, in.registration_record, database, 0,
+                       services);
+    send_record();
+    return RegistrationOutcome(0, site_sender);
+  }
+  // The count is taken as for a search, though the outcome does not show
+  // it.
+  CountHits(*database.jobs, in.query_text);
+  const MailJobs mail_jobs =
+      RenderMailJobs(*database.jobs, in.request.daily_maximum, services.site);
+  const MailHeaders headers = KeepRegistrationOf(
+      in.request, in.registration_record, database, mail_jobs.count, services);
+  const Deadline match_deadline =
+      mail_deadline.Earlier(mail_deadline.RemainingMs() / 2);
+  MailPost match_post = post;
+  match_post.deadline = &match_deadline;
+  DeliverOrKeep(
+      match_post, MailKind::kMatchMail,
+      MatchMail(in.request.address,
+                ComposeMatchMail(mail_jobs.text, services.site), headers),
+      [&] { return MatchMailRoute(services.files); });
+  send_record();
+  return RegistrationOutcome(mail_jobs.count, site_sender);
+}
+
+}  // namespace
+
+std::u16string HandleRequest(std::u16string& posted,
+                             RequestServices& services) {
+  // Numbering: its own steps skip their failures; it never throws.
+  const int turn_number =
+      AssignTurnNumber(services.settings, services.processes, services.clock);
+  const PostedRequest in = ReadPostedRequest(posted, services);
+  JobDatabase database;
+  OpenSearch(in, turn_number, services, database);
+  if (in.request.address.empty()) {
+    return AnswerSearch(in, database, services);
+  }
+  return AnswerRegistration(in, database, services);
+}
+
+}  // namespace qlok
