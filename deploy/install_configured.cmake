@@ -12,8 +12,10 @@ foreach(server lighttpd apache nginx)
   configure_file(${QLOK_SOURCE}/web-servers/${server}.conf.in
                  ${QLOK_STAGE}/web-servers/${server}.conf @ONLY)
 endforeach()
-configure_file(${QLOK_SOURCE}/systemd/q_lok-notify.service.in
-               ${QLOK_STAGE}/systemd/q_lok-notify.service @ONLY)
+foreach(unit notify outbox)
+  configure_file(${QLOK_SOURCE}/systemd/q_lok-${unit}.service.in
+                 ${QLOK_STAGE}/systemd/q_lok-${unit}.service @ONLY)
+endforeach()
 configure_file(${QLOK_SOURCE}/systemd/q_lok.tmpfiles.in
                ${QLOK_STAGE}/tmpfiles/q_lok.conf @ONLY)
 
@@ -23,6 +25,8 @@ file(INSTALL ${QLOK_STAGE}/web-servers/lighttpd.conf
      DESTINATION "${QLOK_SNIPPET_DIR}")
 file(INSTALL ${QLOK_STAGE}/systemd/q_lok-notify.service
              ${QLOK_SOURCE}/systemd/q_lok-notify.timer
+             ${QLOK_STAGE}/systemd/q_lok-outbox.service
+             ${QLOK_SOURCE}/systemd/q_lok-outbox.timer
      DESTINATION "${prefix}/lib/systemd/system")
 file(INSTALL ${QLOK_STAGE}/tmpfiles/q_lok.conf
      DESTINATION "${prefix}/lib/tmpfiles.d")
