@@ -57,11 +57,10 @@ constexpr NeededPath kNeededPaths[] = {
 struct RequiredTable {
   std::u16string name;
   std::vector<std::u16string> columns;
-  const char* made_by;  // the command that creates it
 };
 
 std::vector<RequiredTable> RequiredTables() {
-  RequiredTable jobs{std::u16string(kJobTable), {}, "q_lok-admin init"};
+  RequiredTable jobs{std::u16string(kJobTable), {}};
   for (const JobColumn& column : JobColumns()) {
     jobs.columns.emplace_back(column.name);
   }
@@ -70,14 +69,11 @@ std::vector<RequiredTable> RequiredTables() {
       {u"registrations",
        {u"id", u"address", u"number", u"settings", u"daily_maximum", u"created",
         u"changed", u"active", u"stopped", u"token", u"mark", u"sent_jobs",
-        u"last_mailed"},
-       "q_lok-admin init"},
+        u"last_mailed"}},
       {u"seen_jobs",
-       {u"serial", u"fingerprint", u"first_seen", u"gone_since"},
-       "q_lok-admin init"},
+       {u"serial", u"fingerprint", u"first_seen", u"gone_since"}},
       {u"address_lookups",
-       {u"address", u"day", u"lookups"},
-       "q_lok-admin init"},
+       {u"address", u"day", u"lookups"}},
   };
 }
 
@@ -145,6 +141,26 @@ std::string Shown(const std::string& home, const std::string& relative) {
   return relative.empty() ? home : home + "/" + relative;
 }
 
+// `command` as it is to be run so that what it makes belongs to `account`
+// (the web server's user): as root through runuser, as another user through
+// sudo, as that user itself as it stands.
+std::string AsAccount(const Account* account, const std::string& command) {
+  if (account == nullptr || account->uid == ::geteuid()) return command;
+  return (::geteuid() == 0 ? "runuser -u " + account->name + " -- "
+                           : "sudo -u " + account->name + " ") +
+         command;
+}
+
+// The command that lays out the site home for `account`: as root it hands
+// the home over with --owner, else it runs as that user.
+std::string LayOutAdvice(const Account& account, const std::string& home) {
+  const std::string command = "q_lok-admin site " + home;
+  if (account.uid != ::geteuid() && ::geteuid() == 0) {
+    return command + " --owner " + account.name;
+  }
+  return AsAccount(&account, command);
+}
+
 // What the user should run so that `account` gets the access it lacks.
 std::string AccessAdvice(const Account& account, const std::string& path,
                          bool folder) {
@@ -161,7 +177,7 @@ void CheckPath(const Account& account, const std::string& home,
   if (!access.exists && access.problem.empty()) {
     if (needed.required) {
       report.Problem(subject, "missing (" + std::string(needed.purpose) + ")",
-                     "lay it out with \"q_lok-admin site " + home + "\"");
+                     "lay it out with \"" + LayOutAdvice(account, home) + "\"");
     } else {
       report.Note(subject, "not there (" + std::string(needed.purpose) +
                                "): the programs go on without it");
@@ -205,7 +221,11 @@ void CheckSettingsTree(const Account& account, const std::string& home,
   }
 }
 
-SiteConfig CheckSiteConf(const std::string& home, Report& report) {
+// The site's configuration as the programs read it; nothing when site.conf
+// cannot be read (the programs then fail, and which relays it names is not
+// known).
+std::optional<SiteConfig> CheckSiteConf(const std::string& home,
+                                        Report& report) {
   const std::string path = home + "/site.conf";
   std::error_code error;
   if (!fs::exists(path, error)) {
@@ -221,7 +241,7 @@ SiteConfig CheckSiteConf(const std::string& home, Report& report) {
     report.Problem("site.conf", failure.what(),
                    "correct that line (the format and the keys are in "
                    "README.md); the search page fails until then");
-    return SiteConfig::Defaults();
+    return std::nullopt;
   }
   for (const std::string& key : site.unknown_keys) {
     report.Problem("site.conf", key + ": no program reads this key",
@@ -235,7 +255,8 @@ SiteConfig CheckSiteConf(const std::string& home, Report& report) {
 
 // The tables and columns, on a connection opened by whoever runs this.
 std::string CheckTables(const std::u16string& connection_string,
-                        const std::string& home, const std::string& subject) {
+                        const std::string& home, const std::string& subject,
+                        const std::string& make_tables) {
   Report report;
   std::unique_ptr<Connection> db;
   try {
@@ -251,7 +272,7 @@ std::string CheckTables(const std::u16string& connection_string,
     if (std::optional<std::string> problem = TableProblem(*db, table.name)) {
       report.Problem(subject,
                      "the table " + name + " cannot be read: " + *problem,
-                     "if it does not exist yet: " + std::string(table.made_by));
+                     "if it does not exist yet: " + make_tables);
       continue;
     }
     std::vector<std::u16string> missing =
@@ -270,7 +291,7 @@ std::string CheckTables(const std::u16string& connection_string,
                        (missing.size() > 1 ? "s " : " ") + names,
                    "add them (the schema files are in share/q_lok), or "
                    "make the table anew with " +
-                       std::string(table.made_by));
+                       make_tables);
   }
   return report.Serialized();
 }
@@ -293,6 +314,12 @@ void CheckDatabase(const SiteCheckOptions& options, const Account* account,
   }
   const std::string subject =
       "database " + RedactedConnectionString(U8(connection_string));
+  // Every table is made by init, run as the user that is to own the file.
+  std::string init = "q_lok-admin init --home " + options.home;
+  if (options.database) {
+    init += " --database " + RedactedConnectionString(*options.database);
+  }
+  const std::string make_tables = AsAccount(account, init);
   if (std::optional<std::string> file =
           SqliteFileOf(connection_string, options.home)) {
     if (account != nullptr) {
@@ -313,24 +340,26 @@ void CheckDatabase(const SiteCheckOptions& options, const Account* account,
     std::error_code error;
     if (!fs::exists(*file, error)) {
       report.Problem(subject, *file + ": no such file",
-                     "create it with \"q_lok-admin init --home " +
-                         options.home + "\", then fill it");
+                     "create it with \"" + make_tables + "\", then fill it");
       return;
     }
   }
   if (account == nullptr || account->uid == ::geteuid()) {
-    report.Parse(CheckTables(connection_string, options.home, subject));
+    report.Parse(
+        CheckTables(connection_string, options.home, subject, make_tables));
     return;
   }
   if (::geteuid() != 0) {
     report.Note(subject, "opened as " + CurrentAccount().name + ", not as " +
                              account->name + " (only the superuser can)");
-    report.Parse(CheckTables(connection_string, options.home, subject));
+    report.Parse(
+        CheckTables(connection_string, options.home, subject, make_tables));
     return;
   }
   try {
     report.Parse(RunAsAccount(*account, [&] {
-      return CheckTables(connection_string, options.home, subject);
+      return CheckTables(connection_string, options.home, subject,
+                         make_tables);
     }));
   } catch (const std::exception& failure) {
     report.Problem(subject, failure.what(), "run the check as root");
@@ -457,9 +486,14 @@ int CheckSite(const SiteCheckOptions& options, std::ostream& out) {
     CheckSettingsTree(*account, options.home, report);
   }
   try {
-    const SiteConfig site = CheckSiteConf(options.home, report);
+    const std::optional<SiteConfig> site = CheckSiteConf(options.home, report);
     CheckDatabase(options, account ? &*account : nullptr, report);
-    CheckRelays(site, options.home, report);
+    if (site) {
+      CheckRelays(*site, options.home, report);
+    } else {
+      report.Note("relays", "not probed: site.conf names them, and it cannot "
+                  "be read", "check again once site.conf is mended");
+    }
   } catch (const std::exception& failure) {
     report.Problem("check", std::string("stopped: ") + failure.what(),
                    "mend that first, then check again");

@@ -16,6 +16,7 @@
 #include "platform/database.h"
 #include "platform/process_testing.h"
 #include "platform/testing/fake_smtp_relay.h"
+#include "platform/user_access.h"
 #include "text/unicode.h"
 #include "tools/admin_commands.h"
 #include "tools/job_table.h"
@@ -208,6 +209,64 @@ TEST_F(SiteCheckTest, EachBrokenSiteHomeIsFound) {
     }
     EXPECT_THAT(report_, HasSubstr(problem)) << c.name << "\n" << report_;
     EXPECT_THAT(report_, HasSubstr(" found\n")) << c.name;
+  }
+}
+
+TEST_F(SiteCheckTest, ABadValueInSiteConfLeavesTheRelaysUnprobed) {
+  // One mistyped port: the relays the site names are unknown, and the
+  // example relays of the defaults are not the site's.
+  WriteSiteConf(relay_.port(), "");
+  WriteFile(home_ / "site.conf",
+            "[smtp]\nfirst_relay = 127.0.0.1\nsubmission_port = 5870O\n");
+  EXPECT_EQ(Check(), 1) << report_;
+  EXPECT_THAT(report_, HasSubstr("PROBLEM  site.conf: "));
+  EXPECT_THAT(report_, HasSubstr("note     relays: not probed"));
+  EXPECT_THAT(report_, Not(HasSubstr("relay smtp")));
+  EXPECT_THAT(report_, Not(HasSubstr("example.jp")));
+}
+
+// The advice names the commands as the checked user runs them, so that
+// following it never leaves a file of another owner.
+TEST_F(SiteCheckTest, AdviceMakesFilesOfTheCheckedUser) {
+  const bool root = ::geteuid() == 0;
+  const std::string self = CurrentAccount().name;
+  const std::string as_nobody =
+      root ? "runuser -u nobody -- " : "sudo -u nobody ";
+  struct Case {
+    const char* name;
+    const char* user;
+    std::function<void()> breaks;
+    std::string advice;  // HOME the site home
+  } cases[] = {
+      {"no database file, another user", "nobody",
+       [&] { fs::remove(home_ / "jobs.db"); },
+       "create it with \"" + as_nobody + "q_lok-admin init --home HOME\""},
+      {"no database file, the user itself", self.c_str(),
+       [&] { fs::remove(home_ / "jobs.db"); },
+       "create it with \"q_lok-admin init --home HOME\""},
+      {"no table, another user", "nobody",
+       [&] {
+         OpenConnection(u"sqlite:jobs.db", home_.string())
+             ->Execute(u"DROP TABLE seen_jobs");
+       },
+       "if it does not exist yet: " + as_nobody + "q_lok-admin init --home "
+           "HOME"},
+      {"missing folder, another user", "nobody",
+       [&] { fs::remove_all(home_ / "outbox"); },
+       root ? "lay it out with \"q_lok-admin site HOME --owner nobody\""
+            : "lay it out with \"sudo -u nobody q_lok-admin site HOME\""},
+  };
+  for (const Case& c : cases) {
+    TearDown();
+    SetUp();
+    c.breaks();
+    EXPECT_GE(Check(c.user), 1) << c.name << "\n" << report_;
+    std::string advice = c.advice;
+    for (size_t at; (at = advice.find("HOME")) != std::string::npos;) {
+      advice.replace(at, 4, home_.string());
+    }
+    EXPECT_THAT(report_, HasSubstr("what to do: " + advice))
+        << c.name << "\n" << report_;
   }
 }
 
