@@ -5,7 +5,8 @@ httpd with mod_cgid, and nginx with fcgiwrap.
 Usage: web_servers_test.py Q_LOK_CGI Q_LOK_ADMIN
 
 Each server gets the same site home and answers a search posted as the
-page's form posts it, the page's script, and a failed request.
+page's form posts it, the page's script, and a failed request; once it is
+stopped, no process it started is left.
 """
 
 import os
@@ -95,7 +96,11 @@ class WebServersTest(unittest.TestCase):
             # A failed request: the status passes through the server.
             status, page = fetch(url, b"aaa=1&zzz=%")
             self.assertEqual(status, 500, page[:500])
-            self.assertIn(b"<H1>CGI-Program Runtime Error</H1>", page)
+            self.assertIn("<H1>エラーが発生しました</H1>".encode("cp932"), page)
+        # Every process the server started, and every one they started,
+        # has ended with it.
+        self.assertEqual(server.leftover_processes(), [], name)
+        self.assertTrue(server.sessions)
 
     def test_lighttpd(self):
         self.check_server("lighttpd")

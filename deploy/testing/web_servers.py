@@ -12,13 +12,17 @@ Each server listens on a free loopback port and keeps its configuration,
 pid, logs and sockets in a temporary folder of its own. Started as root, it
 runs the programs as the user "nobody" (the tests' stand-in for the web
 server's user); else as whoever runs the tests. Nothing of the machine's
-own configuration or services is used or touched.
+own configuration or services is used or touched. Each process it starts
+leads a session of its own, and stopping a server ends every process of
+those sessions (fcgiwrap's children, Apache's cgid daemon, the CGI
+programs still running), not only the ones it started itself.
 """
 
 import os
 import pwd
 import grp
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
@@ -59,6 +63,32 @@ class Site:
         return text
 
 
+def session_processes(session):
+    """The pids of the processes, zombies aside, of `session`."""
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry, encoding="utf-8",
+                      errors="replace") as stat:
+                # pid (comm) state ppid pgrp session ...; comm may hold blanks
+                fields = stat.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if fields[0] != "Z" and int(fields[3]) == session:
+            pids.append(int(entry))
+    return pids
+
+
+def _signal_session(session, signum):
+    for pid in session_processes(session):
+        try:
+            os.kill(pid, signum)
+        except ProcessLookupError:
+            pass
+
+
 def _free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
@@ -76,6 +106,7 @@ class _Server:
         self.dir = None
         self.port = None
         self._processes = []
+        self.sessions = []  # one per process started, led by it
 
     def path(self, name):
         return os.path.join(self.dir, name)
@@ -100,8 +131,10 @@ class _Server:
         with open(self.path("stderr.log"), "ab") as stderr:
             process = subprocess.Popen(args, stdin=subprocess.DEVNULL,
                                        stdout=subprocess.DEVNULL,
-                                       stderr=stderr, **kwargs)
+                                       stderr=stderr, start_new_session=True,
+                                       **kwargs)
         self._processes.append(process)
+        self.sessions.append(process.pid)
         return process
 
     def _wait_for(self, connect, what, timeout=15):
@@ -137,7 +170,15 @@ class _Server:
             self.__exit__(None, None, None)
             raise
 
+    def leftover_processes(self):
+        """The processes of the server's sessions that still run."""
+        return [pid for session in self.sessions
+                for pid in session_processes(session)]
+
     def __exit__(self, *exc):
+        # The leaders first (a server ends its own children as it stops),
+        # then whatever of their sessions is left: fcgiwrap's parent, for
+        # one, leaves its children running.
         for process in reversed(self._processes):
             if process.poll() is None:
                 process.terminate()
@@ -146,6 +187,14 @@ class _Server:
                 except subprocess.TimeoutExpired:
                     process.kill()
                     process.wait()
+        for signum in (signal.SIGTERM, signal.SIGKILL):
+            deadline = time.monotonic() + 10
+            for session in self.sessions:
+                _signal_session(session, signum)
+            while self.leftover_processes() and time.monotonic() < deadline:
+                time.sleep(0.05)
+            if not self.leftover_processes():
+                break
         self._processes = []
         if self.dir and not os.environ.get("QLOK_KEEP_SERVER_DIR"):
             shutil.rmtree(self.dir, ignore_errors=True)
