@@ -19,7 +19,7 @@ class GeneratedJobs : public JobRowSource {
   explicit GeneratedJobs(uint64_t count) : count_(count) {}
   bool Next(std::vector<Value>& row) override {
     if (next_ == count_) return false;
-    row = GenerateJob(kDefaultGeneratorSeed, next_++);
+    row = GenerateJob(kDefaultGeneratorSeed, next_++, kGeneratorReferenceDay);
     return true;
   }
 

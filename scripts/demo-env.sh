@@ -7,3 +7,7 @@ home=$demo/home             # the site home (Q_LOK_HOME)
 web=$demo/web               # the web root
 mails=$demo/mails           # the mails the local receiver keeps
 admin=$build/tools/q_lok-admin
+# The site's time zone: the web server gives it to the programs, and the
+# operator's commands run in it too (the daily mail is dated in it, and the
+# generated jobs' deadlines lie around its today).
+site_tz=Asia/Tokyo

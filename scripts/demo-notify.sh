@@ -11,6 +11,9 @@
 set -euo pipefail
 . "$(dirname "$0")/demo-env.sh"
 new_jobs=${QLOK_DEMO_NEW_JOBS:-300}
+# The daily mail is dated, and the new jobs' deadlines set, in the site's
+# time zone, as the search page's are.
+export TZ=$site_tz
 
 if [ ! -f "$home/site.conf" ] || [ ! -x "$admin" ]; then
   echo "Start the demo first: scripts/demo.sh (it builds and lays out $home)" >&2

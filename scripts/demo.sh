@@ -38,7 +38,7 @@ port_is_free "$port" || busy_port
 
 logs=$demo/logs
 mkdir -p "$home" "$web/q" "$mails" "$logs"
-export Q_LOK_HOME=$home
+export Q_LOK_HOME=$home TZ=$site_tz
 # As root, the site home goes to the user lighttpd runs the programs as.
 owner=()
 [ "$(id -u)" -ne 0 ] || owner=(--owner www-data)
@@ -138,7 +138,7 @@ server.breakagelog = "$logs/cgi-stderr.log"
 index-file.names = ( "index.html" )
 mimetype.assign = ( ".html" => "text/html; charset=utf-8", ".css" => "text/css", ".js" => "text/javascript", ".svg" => "image/svg+xml" )
 cgi.assign = ( ".cgi" => "" )
-setenv.add-environment = ( "Q_LOK_HOME" => "$home", "TZ" => "Asia/Tokyo" )
+setenv.add-environment = ( "Q_LOK_HOME" => "$home", "TZ" => "$site_tz" )
 $user_lines
 CONF
 

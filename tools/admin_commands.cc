@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "jobs/job_columns.h"
+#include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "platform/sqlite_file.h"
@@ -175,7 +176,8 @@ const std::vector<Command>& Commands() {
        {"--seed", "--csv"},
        "Writes N realistic made-up jobs, the same ones for the same N and\n"
        "seed on every machine, in one transaction, and numbers them for the\n"
-       "daily mail (see notify).\n"
+       "daily mail (see notify). Their deadlines lie around today, so the\n"
+       "same seed on another day gives the same jobs, dated anew.\n"
        "  --seed S            the seed, a whole number (default 20260401)\n"
        "  --replace           replace the rows of the table instead of "
        "adding\n"
@@ -432,12 +434,14 @@ std::vector<std::u16string> AllColumns() {
   return names;
 }
 
+// Generated jobs, dated around today (the local day of the machine's clock).
 class GeneratedRows : public JobRowSource {
  public:
-  GeneratedRows(uint64_t seed, uint64_t count) : seed_(seed), count_(count) {}
+  GeneratedRows(uint64_t seed, uint64_t count)
+      : seed_(seed), count_(count), day_(NewSystemClock()->Now()) {}
   bool Next(std::vector<Value>& row) override {
     if (next_ == count_) return false;
-    row = GenerateJob(seed_, next_++);
+    row = GenerateJob(seed_, next_++, day_);
     return true;
   }
   std::string Where() const override {
@@ -447,6 +451,7 @@ class GeneratedRows : public JobRowSource {
  private:
   uint64_t seed_;
   uint64_t count_;
+  DateTime day_;
   uint64_t next_ = 0;
 };
 

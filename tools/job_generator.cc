@@ -75,8 +75,9 @@ std::u16string ZeroPadded(int64_t number, int width) {
 
 class JobMaker {
  public:
-  JobMaker(uint64_t seed, uint64_t index)
-      : random_(SplitMix64(seed ^ (index * 0xD1B54A32D192ED03ULL)).Next()) {}
+  JobMaker(uint64_t seed, uint64_t index, const DateTime& day)
+      : random_(SplitMix64(seed ^ (index * 0xD1B54A32D192ED03ULL)).Next()),
+        day_{day.year, day.month, day.day} {}
 
   std::vector<Value> Make();
 
@@ -93,6 +94,10 @@ class JobMaker {
     return random_.Between(low / step, high / step) * step;
   }
   bool Percent(int percent) { return random_.Percent(percent); }
+  // The date `days` after the day of generation (before it when negative).
+  DateTime DaysFromDay(int64_t days) const {
+    return AddSeconds(day_, days * 24 * 3600);
+  }
 
   void Company();
   void FormsAndPlaces();
@@ -114,6 +119,7 @@ class JobMaker {
   }
 
   SplitMix64 random_;
+  DateTime day_;  // the day of generation, midnight
   Row row_;
   const Industry* industry_ = nullptr;
   const Location* office_ = nullptr;
@@ -546,13 +552,12 @@ void JobMaker::Requirements() {
 
   if (Percent(35)) {
     row_.Set(u"募集締切日",
-             Value::DateOf(DateTime{2026, int(random_.Between(1, 12)),
-                                    int(random_.Between(1, 28))}));
+             Value::DateOf(DaysFromDay(
+                 random_.Between(-kDeadlineDaysBefore, kDeadlineDaysAfter))));
   }
   if (Percent(20)) {
-    row_.Set(u"採用予定日",
-             Value::DateOf(DateTime{2026, int(random_.Between(1, 12)),
-                                    int(random_.Between(1, 28))}));
+    row_.Set(u"採用予定日", Value::DateOf(DaysFromDay(
+                                random_.Between(0, kHiringDaysAfter))));
   }
 }
 
@@ -569,8 +574,9 @@ void JobMaker::Notes() {
 
 }  // namespace
 
-std::vector<Value> GenerateJob(uint64_t seed, uint64_t index) {
-  return JobMaker(seed, index).Make();
+std::vector<Value> GenerateJob(uint64_t seed, uint64_t index,
+                               const DateTime& day) {
+  return JobMaker(seed, index, day).Make();
 }
 
 }  // namespace qlok

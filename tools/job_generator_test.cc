@@ -68,7 +68,7 @@ class Job {
 
 std::vector<Job> Jobs(uint64_t seed, uint64_t count) {
   std::vector<Job> jobs;
-  for (uint64_t i = 0; i < count; ++i) jobs.emplace_back(GenerateJob(seed, i));
+  for (uint64_t i = 0; i < count; ++i) jobs.emplace_back(GenerateJob(seed, i, kGeneratorReferenceDay));
   return jobs;
 }
 
@@ -92,11 +92,11 @@ uint64_t Fnv1a(const std::string& bytes) {
 }
 
 TEST(GenerateJobTest, SameSeedAndIndexSameJob) {
-  EXPECT_EQ(GenerateJob(kDefaultGeneratorSeed, 17),
-            GenerateJob(kDefaultGeneratorSeed, 17));
-  EXPECT_NE(GenerateJob(kDefaultGeneratorSeed, 17),
-            GenerateJob(kDefaultGeneratorSeed, 18));
-  EXPECT_NE(GenerateJob(1, 17), GenerateJob(2, 17));
+  EXPECT_EQ(GenerateJob(kDefaultGeneratorSeed, 17, kGeneratorReferenceDay),
+            GenerateJob(kDefaultGeneratorSeed, 17, kGeneratorReferenceDay));
+  EXPECT_NE(GenerateJob(kDefaultGeneratorSeed, 17, kGeneratorReferenceDay),
+            GenerateJob(kDefaultGeneratorSeed, 18, kGeneratorReferenceDay));
+  EXPECT_NE(GenerateJob(1, 17, kGeneratorReferenceDay), GenerateJob(2, 17, kGeneratorReferenceDay));
 }
 
 TEST(GenerateJobTest, OutputIsPinned) {
@@ -105,7 +105,7 @@ TEST(GenerateJobTest, OutputIsPinned) {
   const std::string csv = Csv(Jobs(kDefaultGeneratorSeed, 300));
   EXPECT_EQ(Fnv1a(csv), 7006431253005219427ULL);
   // A few values in the clear, to see at a glance what moved.
-  const Job first(GenerateJob(kDefaultGeneratorSeed, 0));
+  const Job first(GenerateJob(kDefaultGeneratorSeed, 0, kGeneratorReferenceDay));
   EXPECT_EQ(first.Text(u"社名"), u"医療法人社団グリーン会　中央病院");
   EXPECT_EQ(first.Text(u"求人番"), u"41034-15436600");
   // Values made of several draws: they show a compiler that takes the draws
@@ -115,6 +115,61 @@ TEST(GenerateJobTest, OutputIsPinned) {
             u"〒840-8762 佐賀県佐賀市白山３丁目２５－５　中央ビル");
   EXPECT_EQ(first.Text(u"始時"), u"2000/01/01 8:00:00");
   EXPECT_EQ(first.Int(u"rank"), 98);
+}
+
+// The dates of the jobs lie around the day they are generated, most of the
+// deadlines still open; another day gives the same jobs, their dates moved
+// by the same number of days.
+TEST(GenerateJobTest, DatesLieAroundTheDayOfGeneration) {
+  struct Column {
+    std::u16string_view name;
+    int64_t earliest, latest;  // days from the day of generation
+  };
+  const Column columns[] = {
+      {u"募集締切日", -kDeadlineDaysBefore, kDeadlineDaysAfter},
+      {u"採用予定日", 0, kHiringDaysAfter},
+  };
+  const DateTime days[] = {kGeneratorReferenceDay, DateTime{2027, 12, 20},
+                           DateTime{2028, 2, 29, 23, 59, 59}};
+  auto day_number = [](const DateTime& t) {
+    return DaysFromCivil(t.year, t.month, t.day);
+  };
+  int deadlines = 0, open_deadlines = 0;
+  for (uint64_t i = 0; i < 400; ++i) {
+    const Job reference(GenerateJob(kDefaultGeneratorSeed, i, days[0]));
+    for (const DateTime& day : days) {
+      const Job job(GenerateJob(kDefaultGeneratorSeed, i, day));
+      for (size_t c = 0; c < JobColumns().size(); ++c) {
+        const std::u16string_view name = JobColumns()[c].name;
+        const Value& value = job.values()[c];
+        const Value& before = reference.values()[c];
+        const Column* dated = nullptr;
+        for (const Column& column : columns) {
+          if (column.name == name) dated = &column;
+        }
+        if (dated == nullptr) {
+          EXPECT_EQ(value, before) << i << " " << U8(name);
+          continue;
+        }
+        ASSERT_EQ(value.IsNull(), before.IsNull()) << i << " " << U8(name);
+        if (value.IsNull()) continue;
+        const int64_t offset =
+            day_number(value.AsDateTime()) - day_number(day);
+        EXPECT_GE(offset, dated->earliest) << i << " " << U8(name);
+        EXPECT_LE(offset, dated->latest) << i << " " << U8(name);
+        EXPECT_EQ(offset, day_number(before.AsDateTime()) -
+                              day_number(days[0]))
+            << i << " " << U8(name);
+        if (name == u"募集締切日" && &day == &days[0]) {
+          ++deadlines;
+          open_deadlines += offset >= 0;
+        }
+      }
+    }
+  }
+  EXPECT_GT(deadlines, 80);
+  EXPECT_GT(open_deadlines * 4, deadlines * 3);  // most are still open
+  EXPECT_LT(open_deadlines, deadlines);          // and some have passed
 }
 
 TEST(GenerateJobTest, ValuesKeepToKindsAndSentinels) {

@@ -352,7 +352,7 @@ TEST_P(ImportJobsTest, GeneratedJobsReadBack) {
    public:
     bool Next(std::vector<Value>& row) override {
       if (next_ == 60) return false;
-      row = GenerateJob(kDefaultGeneratorSeed, next_++);
+      row = GenerateJob(kDefaultGeneratorSeed, next_++, kGeneratorReferenceDay);
       return true;
     }
     uint64_t next_ = 0;
@@ -372,7 +372,7 @@ TEST_P(ImportJobsTest, GeneratedJobsReadBack) {
   };
   std::multiset<std::u16string> written, read;
   for (uint64_t i = 0; i < 60; ++i) {
-    Job job(GenerateJob(kDefaultGeneratorSeed, i));
+    Job job(GenerateJob(kDefaultGeneratorSeed, i, kGeneratorReferenceDay));
     written.insert(text_of([&](const std::u16string& c) { return job[c]; }));
   }
   auto rows = db_->Open(u"SELECT * FROM 求人", 0);
