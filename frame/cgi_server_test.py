@@ -51,8 +51,8 @@ HEAD = (
     '<HTML lang="ja"><HEAD><meta http-equiv="Content-Type" '
     'content="text/html; charset=shift_jis">\r\n'
     '<META http-equiv="Content-Script-Type" content="text/javascript">'
-    '<meta name="viewport" content="width=device-width, initial-scale=1, '
-    'minimum-scale=1, maximum-scale=1, user-scalable=no">\r\n'
+    '<meta name="viewport" content="width=device-width, initial-scale=1">'
+    '\r\n'
     '<LINK rel="stylesheet" type="text/css" href="../style2.css">\r\n'
     '<TITLE>お試し求人検索と登録</TITLE></HEAD><BODY>\r\n'
     '<DIV ALIGN="LEFT">\r\n'
@@ -93,16 +93,24 @@ def advertisement_foot():
 
 
 ERROR_PAGE = re.compile(
-    rb"\A<HTML>\r\n"
-    rb"<HEAD><TITLE>CGI-Program Runtime Error</TITLE></HEAD>\r\n"
-    rb"<BODY>\r\n"
-    rb'<DIV ALIGN="CENTER">\r\n'
-    rb"<H1>CGI-Program Runtime Error</H1><BR>\r\n"
-    rb"Please, contact our server administrator<BR><BR>\r\n"
-    rb"This page is updated at (?P<date>[A-Z][a-z]{2} \d\d [A-Z][a-z]{2} "
-    rb"\d{4} \d\d:\d\d:\d\d) GMT<BR><BR>\r\n"
-    rb'<A HREF="(?P<link>[^"]*)">Go Back</A><BR>\r\n'
-    rb"</DIV>\r\n"
+    re.escape((
+        '<!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.01 Transitional//EN">'
+        '<HTML lang="ja"><HEAD><meta http-equiv="Content-Type" '
+        'content="text/html; charset=shift_jis">\r\n'
+        '<meta name="viewport" content="width=device-width, initial-scale=1">'
+        '\r\n'
+        '<LINK rel="stylesheet" type="text/css" href="../style2.css">\r\n'
+        "<TITLE>エラーが発生しました</TITLE></HEAD><BODY>\r\n"
+        '<DIV ALIGN="LEFT">\r\n'
+        "<H1>エラーが発生しました</H1><HR>\r\n"
+        "申し訳ございません。ただいまこのページを表示できません。<BR>"
+        "しばらく時間をおいてから、もう一度お試しください。<BR><BR>\r\n"
+    ).encode("cp932"))
+    + rb"<small>(?P<date>[A-Z][a-z]{2} \d\d [A-Z][a-z]{2} "
+    rb"\d{4} \d\d:\d\d:\d\d) GMT</small><BR><BR>\r\n"
+    + rb'<A HREF="(?P<link>[^"]*)">'
+    + re.escape("前のページへ戻る</A><BR>\r\n".encode("cp932"))
+    + rb"</DIV>\r\n"
     rb"</BODY>\r\n"
     rb"</HTML>\r\n"
     rb"\r\n\x00\x00\Z")

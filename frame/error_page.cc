@@ -52,18 +52,29 @@ void ShowErrorPage(RequestFields& fields, std::u16string_view title,
                    const DateTime& now) {
   fields.ResponseHeader =
       u"Content-type: text/html\r\nStatus: 500 Internal Server Error\r\n";
-  std::u16string t(title.empty() ? u"Internal Server Error" : title);
+  std::u16string t(title.empty() ? kServerErrorTitle : title);
   std::u16string& page = fields.PageBuffer;
   page.clear();
-  AppendLine(page, u"<HTML>");
-  AppendLine(page, u"<HEAD><TITLE>" + t + u"</TITLE></HEAD>");
-  AppendLine(page, u"<BODY>");
-  AppendLine(page, u"<DIV ALIGN=\"CENTER\">");
-  AppendLine(page, u"<H1>" + t + u"</H1><BR>");
-  AppendLine(page, u"Please, contact our server administrator<BR><BR>");
-  AppendLine(page, u"This page is updated at " + WebDate(now) + u"<BR><BR>");
+  // The page shell's head (code page, phone viewport, style sheet), so that
+  // the page reads like the others on every screen.
+  AppendLine(page,
+             u"<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 "
+             u"Transitional//EN\"><HTML lang=\"ja\"><HEAD><meta "
+             u"http-equiv=\"Content-Type\" content=\"text/html; "
+             u"charset=shift_jis\">");
+  AppendLine(page, std::u16string(kPhoneViewport));
+  AppendLine(page,
+             u"<LINK rel=\"stylesheet\" type=\"text/css\" "
+             u"href=\"../style2.css\">");
+  AppendLine(page, u"<TITLE>" + t + u"</TITLE></HEAD><BODY>");
+  AppendLine(page, u"<DIV ALIGN=\"LEFT\">");
+  AppendLine(page, u"<H1>" + t + u"</H1><HR>");
+  AppendLine(page,
+             u"申し訳ございません。ただいまこのページを表示できません。<BR>"
+             u"しばらく時間をおいてから、もう一度お試しください。<BR><BR>");
+  AppendLine(page, u"<small>" + WebDate(now) + u"</small><BR><BR>");
   AppendLine(page, u"<A HREF=\"" + EscapeHtml(fields.HttpReferer) +
-                       u"\">Go Back</A><BR>");
+                       u"\">前のページへ戻る</A><BR>");
   AppendLine(page, u"</DIV>");
   AppendLine(page, u"</BODY>");
   AppendLine(page, u"</HTML>");

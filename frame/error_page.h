@@ -14,14 +14,25 @@
 namespace qlok {
 
 // The title the trap gives the error page.
-inline constexpr char16_t kRuntimeErrorTitle[] = u"CGI-Program Runtime Error";
+inline constexpr char16_t kRuntimeErrorTitle[] = u"エラーが発生しました";
+// The title of the error page given an empty one.
+inline constexpr char16_t kServerErrorTitle[] = u"サーバーエラー";
+
+// The viewport of every page: as wide as the phone's screen, and the
+// visitor may zoom.
+inline constexpr char16_t kPhoneViewport[] =
+    u"<meta name=\"viewport\" content=\"width=device-width, "
+    u"initial-scale=1\">";
 
 // Replaces ResponseHeader with the content type and the CGI status line
-// "Status: 500 Internal Server Error", and PageBuffer with the eleven lines
-// of the error page: `title` (HTML, as the program writes it; the empty
-// title stands for "Internal Server Error") as title and heading, the time
-// stamp WebDate(now), and a "Go Back" link to HttpReferer, escaped for the
-// attribute. Whatever the page held before is discarded. Never fails.
+// "Status: 500 Internal Server Error", and PageBuffer with the twelve lines
+// of the error page, in Japanese in the page shell's head (code page, the
+// phone viewport, the style sheet): `title` (HTML, as the program writes
+// it; the empty title stands for kServerErrorTitle) as title and heading,
+// an apology that asks the visitor to try again later and says nothing of
+// the cause, the time stamp WebDate(now), and a link back to HttpReferer,
+// escaped for the attribute. Whatever the page held before is discarded.
+// Never fails.
 void ShowErrorPage(RequestFields& fields, std::u16string_view title,
                    const DateTime& now);
 

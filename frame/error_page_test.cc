@@ -40,13 +40,23 @@ TEST(WebDateTest, WritesGreenwichTimeWithEnglishNames) {
 
 std::u16string ErrorPage(const std::u16string& title,
                          const std::u16string& link) {
-  return u"<HTML>\r\n<HEAD><TITLE>" + title +
-         u"</TITLE></HEAD>\r\n<BODY>\r\n<DIV ALIGN=\"CENTER\">\r\n<H1>" +
+  return u"<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">"
+         u"<HTML lang=\"ja\"><HEAD><meta http-equiv=\"Content-Type\" "
+         u"content=\"text/html; charset=shift_jis\">\r\n"
+         u"<meta name=\"viewport\" content=\"width=device-width, "
+         u"initial-scale=1\">\r\n"
+         u"<LINK rel=\"stylesheet\" type=\"text/css\" "
+         u"href=\"../style2.css\">\r\n"
+         u"<TITLE>" +
+         title + u"</TITLE></HEAD><BODY>\r\n<DIV ALIGN=\"LEFT\">\r\n<H1>" +
          title +
-         u"</H1><BR>\r\nPlease, contact our server administrator<BR><BR>\r\n"
-         u"This page is updated at Mon 07 Dec 2026 01:30:05 GMT<BR><BR>\r\n"
+         u"</H1><HR>\r\n"
+         u"申し訳ございません。ただいまこのページを表示できません。<BR>"
+         u"しばらく時間をおいてから、もう一度お試しください。<BR><BR>\r\n"
+         u"<small>Mon 07 Dec 2026 01:30:05 GMT</small><BR><BR>\r\n"
          u"<A HREF=\"" +
-         link + u"\">Go Back</A><BR>\r\n</DIV>\r\n</BODY>\r\n</HTML>\r\n";
+         link + u"\">前のページへ戻る</A><BR>\r\n</DIV>\r\n</BODY>\r\n"
+         u"</HTML>\r\n";
 }
 
 TEST(ShowErrorPageTest, ReplacesHeaderAndPage) {
@@ -56,8 +66,8 @@ TEST(ShowErrorPageTest, ReplacesHeaderAndPage) {
     std::u16string shown_title;
     std::u16string link;
   } cases[] = {
-      {u"CGI-Program Runtime Error", u"", u"CGI-Program Runtime Error", u""},
-      {u"", u"", u"Internal Server Error", u""},
+      {u"エラーが発生しました", u"", u"エラーが発生しました", u""},
+      {u"", u"", u"サーバーエラー", u""},
       {u"X", u"https://www.example.jp/a.html", u"X",
        u"https://www.example.jp/a.html"},
       {u"X", u"/q?a=1&b=<2>", u"X", u"/q?a=1&amp;b=&lt;2&gt;"},
@@ -98,7 +108,7 @@ TEST(ErrorTrapTest, CatchesEveryFailureAndLogsOneLine) {
     ErrorTrap trap(clock, errors);
     EXPECT_FALSE(trap.Run(fields, c.stretch));
     EXPECT_EQ(errors.str(), c.logged);
-    EXPECT_EQ(fields.PageBuffer, ErrorPage(u"CGI-Program Runtime Error", u""));
+    EXPECT_EQ(fields.PageBuffer, ErrorPage(u"エラーが発生しました", u""));
     EXPECT_EQ(fields.PageBuffer.find(U16(c.logged.substr(7, 4))),
               std::u16string::npos);
   }

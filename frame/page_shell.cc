@@ -16,9 +16,8 @@ void AppendHead(std::u16string& page, const SiteConfig& site) {
              u"charset=shift_jis\">");
   AppendLine(page,
              u"<META http-equiv=\"Content-Script-Type\" "
-             u"content=\"text/javascript\"><meta name=\"viewport\" "
-             u"content=\"width=device-width, initial-scale=1, "
-             u"minimum-scale=1, maximum-scale=1, user-scalable=no\">");
+             u"content=\"text/javascript\">" +
+                 std::u16string(kPhoneViewport));
   AppendLine(page,
              u"<LINK rel=\"stylesheet\" type=\"text/css\" "
              u"href=\"../style2.css\">");

@@ -137,9 +137,9 @@ TEST(BuildPageTest, FailuresReplaceTheWholePage) {
     Shell shell;
     shell.fail = c.fail;
     std::u16string page = shell.Build(c.posted);
-    EXPECT_THAT(U8(page), StartsWith("<HTML>\r\n<HEAD><TITLE>CGI-Program "
-                                     "Runtime Error</TITLE></HEAD>\r\n"));
-    EXPECT_EQ(page.find(u"DOCTYPE"), std::u16string::npos);
+    EXPECT_THAT(U8(page), HasSubstr("<TITLE>エラーが発生しました</TITLE>"));
+    EXPECT_EQ(page.find(u"DOCTYPE"), page.rfind(u"DOCTYPE"));
+    EXPECT_EQ(page.find(u"お試し求人検索"), std::u16string::npos);
     EXPECT_EQ(page.find(u"広告"), std::u16string::npos);
     EXPECT_EQ(page.find(u"</DIV>\r\n</BODY>\r\n</HTML>\r\n</DIV>"),
               std::u16string::npos);
