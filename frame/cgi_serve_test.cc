@@ -155,7 +155,8 @@ TEST(CgiServeTest, FailuresGiveTheErrorPageWithTheCauseOnlyInTheLog) {
     EXPECT_THAT(run.output, StartsWith("Content-type: text/html\r\nStatus: "
                                        "500 Internal Server Error\r\n\r\n"))
         << c.what;
-    EXPECT_THAT(run.output, HasSubstr(ToAnsi(u"エラーが発生しました"))) << c.what;
+    EXPECT_THAT(run.output, HasSubstr(ToAnsi(u"エラーが発生しました")))
+        << c.what;
     EXPECT_THAT(run.output, ::testing::Not(HasSubstr("Allow"))) << c.what;
     EXPECT_THAT(run.output, ::testing::Not(HasSubstr("no such table")));
     EXPECT_THAT(run.errors, StartsWith("q_lok: ")) << c.what;

@@ -55,7 +55,8 @@ std::u16string ErrorPage(const std::u16string& title,
          u"しばらく時間をおいてから、もう一度お試しください。<BR><BR>\r\n"
          u"<small>Mon 07 Dec 2026 01:30:05 GMT</small><BR><BR>\r\n"
          u"<A HREF=\"" +
-         link + u"\">前のページへ戻る</A><BR>\r\n</DIV>\r\n</BODY>\r\n"
+         link +
+         u"\">前のページへ戻る</A><BR>\r\n</DIV>\r\n</BODY>\r\n"
          u"</HTML>\r\n";
 }
 

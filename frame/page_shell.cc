@@ -1,5 +1,6 @@
 #include "frame/page_shell.h"
 
+#include <algorithm>
 #include <string>
 
 #include "frame/url_decode.h"
@@ -89,11 +90,13 @@ void AppendClose(std::u16string& page) {
 }  // namespace
 
 void AppendFramedPage(std::u16string& page, const SiteConfig& site,
-                      std::u16string_view body) {
+                      std::u16string_view body, size_t escape_growth) {
   AppendHead(page, site);
   AppendLine(page, u"");
   AppendLine(page, body);
-  if (body.size() <= kAdvertisementFootLimit) {
+  const size_t unescaped_length =
+      body.size() - std::min(escape_growth, body.size());
+  if (unescaped_length <= kAdvertisementFootLimit) {
     AppendAdvertisementFoot(page, site);
   } else {
     AppendShortFoot(page, site);
@@ -111,8 +114,8 @@ void BuildPage(RequestFields& fields, const SiteConfig& site,
       return;
     }
     std::u16string posted = UrlDecode(fields.PostedString);
-    const std::u16string body = handler(posted, site);
-    AppendFramedPage(page, site, body);
+    const PageBody body = handler(posted, site);
+    AppendFramedPage(page, site, body.html, body.escape_growth);
   });
 }
 

@@ -61,6 +61,7 @@ struct Shell {
   SiteConfig site = TestSite();
   RequestFields fields;
   std::u16string output = u"<P>body</P>";
+  size_t escape_growth = 0;    // what the handler says escaping added
   std::function<void()> fail;  // run inside the handler when set
   std::vector<std::u16string> handled;
   StringErrorLog errors;
@@ -76,7 +77,7 @@ struct Shell {
           EXPECT_EQ(given.top_url, site.top_url);
           handled.push_back(decoded);
           if (fail) fail();
-          return output;
+          return PageBody(output, escape_growth);
         },
         trap);
     return fields.PageBuffer;
@@ -102,18 +103,26 @@ TEST(BuildPageTest, HandlerOutputStandsOnItsOwnLineBetweenHeadAndFoot) {
 TEST(BuildPageTest, LongOutputGetsTheShortFoot) {
   struct Case {
     std::u16string output;
+    size_t escape_growth;
     bool advertisements;
   } cases[] = {
-      {u"", true},
-      {std::u16string(10000, u'x'), true},
-      {std::u16string(10001, u'x'), false},
-      {std::u16string(10000, u'求'), true},  // characters, not bytes
-      {std::u16string(10001, u'求'), false},
-      {std::u16string(5000, u'\r') + std::u16string(5001, u'\n'), false},
+      {u"", 0, true},
+      {std::u16string(10000, u'x'), 0, true},
+      {std::u16string(10001, u'x'), 0, false},
+      {std::u16string(10000, u'求'), 0, true},  // characters, not bytes
+      {std::u16string(10001, u'求'), 0, false},
+      {std::u16string(5000, u'\r') + std::u16string(5001, u'\n'), 0, false},
+      // Counted before escaping: 9,995 characters that escaping took past
+      // 10,000 keep the advertisements.
+      {std::u16string(9995, u'x') + u"&amp;&amp;", 8, true},
+      {std::u16string(10000, u'x') + u"&amp;", 4, false},
+      {std::u16string(10001, u'x'), 1, true},
+      {u"&lt;", 99, true},  // never below nothing
   };
   for (const Case& c : cases) {
     Shell shell;
     shell.output = c.output;
+    shell.escape_growth = c.escape_growth;
     std::u16string page = shell.Build(u"a=1");
     std::u16string foot = c.advertisements ? kAdvertisementFoot : kShortFoot;
     EXPECT_EQ(page, testing_page::Head(u"https://top.test/") + u"\r\n" +

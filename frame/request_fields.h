@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "site/site_config.h"
 
@@ -27,11 +28,23 @@ struct RequestFields {
   int32_t ContentLength = 0;      // CONTENT_LENGTH; 0 without a body
 };
 
+// What a request handler returns: the HTML of the page body, and how many
+// code units HTML escaping added to the texts it shows (the query text and
+// the visitor's values in the form). The page shell chooses its foot by the
+// length of the body before that escaping, which does not change what the
+// visitor reads.
+struct PageBody {
+  PageBody(std::u16string body_html, size_t body_escape_growth = 0)
+      : html(std::move(body_html)), escape_growth(body_escape_growth) {}
+  std::u16string html;
+  size_t escape_growth = 0;
+};
+
 // The request handler: gets the URL-decoded posted string (which it may
-// change) and the site configuration, and returns the HTML of the page
-// body. Throws Failure (or any std::exception) for the page shell's trap.
-using RequestHandler = std::function<std::u16string(std::u16string& posted,
-                                                    const SiteConfig& site)>;
+// change) and the site configuration, and returns the page body. Throws
+// Failure (or any std::exception) for the page shell's trap.
+using RequestHandler =
+    std::function<PageBody(std::u16string& posted, const SiteConfig& site)>;
 
 // Appends `line` and CR LF to `page_buffer`. The line is taken as it is,
 // line breaks inside it included. Never fails.

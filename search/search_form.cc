@@ -49,15 +49,28 @@ std::u16string Number(const std::optional<double>& value) {
 }  // namespace
 
 std::u16string RenderSearchForm(const SearchRequest& r,
-                                const std::u16string& query_text) {
+                                const std::u16string& query_text,
+                                size_t* escape_growth) {
   std::u16string f;
+  size_t growth = 0;
+  // Appends `text` escaped for HTML, counting what escaping adds.
+  auto shown = [&](const std::u16string& text) {
+    const std::u16string escaped = EscapeHtml(text);
+    growth += escaped.size() - text.size();
+    f += escaped;
+  };
   f += u"<form method=POST action=\"q_lok.cgi\"><INPUT TYPE='hidden' "
        u"NAME='_su' value='is1'>";
-  f += EscapeHtml(query_text);
+  shown(query_text);
   f += u"<HR>";
   f += u"<HR>【メールアドレス】<BR>あなたのアドレスに求人情報を送信します<BR>";
-  f += u"<INPUT TYPE=text NAME='aaa' SIZE=50 maxlength='99' "
-       u"class='hankaku'><HR>";
+  f += u"<INPUT TYPE=text NAME='aaa' SIZE=50 maxlength='99' ";
+  if (!r.refused_address.empty()) {
+    f += u"value='";
+    shown(r.refused_address);
+    f += u"' ";
+  }
+  f += u"class='hankaku'><HR>";
   f += u"【登録番号】<BR>初めての方は『１』を選択してください。<BR>"
        u"違う登録番号を選択すると条件を変えて多重登録することができます。<BR>"
        u"前回と同じアドレスと登録番号で２回目の登録をすると"
@@ -73,30 +86,30 @@ std::u16string RenderSearchForm(const SearchRequest& r,
        u"VALUE='　送信　' ACCESSKEY='#'><HR>";
   f += u"【年齢】<BR><INPUT TYPE=text NAME='aab' SIZE=20 maxlength='2' "
        u"value='";
-  if (r.age != 0) f += EscapeHtml(FormatNumber(r.age));
+  if (r.age != 0) shown(FormatNumber(r.age));
   f += u"' class='hankaku'><HR>【職種】<BR>空白区切で５つ以内<BR>"
        u"いずれかを含む求人を探します<BR>";
   f += u"<INPUT TYPE=text NAME='aac' SIZE=50 maxlength='50' value='";
-  f += EscapeHtml(r.job_type_text);
+  shown(r.job_type_text);
   f += u"' class='zenkaku'><HR>【内容検索単語】<BR>空白区切で３語以内<BR>"
        u"いずれかを含む求人を探します<BR>";
   f += u"<INPUT TYPE=text NAME='aad' SIZE=50 maxlength='99' value='";
-  f += EscapeHtml(r.content_text);
+  shown(r.content_text);
   f += u"' class='zenkaku'><HR>【休みたい曜日】<BR>記入例→土日祝<BR>";
   f += u"<INPUT TYPE=text NAME='aae' SIZE=20 maxlength='7' value='";
-  f += EscapeHtml(r.days_off_text);
+  shown(r.days_off_text);
   f += u"' class='zenkaku'><HR>【時間】<BR>AM8:30例→830<BR>PM8:00例→2000<BR>";
   f += u"開始時間～終了時間<BR><INPUT TYPE=text NAME='aaf' SIZE=4 "
        u"maxlength='4' value='";
-  f += EscapeHtml(r.start_digits);
+  shown(r.start_digits);
   f += u"' class='hankaku'>～<INPUT TYPE=text NAME='aag' SIZE=4 "
        u"maxlength='4' value='";
-  f += EscapeHtml(r.end_digits);
+  shown(r.end_digits);
   f += u"' class='hankaku'><BR>※両方入力入力しないと検索対象になりません。"
        u"<BR>※日を超えての時間設定も可。ただし24時間未満の間隔で。";
   f += u"<HR>【都県市町村区】<BR>空白区切で５所以内<BR>";
   f += u"<INPUT TYPE=text NAME='aah' SIZE=50 maxlength='99' value='";
-  f += EscapeHtml(r.places_text);
+  shown(r.places_text);
   f += u"' class='zenkaku'><HR><INPUT TYPE='hidden' NAME='aai' "
        u"value='0'>【就労形態】<BR>";
   for (size_t k = 0; k < kBoxFlagCount; ++k) {
@@ -117,6 +130,7 @@ std::u16string RenderSearchForm(const SearchRequest& r,
   }
   f += u"<HR><br><INPUT TYPE='hidden' NAME='zzz' value='end'>";
   f += u"<INPUT TYPE=submit VALUE='　送信　' ACCESSKEY='#'></FORM>";
+  if (escape_growth != nullptr) *escape_growth = growth;
   return f;
 }
 

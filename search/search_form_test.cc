@@ -153,6 +153,16 @@ TEST(RenderSearchFormTest, ShowsWhatWasPosted) {
        [](SearchRequest& r) { r.age = 35; },
        {u"value='35' class='hankaku'><HR>【職種】"},
        {}},
+      {"no address refused",
+       [](SearchRequest& r) {},
+       {u"<INPUT TYPE=text NAME='aaa' SIZE=50 maxlength='99' "
+        u"class='hankaku'><HR>"},
+       {}},
+      {"refused address shown as typed",
+       [](SearchRequest& r) { r.refused_address = u"taro'.example.jp"; },
+       {u"<INPUT TYPE=text NAME='aaa' SIZE=50 maxlength='99' "
+        u"value='taro&#39;.example.jp' class='hankaku'><HR>"},
+       {}},
       {"rejected start time",
        [](SearchRequest& r) { r.end_digits = u"830"; },
        {u"NAME='aaf' SIZE=4 maxlength='4' value='' class='hankaku'>",
@@ -194,6 +204,38 @@ TEST(RenderSearchFormTest, ValuesCannotLeaveTheirAttributes) {
   // Outside the escaped values, the form holds exactly its own quotes.
   SearchRequest plain;
   EXPECT_EQ(Count(form, u"'"), Count(RenderSearchForm(plain, u"求人"), u"'"));
+}
+
+// What escaping adds is counted, so that the page's foot is chosen on the
+// length before it; the sums are worked out by hand.
+TEST(RenderSearchFormTest, CountsWhatEscapingAdds) {
+  struct Case {
+    const char* what;
+    std::function<void(SearchRequest&)> set;
+    std::u16string query;
+    size_t growth;
+  } cases[] = {
+      {"nothing to escape", [](SearchRequest&) {}, u"求人", 0},
+      {"query text", [](SearchRequest&) {}, u"a >= 'b'", 3 + 4 + 4},
+      {"values",
+       [](SearchRequest& r) {
+         r.job_type_text = u"a'b";         // 4
+         r.content_text = u"<x>";          // 3 + 3
+         r.days_off_text = u"\"&";         // 5 + 4
+         r.places_text = u"東京";          // 0
+         r.refused_address = u"<taro>@x";  // 3 + 3
+       },
+       u"求人", 4 + 6 + 9 + 6},
+  };
+  for (const Case& c : cases) {
+    SearchRequest r;
+    c.set(r);
+    size_t growth = 99;
+    const std::u16string form = RenderSearchForm(r, c.query, &growth);
+    EXPECT_EQ(growth, c.growth) << c.what;
+    SearchRequest plain;
+    EXPECT_GE(form.size(), growth) << c.what;
+  }
 }
 
 TEST(BuildRegistrationRecordTest, Records) {

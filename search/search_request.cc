@@ -170,8 +170,12 @@ void ReadRegistrationFields(std::u16string& s, SearchRequest& r) {
   constexpr size_t kShort = kMaxShortFieldLength;
   IgnoringFailure([&] {
     std::u16string value = TakeField(s, u"aaa", u"aa6=");
-    if (value.size() <= kMaxAddressLength && CheckMailAddress(value) != u"no")
+    if (value.size() <= kMaxAddressLength && CheckMailAddress(value) != u"no") {
       r.address = value;
+    } else if (value.find_first_not_of(u" \u3000") != std::u16string::npos) {
+      r.refused_address =
+          BlankControlCharacters(Capped(value, kMaxAddressLength));
+    }
   });
   IgnoringFailure([&] {
     r.registration_number = NumericValue(Take(s, u"aa6", u"aa8=", kShort));

@@ -76,6 +76,10 @@ struct SearchRequest {
   // aaa: the checked e-mail address; empty for a search without
   // registration (also when the check refused the value).
   std::u16string address;
+  // aaa as typed when the check refused it (control characters blanked,
+  // cut to kMaxAddressLength), so that the page can say so and show it
+  // again; empty when the field was empty, held only blanks, or was taken.
+  std::u16string refused_address;
   // aa6 and aa8: the leading numeric value; absent when not read.
   std::optional<double> registration_number;
   std::optional<double> daily_maximum;

@@ -210,8 +210,12 @@ TEST(ReadSearchRequestTest, FieldCases) {
       {"address is not sanitised", Body({{u"aaa", u"o'neil@x.jp"}}),
        [](SearchRequest& e) { e.address = u"o'neil@x.jp"; }},
       {"address beginning with @", Body({{u"aaa", u"@b.cd"}}),
-       [](SearchRequest& e) {}},
+       [](SearchRequest& e) { e.refused_address = u"@b.cd"; }},
       {"address with a line break", Body({{u"aaa", u"a@b.c\r\nbcc: x@y.z"}}),
+       [](SearchRequest& e) { e.refused_address = u"a@b.c  bcc: x@y.z"; }},
+      {"address without @", Body({{u"aaa", u"taro.example.jp"}}),
+       [](SearchRequest& e) { e.refused_address = u"taro.example.jp"; }},
+      {"blanks alone are no address typed", Body({{u"aaa", u" 　 "}}),
        [](SearchRequest& e) {}},
       {"registration number and daily maximum",
        Body({{u"aa6", u"2"}, {u"aa8", u"50"}}),
@@ -327,7 +331,7 @@ TEST(ReadSearchRequestTest, HostileLengthsAreCut) {
       {"address of the longest length", Body({{u"aaa", at_most}}),
        [&](SearchRequest& e) { e.address = at_most; }},
       {"longer address is no address", Body({{u"aaa", at_most + u"x"}}),
-       [](SearchRequest&) {}},
+       [&](SearchRequest& e) { e.refused_address = at_most; }},
   };
   for (const Case& c : cases) {
     SearchRequest expected = base;

@@ -65,6 +65,7 @@ struct PostedRequest {
   SearchRequest request;
   std::u16string query_text;
   std::u16string page;                 // a search: the form
+  size_t form_growth = 0;              // what HTML escaping added to the form
   std::u16string registration_record;  // a registration: the record
   MailAccounts mail_accounts;
 };
@@ -75,8 +76,9 @@ PostedRequest ReadPostedRequest(std::u16string& posted,
   IgnoringFailure([&] { in.request = ReadSearchRequest(posted); });
   IgnoringFailure([&] { in.query_text = BuildQuery(in.request); });
   if (in.request.address.empty()) {
-    IgnoringFailure(
-        [&] { in.page = RenderSearchForm(in.request, in.query_text); });
+    IgnoringFailure([&] {
+      in.page = RenderSearchForm(in.request, in.query_text, &in.form_growth);
+    });
   } else {
     IgnoringFailure(
         [&] { in.registration_record = BuildRegistrationRecord(in.request); });
@@ -155,18 +157,23 @@ std::u16string AnswerRegistration(const PostedRequest& in,
 
 }  // namespace
 
-std::u16string HandleRequest(std::u16string& posted,
-                             RequestServices& services) {
+std::u16string HandleRequest(std::u16string& posted, RequestServices& services,
+                             size_t* escape_growth) {
   // Numbering: its own steps skip their failures; it never throws.
   const int turn_number =
       AssignTurnNumber(services.settings, services.processes, services.clock);
+  if (escape_growth != nullptr) *escape_growth = 0;
   const PostedRequest in = ReadPostedRequest(posted, services);
   JobDatabase database;
   OpenSearch(in, turn_number, services, database);
-  if (in.request.address.empty()) {
-    return AnswerSearch(in, database, services);
+  if (!in.request.address.empty()) {
+    return AnswerRegistration(in, database, services);
   }
-  return AnswerRegistration(in, database, services);
+  // A search: its result, under the line that tells of a refused address.
+  if (escape_growth != nullptr) *escape_growth = in.form_growth;
+  std::u16string page = AnswerSearch(in, database, services);
+  if (in.request.refused_address.empty()) return page;
+  return kRefusedAddressNotice + page;
 }
 
 }  // namespace qlok

@@ -34,9 +34,14 @@ struct RequestServices {
 };
 
 // Handles one posted form (already URL-decoded; the handler may shorten it
-// as it reads) and returns the HTML of the page body. Throws Failure for the
-// page shell's trap where a failure is not ignored.
-std::u16string HandleRequest(std::u16string& posted, RequestServices& services);
+// as it reads) and returns the HTML of the page body. A search whose address
+// was refused gets kRefusedAddressNotice above its result. When
+// `escape_growth` is given, it is set to the number of code units that HTML
+// escaping added to the body (the form's query text and values), for the
+// page shell's choice of foot. Throws Failure for the page shell's trap
+// where a failure is not ignored.
+std::u16string HandleRequest(std::u16string& posted, RequestServices& services,
+                             size_t* escape_growth = nullptr);
 
 }  // namespace qlok
 

@@ -99,14 +99,15 @@ class HandleRequestTest : public ::testing::Test {
     connection->Execute(u"COMMIT");
   }
 
-  std::u16string Handle(const std::string& body) {
+  std::u16string Handle(const std::string& body,
+                        size_t* escape_growth = nullptr) {
     std::u16string posted = U16(body);
     const Deadline deadline(monotonic_, monotonic_.Milliseconds(),
                             site_.request_time_limit * int64_t{1000});
     RequestServices services{clock_,     settings_, processes_, files_,
                              databases_, mail_,     sleeper_,   site_,
                              deadline,   outbox_,   errors_};
-    return HandleRequest(posted, services);
+    return HandleRequest(posted, services, escape_growth);
   }
 
   // The lines written to the error stream.
@@ -167,6 +168,74 @@ TEST_F(HandleRequestTest, SearchWithoutHitsShowsTheNoticeAboveTheForm) {
 
   EXPECT_EQ(Handle(kSearchBody), NoHitNotice(form));
   EXPECT_EQ(LogLines().size(), 3u);
+}
+
+// An address that is not accepted: the search is done, the page says in one
+// line above the result that nothing was registered, and the field shows
+// what was typed. Nothing is mailed or kept.
+TEST_F(HandleRequestTest, RefusedAddressIsSaidAboveTheSearchResult) {
+  struct Case {
+    const char* name;
+    int jobs;  // matching jobs in the table
+  } cases[] = {{"with hits", 3}, {"without hits", 0}};
+  for (const Case& c : cases) {
+    SetUp();
+    if (c.jobs > 0) AddJobs(c.jobs, u"一般事務");
+    std::string body = kSearchBody;
+    body.replace(body.find("aaa="), 4, "aaa=taro.example.jp");
+    std::u16string posted = U16(body);
+    SearchRequest request = ReadSearchRequest(posted);
+    const std::u16string form = RenderSearchForm(request, BuildQuery(request));
+
+    const std::u16string page = Handle(body);
+    const std::u16string result =
+        c.jobs > 0 ? HitCountMessage(c.jobs) : NoHitNotice(form);
+    EXPECT_EQ(page.substr(0, std::u16string(kRefusedAddressNotice).size() +
+                                 result.size()),
+              kRefusedAddressNotice + result)
+        << c.name;
+    EXPECT_NE(page.find(form), std::u16string::npos) << c.name;
+    EXPECT_NE(form.find(u"value='taro.example.jp'"), std::u16string::npos);
+    EXPECT_EQ(page.find(kRefusedAddressNotice, 1), std::u16string::npos);
+    EXPECT_TRUE(mail_.mails.empty()) << c.name;
+    // Logged as a search.
+    EXPECT_EQ(LogLines().at(1).substr(0, 8), u"メルアドなし  ") << c.name;
+  }
+  // A taken address and an empty field get no such line.
+  for (const char* body : {kSearchBody, kRegistrationBody}) {
+    EXPECT_EQ(Handle(body).find(kRefusedAddressNotice), std::u16string::npos);
+  }
+}
+
+// The handler tells the page shell how much the escaping of the form's
+// texts added: the foot is chosen on the length before it.
+TEST_F(HandleRequestTest, TellsWhatEscapingAdded) {
+  struct Case {
+    const char* name;
+    std::string body;
+    int jobs;
+  } cases[] = {
+      {"search with hits", kSearchBody, 3},
+      {"search without hits", kSearchBody, 0},
+      {"refused address",
+       "_su=is1&aaa=<taro>&aa6=1&aa8=100&aab=&aac=事務&"
+       "aad=&aae=&aaf=&aag=&aah=&aai=0&asa=2&zzz=end",
+       3},
+      {"registration", kRegistrationBody, 3},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    if (c.jobs > 0) AddJobs(c.jobs, u"一般事務");
+    std::u16string posted = U16(c.body);
+    SearchRequest request = ReadSearchRequest(posted);
+    size_t form_growth = 0;
+    RenderSearchForm(request, BuildQuery(request), &form_growth);
+    size_t growth = 12345;
+    Handle(c.body, &growth);
+    // The query text always holds quotes; a registration shows no form.
+    EXPECT_EQ(growth, request.address.empty() ? form_growth : 0) << c.name;
+    EXPECT_GT(form_growth, 0u) << c.name;
+  }
 }
 
 TEST_F(HandleRequestTest, RegistrationMailsTheRecordAndTheJobs) {

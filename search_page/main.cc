@@ -2,6 +2,7 @@
 // services of the site home and serves the request through CgiMain.
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "frame/cgi_main.h"
 #include "frame/site_services.h"
@@ -48,7 +49,9 @@ int Serve(ErrorLog& errors) {
             *clock,          *settings,    *processes,    *real.files,
             *real.databases, *real.mail,   *real.sleeper, site,
             real.deadline,   *real.outbox, errors};
-        return HandleRequest(posted, services);
+        size_t escape_growth = 0;
+        std::u16string html = HandleRequest(posted, services, &escape_growth);
+        return PageBody(std::move(html), escape_growth);
       });
   return 0;
 }

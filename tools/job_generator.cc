@@ -551,13 +551,12 @@ void JobMaker::Requirements() {
              std::u16string(Pick(industry_->job_types)) + u"の経験");
 
   if (Percent(35)) {
-    row_.Set(u"募集締切日",
-             Value::DateOf(DaysFromDay(
-                 random_.Between(-kDeadlineDaysBefore, kDeadlineDaysAfter))));
+    row_.Set(u"募集締切日", Value::DateOf(DaysFromDay(random_.Between(
+                                -kDeadlineDaysBefore, kDeadlineDaysAfter))));
   }
   if (Percent(20)) {
-    row_.Set(u"採用予定日", Value::DateOf(DaysFromDay(
-                                random_.Between(0, kHiringDaysAfter))));
+    row_.Set(u"採用予定日",
+             Value::DateOf(DaysFromDay(random_.Between(0, kHiringDaysAfter))));
   }
 }
 

@@ -68,7 +68,8 @@ class Job {
 
 std::vector<Job> Jobs(uint64_t seed, uint64_t count) {
   std::vector<Job> jobs;
-  for (uint64_t i = 0; i < count; ++i) jobs.emplace_back(GenerateJob(seed, i, kGeneratorReferenceDay));
+  for (uint64_t i = 0; i < count; ++i)
+    jobs.emplace_back(GenerateJob(seed, i, kGeneratorReferenceDay));
   return jobs;
 }
 
@@ -96,16 +97,18 @@ TEST(GenerateJobTest, SameSeedAndIndexSameJob) {
             GenerateJob(kDefaultGeneratorSeed, 17, kGeneratorReferenceDay));
   EXPECT_NE(GenerateJob(kDefaultGeneratorSeed, 17, kGeneratorReferenceDay),
             GenerateJob(kDefaultGeneratorSeed, 18, kGeneratorReferenceDay));
-  EXPECT_NE(GenerateJob(1, 17, kGeneratorReferenceDay), GenerateJob(2, 17, kGeneratorReferenceDay));
+  EXPECT_NE(GenerateJob(1, 17, kGeneratorReferenceDay),
+            GenerateJob(2, 17, kGeneratorReferenceDay));
 }
 
 TEST(GenerateJobTest, OutputIsPinned) {
   // The jobs of the default seed, fixed for every machine: a change of the
   // generator shows here. Update the numbers only on purpose.
   const std::string csv = Csv(Jobs(kDefaultGeneratorSeed, 300));
-  EXPECT_EQ(Fnv1a(csv), 7006431253005219427ULL);
+  EXPECT_EQ(Fnv1a(csv), 15869262066069942006ULL);
   // A few values in the clear, to see at a glance what moved.
-  const Job first(GenerateJob(kDefaultGeneratorSeed, 0, kGeneratorReferenceDay));
+  const Job first(
+      GenerateJob(kDefaultGeneratorSeed, 0, kGeneratorReferenceDay));
   EXPECT_EQ(first.Text(u"社名"), u"医療法人社団グリーン会　中央病院");
   EXPECT_EQ(first.Text(u"求人番"), u"41034-15436600");
   // Values made of several draws: they show a compiler that takes the draws
@@ -153,12 +156,10 @@ TEST(GenerateJobTest, DatesLieAroundTheDayOfGeneration) {
         }
         ASSERT_EQ(value.IsNull(), before.IsNull()) << i << " " << U8(name);
         if (value.IsNull()) continue;
-        const int64_t offset =
-            day_number(value.AsDateTime()) - day_number(day);
+        const int64_t offset = day_number(value.AsDateTime()) - day_number(day);
         EXPECT_GE(offset, dated->earliest) << i << " " << U8(name);
         EXPECT_LE(offset, dated->latest) << i << " " << U8(name);
-        EXPECT_EQ(offset, day_number(before.AsDateTime()) -
-                              day_number(days[0]))
+        EXPECT_EQ(offset, day_number(before.AsDateTime()) - day_number(days[0]))
             << i << " " << U8(name);
         if (name == u"募集締切日" && &day == &days[0]) {
           ++deadlines;

@@ -70,10 +70,8 @@ std::vector<RequiredTable> RequiredTables() {
        {u"id", u"address", u"number", u"settings", u"daily_maximum", u"created",
         u"changed", u"active", u"stopped", u"token", u"mark", u"sent_jobs",
         u"last_mailed"}},
-      {u"seen_jobs",
-       {u"serial", u"fingerprint", u"first_seen", u"gone_since"}},
-      {u"address_lookups",
-       {u"address", u"day", u"lookups"}},
+      {u"seen_jobs", {u"serial", u"fingerprint", u"first_seen", u"gone_since"}},
+      {u"address_lookups", {u"address", u"day", u"lookups"}},
   };
 }
 
@@ -358,8 +356,7 @@ void CheckDatabase(const SiteCheckOptions& options, const Account* account,
   }
   try {
     report.Parse(RunAsAccount(*account, [&] {
-      return CheckTables(connection_string, options.home, subject,
-                         make_tables);
+      return CheckTables(connection_string, options.home, subject, make_tables);
     }));
   } catch (const std::exception& failure) {
     report.Problem(subject, failure.what(), "run the check as root");
@@ -491,8 +488,10 @@ int CheckSite(const SiteCheckOptions& options, std::ostream& out) {
     if (site) {
       CheckRelays(*site, options.home, report);
     } else {
-      report.Note("relays", "not probed: site.conf names them, and it cannot "
-                  "be read", "check again once site.conf is mended");
+      report.Note("relays",
+                  "not probed: site.conf names them, and it cannot "
+                  "be read",
+                  "check again once site.conf is mended");
     }
   } catch (const std::exception& failure) {
     report.Problem("check", std::string("stopped: ") + failure.what(),

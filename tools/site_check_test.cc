@@ -249,7 +249,8 @@ TEST_F(SiteCheckTest, AdviceMakesFilesOfTheCheckedUser) {
          OpenConnection(u"sqlite:jobs.db", home_.string())
              ->Execute(u"DROP TABLE seen_jobs");
        },
-       "if it does not exist yet: " + as_nobody + "q_lok-admin init --home "
+       "if it does not exist yet: " + as_nobody +
+           "q_lok-admin init --home "
            "HOME"},
       {"missing folder, another user", "nobody",
        [&] { fs::remove_all(home_ / "outbox"); },
@@ -265,8 +266,8 @@ TEST_F(SiteCheckTest, AdviceMakesFilesOfTheCheckedUser) {
     for (size_t at; (at = advice.find("HOME")) != std::string::npos;) {
       advice.replace(at, 4, home_.string());
     }
-    EXPECT_THAT(report_, HasSubstr("what to do: " + advice))
-        << c.name << "\n" << report_;
+    EXPECT_THAT(report_, HasSubstr("what to do: " + advice)) << c.name << "\n"
+                                                             << report_;
   }
 }
 
