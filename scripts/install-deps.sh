@@ -19,13 +19,15 @@
 set -euo pipefail
 
 declare -A groups=(
+  # go-md2man turns the manual pages (deploy/man/*.md) into roff
   [build]="g++ cmake ninja-build pkg-config make libsqlite3-dev libpq-dev
-           libinih-dev libcurl4-openssl-dev tzdata"
+           libinih-dev libcurl4-openssl-dev tzdata go-md2man"
   [demo]="lighttpd python3 python3-aiosmtpd"
   [test]="googletest libgtest-dev libgmock-dev sqlite3 postgresql lighttpd
           apache2-bin nginx fcgiwrap chromium fonts-ipafont-gothic python3
-          python3-aiosmtpd clang-format openssl wrk"
-  [package]="dpkg-dev file"
+          python3-aiosmtpd clang-format openssl wrk python3-markdown"
+  # lintian judges the built package (scripts/package-smoke.sh)
+  [package]="dpkg-dev file lintian"
   # the sanitizer build and the fuzz targets (scripts/sanitize.sh)
   [sanitize]="clang libclang-rt-dev llvm"
 )

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds the Debian package of q_lok, installs it on this machine (as root)
-# and tries it from the installed paths: the site home that the package's
-# tmpfiles rule laid out, a site in it made by q_lok-admin as www-data,
-# "q_lok-admin check" on it, and one search answered by the installed
-# q_lok.cgi behind lighttpd with the installed snippet. CI runs it from
-# .ci/run; it is not part of scripts/test.sh, which installs no package.
+# Builds the Debian package of q_lok (q-lok), has lintian judge it (no
+# error, no warning), installs it on this machine (as root) and tries it
+# from the installed paths: the site home that the package's tmpfiles rule
+# laid out, a site in it made by q_lok-admin as www-data, "q_lok-admin
+# check" on it, and one search answered by the installed q_lok.cgi behind
+# lighttpd with the installed snippet. Then it enables both timers, purges
+# the package (its timers' links must go, the site home must stay, and the
+# purge must say so) and installs it again. CI runs it from .ci/run; it is
+# not part of scripts/test.sh, which installs no package.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QLOK_BUILD_DIR:-$root/build}
@@ -21,13 +24,35 @@ fail() { echo "package smoke test: $*" >&2; exit 1; }
 rm -rf "${home:?}"/settings/*
 "$root/scripts/install-deps.sh" build demo package
 "$root/scripts/build.sh" >/dev/null
-rm -f "$build"/q_lok_*.deb
+rm -f "$build"/q-lok_*.deb "$build"/q_lok_*.deb
 (cd "$build" && cpack -G DEB >"$build/cpack.log" 2>&1) ||
   { cat "$build/cpack.log" >&2; fail "cpack could not build the package"; }
-deb=$(ls "$build"/q_lok_*.deb)
+deb=$(ls "$build"/q-lok_*.deb)
+
+# lintian: no error and no warning; the informational and pedantic tags it
+# still finds are listed (README.md, "The Debian package", says why each
+# stays).
+lintian --fail-on error,warning --display-info --pedantic "$deb" \
+  >"$build/lintian.txt" 2>/dev/null ||
+  { cat "$build/lintian.txt" >&2; fail "lintian finds errors or warnings"; }
+grep -E '^[EW]: ' "$build/lintian.txt" >&2 &&
+  fail "lintian finds errors or warnings"
+echo "package smoke test: lintian finds no error and no warning;" \
+  "informational and pedantic tags:" \
+  "$(sed -nE 's/^[IP]: [^ ]+ ([^ ]+).*/\1/p' "$build/lintian.txt" | sort -u |
+     tr '\n' ' ')"
+
+apt_get() {
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$@"
+}
+# The package was once built as "q_lok", a name Debian does not allow; an
+# installed one holds the same files.
+if dpkg-query -W -f='${Status}' q_lok 2>/dev/null | grep -q ' installed'; then
+  echo "package smoke test: removing the package of the old name q_lok"
+  dpkg --remove q_lok >/dev/null
+fi
 echo "package smoke test: installing $deb"
-DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install \
-  -y -qq --no-install-recommends "$deb" >/dev/null
+apt_get install -y -qq --no-install-recommends "$deb" >/dev/null
 
 version=$(/usr/bin/q_lok-admin --version)
 [ "$version" = "q_lok-admin $(dpkg-deb -f "$deb" Version)" ] ||
@@ -123,3 +148,25 @@ PY
   fail "no search answered (see above)"
 fi
 echo "package smoke test: $version installed; check passes; a search and the manage page answered through lighttpd"
+
+# Purge: the links that enabling the timers made go with the package; the
+# site home stays, and the purge says so.
+kill "$server_pid" "$receiver_pid" 2>/dev/null || true
+wait 2>/dev/null || true
+server_pid= receiver_pid=
+wants=/etc/systemd/system/timers.target.wants
+systemctl enable q_lok-notify.timer q_lok-outbox.timer >/dev/null 2>&1 ||
+  fail "systemctl cannot enable the package's timers"
+for timer in q_lok-notify.timer q_lok-outbox.timer; do
+  [ -L "$wants/$timer" ] || fail "enabling $timer made no link in $wants"
+done
+apt_get purge -y -qq q-lok >"$work/purge.txt" 2>&1 ||
+  { cat "$work/purge.txt" >&2; fail "the package cannot be purged"; }
+for timer in q_lok-notify.timer q_lok-outbox.timer; do
+  [ ! -L "$wants/$timer" ] || fail "the purge left the link $wants/$timer"
+done
+[ -d "$home" ] || fail "the purge removed the site home $home"
+grep -q "the site home $home stays" "$work/purge.txt" ||
+  { cat "$work/purge.txt" >&2; fail "the purge does not say that $home stays"; }
+apt_get install -y -qq --no-install-recommends "$deb" >/dev/null
+echo "package smoke test: the purge removed the timers' links and kept $home; the package is installed again"
