@@ -8,10 +8,13 @@ visitor would and submits it with its own button. So the browser encodes
 the fields (in Shift_JIS, as the page declares) and sends them in the
 order of the program's form, and the program must read them back.
 
-On a phone's width (390 CSS pixels) the demo's landing page, a result page
-and a confirmation page, with the demo's style sheet, must not be wider than
-the window; their screenshots are kept in ARTIFACTS (default: a temporary
-folder that is removed).
+On a phone's width (390 CSS pixels) the demo's landing page and the
+program's pages (a result, a result whose address was refused, a
+confirmation, the manage page of a registration, the error page), with the
+demo's style sheet, must not be wider than the window, every button must be
+at least 44 CSS pixels tall, and the visitor may zoom; their screenshots
+are kept in ARTIFACTS (default: a temporary folder that is removed). The
+environment variable QLOK_MANAGE_CGI names q_lok-manage.cgi.
 """
 
 import html
@@ -19,6 +22,7 @@ import json
 import os
 import re
 import shutil
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -31,6 +35,7 @@ from search_server_test import (JOBS_CSV, LOGIN, SITE_ADDRESS,  # noqa: E402
                                 form, start_receiver)
 
 CGI, ADMIN, LIGHTTPD, CHROMIUM, ARTIFACTS = None, None, None, None, None
+MANAGE = None
 DEMO = os.path.join(os.path.dirname(HERE), "demo")
 
 DRIVER = """<!DOCTYPE html>
@@ -137,6 +142,8 @@ class BrowserTest(unittest.TestCase):
 
 
 PHONE_WIDTH = 390
+# The least height of a button a finger can hit (CSS pixels).
+TOUCH_HEIGHT = 44
 
 # Loads each page into a frame of a phone's width and writes, as JSON, how
 # wide each document is laid out and what sticks out past the window.
@@ -160,8 +167,15 @@ function measure() {
                   : "") + " to " + Math.round(right));
       }
     }
+    const buttons = [...page.querySelectorAll(
+        "input[type=submit], input[type=button], input[type=reset], button")];
+    const viewport = page.querySelector("meta[name=viewport]");
     widths[frame.id] = {document: page.documentElement.scrollWidth,
-                        window: window_width, wide: wide.slice(0, 8)};
+                        window: window_width, wide: wide.slice(0, 8),
+                        buttons: buttons.map(b => ({
+                            text: b.value || b.textContent,
+                            height: b.getBoundingClientRect().height})),
+                        viewport: viewport ? viewport.content : null};
   }
   document.getElementById("widths").textContent = JSON.stringify(widths);
 }
@@ -175,9 +189,13 @@ for (const frame of frames) {
 
 
 class PhoneLayoutTest(unittest.TestCase):
-    """The demo's pages on a phone: no sideways scrolling."""
+    """The demo's pages on a phone: no sideways scrolling, buttons a finger
+    can hit, zoom allowed."""
 
-    PAGES = ("landing", "result", "confirmation")
+    PAGES = ("landing", "result", "refused", "confirmation", "manage",
+             "error")
+    # The pages with buttons, and how many each has at least.
+    BUTTONS = {"result": 2, "refused": 2, "manage": 1}
 
     @classmethod
     def setUpClass(cls):
@@ -205,7 +223,8 @@ class PhoneLayoutTest(unittest.TestCase):
                 documents[name] = demo_file.read()
         cls.server = CgiServer(CGI, cls.home, lighttpd=LIGHTTPD,
                                environment={"TZ": "Asia/Tokyo"},
-                               documents=documents)
+                               documents=documents,
+                               programs={"q_lok-manage.cgi": MANAGE})
         base = cls.server.__enter__()
         cls.addClassCleanup(cls.server.__exit__, None, None, None)
         # Both relays at the receiver; the demo's banners in the feet.
@@ -219,15 +238,26 @@ class PhoneLayoutTest(unittest.TestCase):
                            % (number, base, banner))
         # The program's pages, kept as they came (Shift_JIS), beside the
         # style sheet they link as ../style2.css.
-        pages = {"result": form(aac="事務"),
-                 "confirmation": form(aaa="visitor@example.test",
-                                      aac="事務")}
+        pages = {"result": (form(aac="事務"), 200),
+                 "refused": (form(aaa="taro.example.jp", aac="事務"), 200),
+                 "confirmation": (form(aaa="visitor@example.test",
+                                       aac="事務"), 200),
+                 "error": (b"aaa=1&zzz=%", 500)}
         cls.pages = {"landing": base + "index.html"}
-        for name, body in pages.items():
+        cls.answers = {}
+        for name, (body, expected) in pages.items():
             status, _, page = request(base + "q_lok.cgi", body)
-            assert status == 200, cls.server.cgi_errors()
+            assert status == expected, cls.server.cgi_errors()
+            cls.answers[name] = page.rstrip(b"\x00").decode("cp932")
             cls.server.add_document(name + ".htm", page.rstrip(b"\x00"))
             cls.pages[name] = base + name + ".htm"
+        # The manage page of the registration just made, with its button.
+        with sqlite3.connect(os.path.join(cls.home, "jobs.db")) as db:
+            (token,), = db.execute("SELECT token FROM registrations")
+        status, _, page = request(base + "q_lok-manage.cgi?t=" + token)
+        assert status == 200, cls.server.cgi_errors()
+        cls.server.add_document("manage.htm", page.rstrip(b"\x00"))
+        cls.pages["manage"] = base + "manage.htm"
         frames = "".join(
             '<iframe id="%s" src="%s" width="%d" height="844"></iframe>'
             % (name, cls.pages[name], PHONE_WIDTH) for name in cls.PAGES)
@@ -247,6 +277,35 @@ class PhoneLayoutTest(unittest.TestCase):
             width = self.widths[name]
             self.assertLessEqual(width["document"], width["window"],
                                  "%s: %s" % (name, width["wide"]))
+
+    def test_every_button_is_tall_enough_for_a_finger(self):
+        for name in self.PAGES:
+            buttons = self.widths.get(name, {}).get("buttons", [])
+            self.assertGreaterEqual(len(buttons), self.BUTTONS.get(name, 0),
+                                    name)
+            for button in buttons:
+                self.assertGreaterEqual(button["height"], TOUCH_HEIGHT,
+                                        "%s: %s" % (name, button))
+
+    def test_every_page_lets_the_visitor_zoom(self):
+        for name in self.PAGES:
+            viewport = self.widths.get(name, {}).get("viewport")
+            self.assertIsNotNone(viewport, name)
+            self.assertIn("width=device-width", viewport, name)
+            self.assertNotIn("user-scalable", viewport, name)
+            self.assertNotIn("maximum-scale", viewport, name)
+
+    def test_a_refused_address_is_said_and_kept(self):
+        refused = self.answers["refused"]
+        self.assertIn("メールアドレスの形式が正しくないため、登録は行わず"
+                      "検索のみ行いました。", refused)
+        self.assertIn("value='taro.example.jp'", refused)
+        self.assertIn("件の求人がヒットしました", refused)
+
+    def test_the_error_page_is_japanese_and_tells_no_cause(self):
+        error = self.answers["error"]
+        self.assertIn("<H1>エラーが発生しました</H1>", error)
+        self.assertNotIn("position", error)
 
     def test_landing_page_declares_the_phones_width(self):
         with open(os.path.join(DEMO, "index.html"), encoding="utf-8") as page:
@@ -271,5 +330,9 @@ class PhoneLayoutTest(unittest.TestCase):
 
 if __name__ == "__main__":
     CGI, ADMIN, LIGHTTPD, CHROMIUM = sys.argv[1:5]
+    MANAGE = os.environ.get("QLOK_MANAGE_CGI",
+                            os.path.join(os.path.dirname(os.path.dirname(
+                                os.path.abspath(CGI))), "manage",
+                                "q_lok-manage.cgi"))
     ARTIFACTS = sys.argv[5] if len(sys.argv) > 5 else None
     unittest.main(argv=sys.argv[:1], verbosity=2)
