@@ -153,7 +153,6 @@ PHONE_DRIVER = """<!DOCTYPE html>
 <pre id="widths"></pre>
 <script>
 const frames = [...document.querySelectorAll("iframe")];
-let loaded = 0;
 function measure() {
   const widths = {};
   for (const frame of frames) {
@@ -179,11 +178,9 @@ function measure() {
   }
   document.getElementById("widths").textContent = JSON.stringify(widths);
 }
-for (const frame of frames) {
-  frame.addEventListener("load", () => {
-    if (++loaded === frames.length) measure();
-  });
-}
+// The window's load waits for every frame's (a frame's own load event may
+// come before this script runs).
+window.addEventListener("load", measure);
 </script></body></html>
 """
 
