@@ -197,7 +197,7 @@ TEST_F(HandleRequestTest, RefusedAddressIsSaidAboveTheSearchResult) {
     EXPECT_NE(page.find(form), std::u16string::npos) << c.name;
     EXPECT_NE(form.find(u"value='taro.example.jp'"), std::u16string::npos);
     EXPECT_EQ(page.find(kRefusedAddressNotice, 1), std::u16string::npos);
-    EXPECT_TRUE(mail_.mails.empty()) << c.name;
+    EXPECT_TRUE(mail_.calls.empty()) << c.name;
     // Logged as a search.
     EXPECT_EQ(LogLines().at(1).substr(0, 8), u"メルアドなし  ") << c.name;
   }
