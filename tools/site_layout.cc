@@ -74,7 +74,9 @@ std::string Octal(unsigned mode) {
 
 const std::vector<SiteMode>& SiteModes() {
   static const std::vector<SiteMode> modes = {
-      {"", 0755},
+      // The home holds the SQLite database (visitors' addresses): its
+      // folder is the site's alone.
+      {"", 0750},
       {"pw", 0700},
       {"received", 0700},
       {"settings", 0700},
@@ -152,6 +154,13 @@ std::string CommentedSiteConf() {
       "; how often a day it mails one address the list of its registrations\n";
   Key(out, "page_url", c.manage_url);
   Key(out, "lookups_per_day", Digits(c.manage_lookups_per_day));
+  out +=
+      "\n[notify]\n"
+      "; the daily run stops after this many registrations in a row whose\n"
+      "; mail reached no relay, or after time_limit seconds, and leaves the\n"
+      "; rest for the next run\n";
+  Key(out, "give_up_after", Digits(c.notify_give_up_after));
+  Key(out, "time_limit", Digits(c.notify_time_limit));
   out +=
       "\n[senders]\n"
       "; the sender addresses of the three accounts; their authentication\n"
