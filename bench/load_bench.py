@@ -171,8 +171,8 @@ def main():
         postgres = benchlib.PostgresServer(
             benchlib.work_folder("qlok_load_pg_"), uri)
 
-    lines = ["%d clients, %d requests (60%% searches, 25%% registrations, "
-             "15%% manage page), %d jobs; %s" % (
+    lines = ["%d clients, %d requests (55%% searches, 25%% registrations, "
+             "20%% manage page), %d jobs; %s" % (
                  args.clients, args.requests, args.jobs, benchlib.machine()),
              "",
              "| engine | build | round | load before | non-200 | lost "
