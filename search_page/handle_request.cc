@@ -56,8 +56,9 @@ struct JobDatabase {
 std::optional<MailHeaders> KeepRegistrationOf(
     const SearchRequest& request, const std::u16string& registration_record,
     JobDatabase& database, int64_t mailed_count, RequestServices& services) {
-  std::unique_ptr<RegistrationStore> store =
-      NewSqlRegistrationStore(*database.connection);
+  std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(
+      *database.connection, nullptr,
+      [&services] { return LoadTokenKey(services.files); });
   return KeepRegistration(*store, request, registration_record,
                           database.jobs.get(), mailed_count,
                           services.clock.Now(), services.site, services.errors);

@@ -69,6 +69,10 @@ constexpr char kRegistrationBody[] =
     "_su=is1&aaa=taro@example.jp&aa6=1&aa8=100&aab=&aac=事務&aad=&aae=&aaf=&"
     "aag=&aah=&aai=0&asa=2&zzz=end";
 
+// The site's token key of the tests.
+constexpr char kTokenKey[] =
+    "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+
 class HandleRequestTest : public ::testing::Test {
  public:
   void SetUp() override {
@@ -80,6 +84,7 @@ class HandleRequestTest : public ::testing::Test {
     databases_.home = home_.string();
     files_.files["pw/qevo.txt"] = "-\r\n-\r\nsqlite:jobs.db\r\n-\r\n";
     files_.files["pw/mail.txt"] = "a:1\r\nb:2\r\nc:3\r\n";
+    files_.files["pw/token_key"] = std::string(kTokenKey) + "\n";
     files_.files["received/worqlet.txt"] = "";
     auto connection = OpenConnection(u"sqlite:jobs.db", home_.string(),
                                      {.create_missing = true});
@@ -191,7 +196,9 @@ TEST_F(HandleRequestTest, RegistrationMailsTheRecordAndTheJobs) {
 // The registrations kept in the database, read back.
 std::vector<Registration> Kept(const std::string& home) {
   auto connection = OpenConnection(u"sqlite:jobs.db", home);
-  return NewSqlRegistrationStore(*connection)->Registrations({}, 0, 100);
+  return NewSqlRegistrationStore(*connection, nullptr,
+                                 [] { return std::string(kTokenKey); })
+      ->Registrations({}, 0, 100);
 }
 
 TEST_F(HandleRequestTest, RegistrationIsKeptBeforeItsMailsGoOut) {
@@ -237,10 +244,12 @@ TEST_F(HandleRequestTest, ARegistrationThatCannotBeKeptIsNeverConfirmed) {
   struct Case {
     const char* name;
     int jobs;
-    bool locked;  // else: no registration tables
+    bool locked;          // else: no registration tables
+    bool no_key = false;  // the site's token key is missing
   } cases[] = {{"no tables, hits", 3, false},
                {"no tables, no hit", 0, false},
-               {"locked past the deadline, hits", 3, true}};
+               {"locked past the deadline, hits", 3, true},
+               {"no token key", 3, true, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TearDown();
@@ -248,7 +257,9 @@ TEST_F(HandleRequestTest, ARegistrationThatCannotBeKeptIsNeverConfirmed) {
     if (c.jobs > 0) AddJobs(c.jobs, u"一般事務");
     std::unique_ptr<Connection> holder;
     std::unique_ptr<MonotonicClock> real = NewSystemMonotonicClock();
-    if (c.locked) {
+    if (c.no_key) {
+      files_.files.erase("pw/token_key");
+    } else if (c.locked) {
       databases_.lock_deadline.emplace(*real, real->Milliseconds(), 200);
       holder = OpenConnection(u"sqlite:jobs.db", home_.string());
       holder->Execute(u"BEGIN IMMEDIATE");

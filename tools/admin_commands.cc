@@ -153,7 +153,8 @@ const std::vector<Command>& Commands() {
        "changing nothing, when all of them exist. A SQLite database is put\n"
        "into write-ahead-log mode, and it and its folder are kept from\n"
        "others than the owner and the group (they hold visitors' "
-       "addresses).\n"},
+       "addresses);\n"
+       "the site's token key pw/token_key is made when there is none.\n"},
       {"migrate",
        RunMigrate,
        "bring a database made by an earlier version up to date",
@@ -164,8 +165,11 @@ const std::vector<Command>& Commands() {
        {},
        "Does to an existing database what init does to a new one: a SQLite\n"
        "database goes into write-ahead-log mode, and it and its folder are\n"
-       "kept from others than the owner and the group. Safe to run again;\n"
-       "run it once after an upgrade, as the site's owner.\n"},
+       "kept from others than the owner and the group. On both engines it\n"
+       "makes the site's token key pw/token_key when there is none, and\n"
+       "seals the tokens of registrations stored as they are (their links\n"
+       "keep working). Safe to run again; run it once after an upgrade, as\n"
+       "the site's owner.\n"},
       {"import",
        RunImport,
        "load jobs from a UTF-8 CSV file",

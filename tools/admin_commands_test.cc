@@ -8,12 +8,15 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/database.h"
 #include "platform/process_testing.h"
+#include "platform/text_files.h"
+#include "registrations/registration_store.h"
 #include "site/site_config.h"
 #include "text/unicode.h"
 
@@ -240,6 +243,44 @@ TEST_F(AdminTest, InitAndMigrateKeepTheDatabaseFromOthers) {
   // Once more: nothing left to change.
   ASSERT_EQ(Run({"migrate"}), kAdminDone) << err_;
   EXPECT_THAT(out_, Not(HasSubstr(" -> ")));
+}
+
+TEST_F(AdminTest, MigrateSealsTokensStoredAsTheyAreAndTheirLinksStillWork) {
+  ASSERT_EQ(Run({"site"}), kAdminDone);
+  ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
+  const std::string legacy = "00112233445566778899aabbccddeeff";
+  {
+    // A table as an earlier version made it: no seal column, tokens in
+    // clear.
+    auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
+    db->Execute(u"ALTER TABLE registrations DROP COLUMN token_sealed");
+    db->Execute(
+        u"INSERT INTO registrations (address, number, settings, "
+        u"daily_maximum, created, changed, token) VALUES ('old@example.jp', "
+        u"2, 'aac=y', 10, '2026-12-01 10:00:00', '2026-12-01 10:00:00', "
+        u"'00112233445566778899aabbccddeeff')");
+  }
+  fs::remove(home_ / "pw/token_key");  // a site laid out before the key
+  ASSERT_EQ(Run({"migrate"}), kAdminDone) << err_;
+  EXPECT_THAT(out_, HasSubstr("pw/token_key"));
+  EXPECT_THAT(out_, HasSubstr("sealed the tokens of 1 registration\n"));
+  EXPECT_EQ(fs::status(home_ / "pw/token_key").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+  auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
+  EXPECT_TRUE(db->Open(u"SELECT 1 FROM registrations WHERE token = '" +
+                           U16(legacy) + u"' OR token_sealed = '" +
+                           U16(legacy) + u"'",
+                       0)
+                  ->AtEnd());
+  std::unique_ptr<TextFiles> files = NewSiteTextFiles(home_.string());
+  auto store = NewSqlRegistrationStore(
+      *db, nullptr, [&files] { return LoadTokenKey(*files); });
+  const std::optional<Registration> found = store->FindByToken(legacy);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->token, legacy);  // the link already mailed
+  EXPECT_EQ(found->address, u"old@example.jp");
+  ASSERT_EQ(Run({"migrate"}), kAdminDone) << err_;
+  EXPECT_THAT(out_, Not(HasSubstr("sealed")));
 }
 
 TEST_F(AdminTest, BadCsvLoadsNothing) {

@@ -1,14 +1,23 @@
 #include "tools/database_upkeep.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 #include "platform/failure.h"
+#include "platform/random_token.h"
 #include "platform/sqlite_file.h"
+#include "platform/text_files.h"
+#include "platform/transaction.h"
+#include "registrations/registration_store.h"
+#include "registrations/token_seal.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -103,9 +112,90 @@ std::optional<std::string> UseWriteAheadLog(Connection& db) {
   return mode;
 }
 
+bool MakeTokenKey(const std::string& home) {
+  const std::string path = home + "/" + kTokenKeyPath;
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (errno == EEXIST) return false;
+    throw Failure(path + ": cannot be made: " + std::strerror(errno));
+  }
+  const std::string key = NewRandomToken() + NewRandomToken() + "\n";
+  const bool written =
+      ::fchmod(fd, 0600) == 0 &&
+      ::write(fd, key.data(), key.size()) == static_cast<ssize_t>(key.size()) &&
+      ::fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  if (!written) {
+    ::unlink(path.c_str());
+    throw Failure(path + ": cannot be written: " + std::strerror(error));
+  }
+  return true;
+}
+
+int64_t SealStoredTokens(Connection& db, const std::string& key) {
+  if (!TableExists(db, u"registrations")) return 0;
+  bool has_seal_column = true;
+  try {
+    std::unique_ptr<Recordset> probe =
+        db.Query(u"SELECT token_sealed FROM registrations WHERE 1 = 0", {}, 0);
+    while (!probe->AtEnd()) probe->MoveNext();
+  } catch (const Failure&) {
+    has_seal_column = false;
+  }
+  struct Row {
+    Value id;
+    std::u16string address;
+    int number;
+    std::string token;
+  };
+  int64_t sealed = 0;
+  InTransaction(db, [&] {
+    if (!has_seal_column) {
+      db.Execute(
+          u"ALTER TABLE registrations ADD COLUMN token_sealed TEXT NOT NULL "
+          u"DEFAULT ''");
+    }
+    std::vector<Row> rows;
+    std::unique_ptr<Recordset> read = db.Query(
+        u"SELECT id, address, number, token FROM registrations "
+        u"WHERE token_sealed = ''",
+        {}, 0);
+    for (; !read->AtEnd(); read->MoveNext()) {
+      const std::string token = U8(read->Field(u"token").ToText());
+      if (!IsTokenText(token)) continue;  // a hash already
+      rows.push_back({read->Field(u"id"), read->Field(u"address").ToText(),
+                      static_cast<int>(read->Field(u"number").AsInteger()),
+                      token});
+    }
+    for (const Row& row : rows) {
+      std::unique_ptr<Recordset> done = db.Query(
+          u"UPDATE registrations SET token = $2, token_sealed = $3 "
+          u"WHERE id = $1",
+          {row.id, Value::Text(U16(TokenHash(row.token))),
+           Value::Text(
+               U16(SealToken(key, row.address, row.number, row.token)))},
+          0);
+      while (!done->AtEnd()) done->MoveNext();
+      ++sealed;
+    }
+  });
+  return sealed;
+}
+
 void KeepDatabaseSound(const std::string& home,
                        const std::u16string& connection_string, Connection& db,
                        std::ostream& out) {
+  if (MakeTokenKey(home)) {
+    out << "made " << home << "/" << kTokenKeyPath
+        << " (the key that seals the stored tokens)\n";
+  }
+  std::unique_ptr<TextFiles> files = NewSiteTextFiles(home);
+  if (const int64_t sealed = SealStoredTokens(db, LoadTokenKey(*files))) {
+    out << "sealed the tokens of " << sealed
+        << (sealed == 1 ? " registration\n" : " registrations\n");
+  }
   const std::optional<std::string> file = SqliteFileOf(connection_string, home);
   if (!file) return;
   const std::optional<std::string> mode = UseWriteAheadLog(db);

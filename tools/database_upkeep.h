@@ -37,10 +37,24 @@ std::optional<std::string> OpenToOthers(const std::string& path);
 // engine refuses.
 std::optional<std::string> UseWriteAheadLog(Connection& db);
 
+// Makes the site's token key pw/token_key (64 random hexadecimal digits,
+// mode 0600) in the site home `home` when it has none. True when it made
+// one. Throws Failure when it cannot.
+bool MakeTokenKey(const std::string& home);
+
+// Seals, under `key`, the tokens of the registrations stored before tokens
+// were sealed (the token itself in the column token; the column
+// token_sealed is added where it is missing), in one transaction, so that
+// no token stays in the table as it is and every link already mailed still
+// works. Returns how many were sealed; nothing is done to a database
+// without the registration tables. Throws Failure when the engine refuses.
+int64_t SealStoredTokens(Connection& db, const std::string& key);
+
 // All of the above for the database `connection_string` names, open as
 // `db`, in the site home `home`: on SQLite its write-ahead log and its
-// file and folder kept from others. Writes one line to `out` for each
-// thing done. Throws Failure when any cannot be done.
+// file and folder kept from others; on both engines the token key made
+// and the stored tokens sealed. Writes one line to `out` for each thing
+// done. Throws Failure when any cannot be done.
 void KeepDatabaseSound(const std::string& home,
                        const std::u16string& connection_string, Connection& db,
                        std::ostream& out);

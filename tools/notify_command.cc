@@ -113,7 +113,9 @@ int RunNotify(const NotifyArguments& arguments, std::ostream& out,
   database.connect_timeout_seconds = site.database_connect_timeout;
   std::unique_ptr<Connection> work =
       OpenConnection(arguments.connection_string, arguments.home, database);
-  std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(*work);
+  std::unique_ptr<TextFiles> key_files = NewSiteTextFiles(arguments.home);
+  std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(
+      *work, nullptr, [&key_files] { return LoadTokenKey(*key_files); });
   std::unique_ptr<JobSweep> sweep = NewJobSweep(
       *work,
       OpenConnection(arguments.connection_string, arguments.home, database));

@@ -45,6 +45,8 @@ constexpr NeededPath kNeededPaths[] = {
     {"pw", kMaySearch, true, "the folder of the password files"},
     {"pw/qevo.txt", kMayRead, true, "the connection string (line 3)"},
     {"pw/mail.txt", kMayRead, false, "the logins of the sender accounts"},
+    {"pw/token_key", kMayRead, true,
+     "the key that seals the stored tokens (q_lok-admin migrate makes it)"},
     {"received", kMaySearch, true, "the folder of the registration log"},
     {"received/worqlet.txt", kMayRead | kMayWrite, true,
      "the registration log"},

@@ -72,8 +72,8 @@ class SiteCheckTest : public ::testing::Test {
     for (const char* folder : {"pw", "received", "settings", "outbox"}) {
       fs::permissions(home_ / folder, fs::perms(0777));
     }
-    for (const char* file :
-         {"pw/qevo.txt", "pw/mail.txt", "received/worqlet.txt"}) {
+    for (const char* file : {"pw/qevo.txt", "pw/mail.txt", "pw/token_key",
+                             "received/worqlet.txt"}) {
       fs::permissions(home_ / file, fs::perms(0666));
     }
   }

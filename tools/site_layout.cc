@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "platform/failure.h"
+#include "platform/random_token.h"
 #include "site/site_config.h"
 #include "text/unicode.h"
 
@@ -84,6 +85,7 @@ const std::vector<SiteMode>& SiteModes() {
       {"pw/qevo.txt", 0600},
       {"pw/mail.txt", 0600},
       {"received/worqlet.txt", 0600},
+      {"pw/token_key", 0600},  // the key that seals the stored tokens
       {"site.conf", 0644},
   };
   return modes;
@@ -202,6 +204,7 @@ std::vector<std::string> LayOutSite(const std::string& home,
            "\n"
            "end\n"},
       {"pw/mail.txt", "user1:password1\nuser2:password2\nuser3:password3\n"},
+      {"pw/token_key", NewRandomToken() + NewRandomToken() + "\n"},
       {"received/worqlet.txt", ""},
       {"site.conf", CommentedSiteConf()},
   };
