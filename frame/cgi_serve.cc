@@ -1,6 +1,8 @@
 #include "frame/cgi_serve.h"
 
 #include <exception>
+#include <string>
+#include <string_view>
 
 #include "frame/error_page.h"
 #include "frame/page_shell.h"
@@ -32,13 +34,30 @@ void CgiServe(CgiProcess& process, const std::function<SiteConfig()>& load_site,
   ErrorTrap trap(process.clock, process.errors);
   SiteConfig site;
   std::function<void()> after_response;
-  if (TakeRequest(process, fields, trap, load_site, site)) {
+  // A CONTENT_LENGTH that cannot be taken is the request's fault: the
+  // intake sees none, and the handler answers the request as malformed.
+  std::string refused_body;
+  try {
+    ParseContentLength(process.environment("CONTENT_LENGTH"));
+  } catch (const std::exception& failure) {
+    refused_body = failure.what();
+  }
+  CgiProcess intake = process;
+  if (!refused_body.empty()) {
+    intake.environment = [&process](const char* name) {
+      return std::string_view(name) == "CONTENT_LENGTH"
+                 ? std::string()
+                 : process.environment(name);
+    };
+  }
+  if (TakeRequest(intake, fields, trap, load_site, site)) {
     trap.Run(fields, [&] {
       CgiRequest request;
       request.method = U16(process.environment("REQUEST_METHOD"));
       request.query = fields.QueryString;
       request.content_type = fields.ContentType;
       request.body = fields.PostedString;
+      request.refused_body = refused_body;
       const CgiAnswer answer = handler(request, site);
       if (answer.status != 200) {
         fields.ResponseHeader +=

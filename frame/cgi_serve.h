@@ -21,6 +21,10 @@ struct CgiRequest {
   // The body as ReadPostBody reads it (bytes of 0x80 and above are "."),
   // not decoded; empty without a body.
   std::u16string body;
+  // Why the body was not read: CONTENT_LENGTH is no whole number or above
+  // kMaxContentLength (a malformed request, for the handler to answer with
+  // 400); empty otherwise.
+  std::string refused_body{};
 };
 
 // What the program answers.
@@ -47,8 +51,10 @@ using PageHandler =
 std::u16string StatusText(int status);
 
 // Serves one request: the same intake as CgiMain (TakeRequest: the body's
-// size limit, the configuration, the error page when either fails), plus
-// REQUEST_METHOD; then `handler`, under the error trap. The response is
+// size limit, the configuration, the error page when the configuration
+// fails), plus REQUEST_METHOD; then `handler`, under the error trap. A
+// CONTENT_LENGTH that ParseContentLength refuses is no server failure: the
+// body is not read, and the handler is told why (refused_body). The response is
 // "Content-type: text/html", "Status: " + StatusText for any status but
 // 200, the answer's header lines, a blank line, and the answer's body in
 // the page shell (AppendFramedPage), written through WriteFields. Whatever

@@ -8,19 +8,27 @@
 #include "site/smtp_settings.h"
 
 namespace qlok {
+namespace {
+
+// What a lock wait leaves of the request's time: the page must still be
+// made and written.
+constexpr int64_t kPageRoomMs = 1000;
+
+}  // namespace
 
 SiteServices::SiteServices(const std::string& home, const SiteConfig& site,
                            MonotonicClock& monotonic, int64_t start_ms,
                            int sqlite_cache_kib)
-    : files(NewSiteTextFiles(home)),
+    : deadline(monotonic, start_ms, site.request_time_limit * int64_t{1000}),
+      files(NewSiteTextFiles(home)),
       databases(NewDatabases(
           home, {.connect_timeout_seconds = site.database_connect_timeout,
                  .statement_timeout_seconds = site.database_statement_timeout,
-                 .sqlite_cache_kib = sqlite_cache_kib})),
+                 .sqlite_cache_kib = sqlite_cache_kib,
+                 .sqlite_lock_deadline = deadline.Earlier(kPageRoomMs)})),
       sleeper(NewSystemSleeper()),
       mail(NewSmtpMailSender(SmtpSettingsFor(site))),
-      outbox(NewFileOutbox(home + "/outbox")),
-      deadline(monotonic, start_ms, site.request_time_limit * int64_t{1000}) {}
+      outbox(NewFileOutbox(home + "/outbox")) {}
 
 std::string ProcessEnvironment(const char* name) {
   const char* value = std::getenv(name);

@@ -24,18 +24,19 @@ struct SiteServices {
   // databases with its connect and statement timeouts (and a SQLite page
   // cache of `sqlite_cache_kib`, 0 for the engine's own), the SMTP sender
   // with its TLS and timeouts, outbox/, and a deadline [request] time_limit
-  // after `start_ms` on `monotonic`. Throws Failure when one cannot be set
-  // up.
+  // after `start_ms` on `monotonic` (which must outlive the services), until
+  // which, less a second kept for the page, a SQLite statement waits for a
+  // lock. Throws Failure when one cannot be set up.
   SiteServices(const std::string& home, const SiteConfig& site,
                MonotonicClock& monotonic, int64_t start_ms,
                int sqlite_cache_kib = 0);
 
+  Deadline deadline;
   std::unique_ptr<TextFiles> files;
   std::unique_ptr<Databases> databases;
   std::unique_ptr<Sleeper> sleeper;
   std::unique_ptr<MailSender> mail;
   std::unique_ptr<Outbox> outbox;
-  Deadline deadline;
 };
 
 // The value of the process's environment variable `name`, empty when it

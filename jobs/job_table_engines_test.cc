@@ -649,6 +649,54 @@ TEST(ConnectionStringTest, ABoundedCacheWaitsForAWriterAsStatementsDo) {
             Value::Integer(-256));
 }
 
+TEST(ConnectionStringTest, ASqliteLockIsAwaitedUntilTheDeadline) {
+  // A writer holds the write lock for a while. A connection whose deadline
+  // leaves more waits and writes; one whose deadline comes first fails at
+  // its deadline ("database is locked"), not at once, and not only once the
+  // holder is done.
+  struct Case {
+    const char* name;
+    int64_t hold_ms;
+    int64_t deadline_ms;
+    bool writes;
+  } cases[] = {{"waits past the holder", 300, 20000, true},
+               {"gives up at its deadline", 3000, 200, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::u16string file = U16("sqlite:" + dir.path() + "/jobs.db");
+    auto holder = OpenConnection(file, "/", {.create_missing = true});
+    holder->Execute(u"CREATE TABLE t (a INTEGER)");
+    std::unique_ptr<MonotonicClock> clock = NewSystemMonotonicClock();
+    auto waiter =
+        OpenConnection(file, "/",
+                       {.sqlite_lock_deadline = Deadline(
+                            *clock, clock->Milliseconds(), c.deadline_ms)});
+    holder->Execute(u"BEGIN IMMEDIATE");
+    holder->Execute(u"INSERT INTO t VALUES (1)");
+    std::thread commit([&holder, &c] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.hold_ms));
+      holder->Execute(u"COMMIT");
+    });
+    const int64_t start = clock->Milliseconds();
+    bool wrote = true;
+    try {
+      waiter->Execute(u"INSERT INTO t VALUES (2)");
+    } catch (const Failure& failure) {
+      wrote = false;
+      EXPECT_NE(std::string(failure.what()).find("locked"), std::string::npos)
+          << failure.what();
+    }
+    const int64_t waited = clock->Milliseconds() - start;
+    commit.join();
+    EXPECT_EQ(wrote, c.writes);
+    if (!c.writes) {
+      EXPECT_GE(waited, c.deadline_ms - 20);
+      EXPECT_LT(waited, c.hold_ms);
+    }
+  }
+}
+
 TEST(ConnectionStringTest, AnUnopenableSqliteFileThrows) {
   EXPECT_THROW(OpenConnection(u"sqlite:/nonexistent/folder/jobs.db", "/"),
                Failure);

@@ -1,5 +1,7 @@
 #include "mail/delivery.h"
 
+#include <algorithm>
+
 #include "text/unicode.h"
 
 namespace qlok {
@@ -54,6 +56,13 @@ std::u16string DeliverMail(const std::array<DeliveryAttempt, 5>& attempts,
                            MailSender& sender, Sleeper& sleeper,
                            const SiteConfig& site, const MailAccounts& accounts,
                            const Mail& mail, const Deadline* deadline) {
+  // RCPT TO carries the address as it stands: beyond ASCII, only a relay
+  // asked for SMTPUTF8 could take it, and none is. No attempt is made; the
+  // answer says why (the page keeps the mail in the outbox with it).
+  if (std::any_of(mail.recipient.begin(), mail.recipient.end(),
+                  [](char16_t c) { return c > 0x7E; })) {
+    return kNotAsciiAnswer;
+  }
   MailOptions options;
   options.headers = mail.headers;
   std::u16string result;
@@ -86,6 +95,21 @@ std::u16string DeliverMail(const std::array<DeliveryAttempt, 5>& attempts,
     if (result.empty()) break;
   }
   return result;
+}
+
+bool ReachedNoRelay(std::u16string_view answer) {
+  // libcurl's words for a relay not reached, and DeliverMail's own for an
+  // attempt the time did not allow.
+  static constexpr std::u16string_view kUnreached[] = {
+      u"Failed to connect",       u"Couldn't connect", u"Could not connect",
+      u"Connection refused",      u"timed out",        u"Timeout was reached",
+      u"Could not resolve",       u"Couldn't resolve", u"left no time",
+      u"Server returned nothing", u"Connection reset",
+  };
+  for (std::u16string_view words : kUnreached) {
+    if (answer.find(words) != std::u16string_view::npos) return true;
+  }
+  return false;
 }
 
 Mail MatchMail(

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -44,8 +45,16 @@ std::u16string DeliverySender(const DeliveryAttempt& attempt,
 // is not made.
 inline constexpr int64_t kShortestAttemptMs = 1000;
 
+// The answer of DeliverMail for a recipient address with characters beyond
+// ASCII.
+inline constexpr char16_t kNotAsciiAnswer[] =
+    u"refused: the address has characters beyond ASCII, which only a relay "
+    u"asked for SMTPUTF8 takes, and none is asked for it";
+
 // Offers `mail` along `attempts`, pausing before an attempt only after a
-// failed one, up to the first attempt accepted. Returns the empty text
+// failed one, up to the first attempt accepted. A recipient address with
+// characters beyond ASCII is offered to none: it gives kNotAsciiAnswer at
+// once. Returns the empty text
 // when an attempt was accepted, else the answer of the last attempt made.
 // `accounts` gives the authentication texts of the rows without a built-in
 // one. What the sender or sleeper throws is not caught.
@@ -60,6 +69,12 @@ std::u16string DeliverMail(const std::array<DeliveryAttempt, 5>& attempts,
                            const SiteConfig& site, const MailAccounts& accounts,
                            const Mail& mail,
                            const Deadline* deadline = nullptr);
+
+// Whether `answer`, what DeliverMail returned, says that its last attempt
+// reached no relay at all: the connection was refused or timed out, the
+// host was not found, or no time was left for it. A relay that answered
+// and refused the mail (a wrong address, a login denied) was reached.
+bool ReachedNoRelay(std::u16string_view answer);
 
 // The match mail to `visitor_address`: subject "求人がみつかりました".
 Mail MatchMail(

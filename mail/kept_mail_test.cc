@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "mail/delivery.h"
 #include "platform/failure.h"
 #include "platform/testing/recording_mail_sender.h"
 #include "text/unicode.h"
@@ -142,6 +143,39 @@ TEST_F(DeliverOrKeepTest, GivenUpMailIsKeptWithOneLine) {
     EXPECT_EQ(kept.kind, "match_mail");
     EXPECT_EQ(kept.mail, mail_);
     EXPECT_EQ(kept.kept_at, clock_.Now());
+  }
+}
+
+TEST_F(DeliverOrKeepTest, AnAddressBeyondAsciiWaitsWithTheReason) {
+  // No relay is asked for SMTPUTF8, so none is offered such an address:
+  // the mail waits in the outbox at once, saying why. Control characters
+  // (below the range) go on to the sender, which refuses them itself.
+  struct Case {
+    std::u16string recipient;
+    size_t attempts;
+  } cases[] = {{u"太郎@example.jp", 0},
+               {u"taro@例え.jp", 0},
+               {u"täro@example.jp", 0},
+               {u"taro@example.jp", 5}};
+  for (const Case& c : cases) {
+    sender_ = RecordingMailSender();
+    sender_.answer = u"550 refused";
+    outbox_ = InMemoryOutbox();
+    errors_.str("");
+    Mail mail = mail_;
+    mail.recipient = c.recipient;
+    MailPost post = Post();
+    EXPECT_FALSE(DeliverOrKeep(post, MailKind::kMatchMail, mail, [] {
+      return MailRoute{kMatchMailAttempts, {}};
+    }));
+    EXPECT_EQ(sender_.calls.size(), c.attempts) << U8(c.recipient);
+    ASSERT_EQ(outbox_.messages.size(), 1u);
+    EXPECT_EQ(
+        outbox_.messages.begin()->second.answer,
+        c.attempts == 0 ? std::u16string(kNotAsciiAnswer) : u"550 refused");
+    EXPECT_NE(errors_.str().find(c.attempts == 0 ? "SMTPUTF8" : "550"),
+              std::string::npos)
+        << errors_.str();
   }
 }
 

@@ -44,4 +44,9 @@ std::u16string RegistrationOutcome(int64_t mail_job_count,
   return text;
 }
 
+std::u16string RegistrationNotKeptNotice() {
+  return u"申し訳ございません。ただいま登録を完了できませんでした。<BR>"
+         u"お手数ですが、しばらくしてからもう一度送信してください。<HR>";
+}
+
 }  // namespace qlok

@@ -19,6 +19,11 @@ std::u16string NoHitNotice(const std::u16string& page_text);
 std::u16string RegistrationOutcome(int64_t mail_job_count,
                                    const std::u16string& sender_address);
 
+// A registration that could not be kept: the line above the search's own
+// page (the hit count, the form filled again, the sample jobs), asking the
+// visitor to send it again later. Nothing was registered and no mail went.
+std::u16string RegistrationNotKeptNotice();
+
 }  // namespace qlok
 
 #endif  // QLOK_MAIL_OUTCOME_H_

@@ -107,7 +107,16 @@ CgiAnswer Answer(const ManageRequest& asked, const SiteConfig& site,
 
 CgiAnswer HandleManageRequest(const CgiRequest& request, const SiteConfig& site,
                               ManageServices& services) {
-  CgiAnswer answer = Answer(ReadManageRequest(request), site, services);
+  CgiAnswer answer;
+  if (!request.refused_body.empty()) {
+    // A malformed request, not a failure of the site; told all the same.
+    services.errors << "q_lok-manage: bad request: " << request.refused_body
+                    << "\n";
+    services.errors.flush();
+    answer = Page(BadRequestPage(), 400);
+  } else {
+    answer = Answer(ReadManageRequest(request), site, services);
+  }
   // The address of a registration's page holds its token: the page's
   // advertisement images and links must not be told it (Referer), and no
   // cache may keep the page.

@@ -48,7 +48,9 @@ struct ManageServices {
 //   that no attempt delivers in the request's time waits in the outbox and
 //   leaves one line on `errors`; the page does not change;
 // - an unknown token 404, a malformed token or a request that cannot be
-//   read 400, a method other than GET, HEAD and POST 405 (with "Allow").
+//   read 400 (also one whose body the frame refused, refused_body, which
+//   leaves one line on `errors`), a method other than GET, HEAD and POST
+//   405 (with "Allow").
 // Every answer carries "Referrer-Policy: no-referrer" (the token in the
 // page's address must not reach the advertisements' servers) and
 // "Cache-Control: no-store". A database that fails throws Failure, for the

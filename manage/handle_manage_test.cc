@@ -391,6 +391,34 @@ TEST_F(HandleManageTest, TheLookupPageNeverTellsWhetherAnAddressIsRegistered) {
   EXPECT_EQ(sleeper_.slept, 7000);  // the match mail's five attempts
 }
 
+TEST_F(HandleManageTest, ABodyTheFrameRefusedIsABadRequest) {
+  // A CONTENT_LENGTH that is no whole number or above 1 MiB: 400, nothing
+  // opened or changed, one line on the error stream.
+  const Deadline deadline(monotonic_, monotonic_.Milliseconds(),
+                          site_.request_time_limit * int64_t{1000});
+  ManageServices services{clock_,
+                          [this]() -> RegistrationStore& {
+                            ++opened_;
+                            return store_;
+                          },
+                          mail_,
+                          sleeper_,
+                          errors_,
+                          files_,
+                          outbox_,
+                          deadline};
+  CgiRequest request{u"POST", u"", u"application/x-www-form-urlencoded", u"",
+                     "CONTENT_LENGTH \"12a\" is not a whole number"};
+  const CgiAnswer answer = HandleManageRequest(request, site_, services);
+  EXPECT_EQ(answer.status, 400);
+  EXPECT_EQ(answer.body, BadRequestPage());
+  EXPECT_EQ(opened_, 0);
+  EXPECT_TRUE(mail_.calls.empty());
+  EXPECT_EQ(errors_.str(),
+            "q_lok-manage: bad request: CONTENT_LENGTH \"12a\" is not a "
+            "whole number\n");
+}
+
 TEST_F(HandleManageTest, AFailingDatabaseReachesTheErrorTrap) {
   store_.fail = true;
   for (const std::string& body : std::vector<std::string>{

@@ -12,8 +12,8 @@ RegistrationStore& SiteRegistrations::Store() {
   std::unique_ptr<Connection> connection =
       OpenJobDatabase(databases_, connection_string);
   connection->RefuseChangesTo(u"求人");
-  std::unique_ptr<RegistrationStore> store =
-      NewSqlRegistrationStore(*connection);
+  std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(
+      *connection, nullptr, [this] { return LoadTokenKey(files_); });
   connection_ = std::move(connection);
   store_ = std::move(store);
   return *store_;

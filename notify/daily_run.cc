@@ -1,5 +1,6 @@
 #include "notify/daily_run.h"
 
+#include <algorithm>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -25,9 +26,13 @@ constexpr size_t kPage = 200;
 
 // True while `read` is active and its conditions unchanged in `store`: a
 // run takes minutes, and a visitor who stops the mails meanwhile gets none.
+// Found by its address and number, not its token: a token unsealed under
+// another key than the site's would find nothing, and no mail would go.
 bool StillAsRead(RegistrationStore& store, const Registration& read) {
-  const std::optional<Registration> now = store.FindByToken(read.token);
-  return now && now->active && now->changed == read.changed;
+  for (const Registration& now : store.ListByAddress(read.address)) {
+    if (now.id == read.id) return now.active && now.changed == read.changed;
+  }
+  return false;
 }
 
 int64_t ActiveCount(RegistrationStore& store, const std::u16string& only) {
@@ -58,6 +63,8 @@ struct Served {
   int64_t jobs = 0;
   bool mailed = false;
   std::string failure;
+  bool mark_failed = false;  // its mark could not be stored
+  bool no_relay = false;     // its mail was given up, no relay reached
 };
 
 // One run over the registrations: what every registration is served with.
@@ -90,8 +97,10 @@ class DailyRun {
       }
       if (jobs.count == 0) {
         if (registration.mark < high_) {
+          served.mark_failed = true;
           store_.MoveMark(registration.id, registration.changed, high_,
                           std::nullopt);
+          served.mark_failed = false;
         }
         return served;
       }
@@ -116,10 +125,12 @@ class DailyRun {
         registration.address, kDailyMailSubject,
         ComposeDailyMail(jobs.text, jobs.count, site_, registration.token),
         MatchMailHeaders(site_, registration.token)};
-    const std::u16string answer = DeliverMail(
-        route_.attempts, sender_, sleeper_, site_, route_.accounts, mail);
+    const std::u16string answer =
+        DeliverMail(route_.attempts, sender_, sleeper_, site_, route_.accounts,
+                    mail, options_.deadline ? &*options_.deadline : nullptr);
     if (!answer.empty()) {
       served.failure = "the mail was given up: " + U8(answer);
+      served.no_relay = ReachedNoRelay(answer);
       return;
     }
     served.mailed = true;
@@ -127,6 +138,7 @@ class DailyRun {
       store_.MoveMark(registration.id, registration.changed, high_,
                       clock_.Now());
     } catch (const std::exception& error) {
+      served.mark_failed = true;
       served.failure = std::string(
                            "the mail went out, but its jobs were not marked as "
                            "sent, so the next run sends them again: ") +
@@ -144,6 +156,20 @@ class DailyRun {
   const DailyRunOptions& options_;
   const int64_t high_;
 };
+
+// Why the run stops before its next registration, or the empty text.
+std::string ReasonToStop(const DailyRunOptions& options,
+                         int unreached_in_a_row) {
+  if (options.give_up_after > 0 &&
+      unreached_in_a_row >= options.give_up_after) {
+    return std::to_string(unreached_in_a_row) +
+           " mails in a row reached no relay";
+  }
+  if (options.deadline && options.deadline->RemainingMs() == 0) {
+    return "the run's time limit was spent";
+  }
+  return "";
+}
 
 }  // namespace
 
@@ -163,14 +189,20 @@ DailyRunSummary RunDailyMail(RegistrationStore& store, JobSweep& sweep,
   DailyRunSummary summary;
   summary.sweep =
       sweep.Sweep(lowest, JobFingerprint, started, !options.dry_run);
-  report.Started(summary.sweep, ActiveCount(store, options.only));
+
+  const int64_t active = ActiveCount(store, options.only);
+  report.Started(summary.sweep, active);
 
   DailyRun run(store, sweep, sender, sleeper, clock, site, route, options,
                summary.sweep.high);
   int64_t after = 0;
+  int unreached_in_a_row = 0;
   for (std::vector<Registration> page = store.Registrations(filter, 0, kPage);
-       !page.empty(); page = store.Registrations(filter, after, kPage)) {
+       !page.empty() && summary.stopped.empty();
+       page = store.Registrations(filter, after, kPage)) {
     for (const Registration& registration : page) {
+      summary.stopped = ReasonToStop(options, unreached_in_a_row);
+      if (!summary.stopped.empty()) break;
       after = registration.id;
       ++summary.registrations;
       const Served served = run.Serve(registration);
@@ -179,8 +211,18 @@ DailyRunSummary RunDailyMail(RegistrationStore& store, JobSweep& sweep,
         summary.jobs += served.jobs;
       }
       if (!served.failure.empty()) ++summary.failures;
+      unreached_in_a_row = served.no_relay ? unreached_in_a_row + 1 : 0;
       report.Done(registration, served.jobs, served.failure);
+      if (served.mark_failed) {
+        summary.stopped =
+            "a mark could not be stored, so the database fails; the run "
+            "stopped rather than mail jobs it could not mark as sent";
+        break;
+      }
     }
+  }
+  if (!summary.stopped.empty()) {
+    summary.left = std::max<int64_t>(0, active - summary.registrations);
   }
   return summary;
 }

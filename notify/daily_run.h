@@ -13,6 +13,7 @@
 #define QLOK_NOTIFY_DAILY_RUN_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "mail/kept_mail.h"
@@ -29,6 +30,12 @@ struct DailyRunOptions {
   bool dry_run = false;
   // Only the registrations of this address; empty for all.
   std::u16string only;
+  // The run stops after this many registrations in a row whose mail
+  // reached no relay (ReachedNoRelay); 0 never stops for that.
+  int give_up_after = 0;
+  // The run stops once this has passed (a mail under way may take what
+  // remains of it, at most); none: no limit.
+  std::optional<Deadline> deadline;
 };
 
 struct DailyRunSummary {
@@ -37,6 +44,10 @@ struct DailyRunSummary {
   int64_t jobs = 0;           // jobs in them
   int64_t failures = 0;       // mails given up and registrations that failed
   SweepCounts sweep;
+  // Why the run stopped before the last registration; empty when it did
+  // not. The registrations not reached wait for the next run.
+  std::string stopped;
+  int64_t left = 0;  // active registrations the run did not reach
 };
 
 // What the run tells as it goes; every call has a default that does
@@ -59,7 +70,11 @@ class DailyRunReport {
 // and logins). Throws
 // Failure when the database fails outside one registration's part (the
 // lock, the sweep, reading the registrations); a registration that fails
-// is counted and reported, and the run goes on.
+// is counted and reported, and the run goes on, but for three reasons
+// that stop it (summary.stopped): a mark that cannot be stored (the mail
+// went out, and the database fails: going on would send every later mail
+// again on the next run), `give_up_after` registrations in a row whose
+// mail reached no relay, and the deadline.
 DailyRunSummary RunDailyMail(RegistrationStore& store, JobSweep& sweep,
                              MailSender& sender, Sleeper& sleeper, Clock& clock,
                              const SiteConfig& site, const MailRoute& route,

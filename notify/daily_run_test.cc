@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "jobs/job_fingerprint.h"
 #include "jobs/schema.h"
 #include "notify/daily_mail.h"
+#include "platform/failure.h"
 #include "platform/testing/recording_mail_sender.h"
 #include "registrations/registration.h"
 #include "text/unicode.h"
@@ -33,6 +36,53 @@ std::string Body(const std::string& job_type, int maximum) {
   return "_su=ss0\r\naaa=x\r\naa6=1\r\naa8=" + std::to_string(maximum) +
          "\r\naab=0\r\naac=" + job_type + "\r\nasa=2\r\nzzz";
 }
+
+// A store whose marks fail from the `works`-th + 1 on, as on a full disk;
+// everything else goes to the real store.
+class MarksFailAfter : public RegistrationStore {
+ public:
+  MarksFailAfter(RegistrationStore& real, int works)
+      : real_(real), works_(works) {}
+  Registration Save(const RegistrationInput& input,
+                    const DateTime& now) override {
+    return real_.Save(input, now);
+  }
+  std::optional<Registration> FindByToken(std::string_view token) override {
+    return real_.FindByToken(token);
+  }
+  bool StopByToken(std::string_view token, const DateTime& now) override {
+    return real_.StopByToken(token, now);
+  }
+  int Stop(const std::u16string& address, std::optional<int> number,
+           const DateTime& now) override {
+    return real_.Stop(address, number, now);
+  }
+  std::vector<Registration> ListByAddress(
+      const std::u16string& address) override {
+    return real_.ListByAddress(address);
+  }
+  int CountLookup(const std::u16string& address, const DateTime& now) override {
+    return real_.CountLookup(address, now);
+  }
+  std::vector<Registration> Registrations(const RegistrationFilter& filter,
+                                          int64_t after_id,
+                                          size_t limit) override {
+    return real_.Registrations(filter, after_id, limit);
+  }
+  bool MoveMark(int64_t id, const DateTime& changed, int64_t mark,
+                std::optional<DateTime> mailed) override {
+    if (works_-- <= 0) throw Failure("database or disk is full");
+    return real_.MoveMark(id, changed, mark, mailed);
+  }
+  std::optional<int64_t> LowestMark(const RegistrationFilter& filter) override {
+    return real_.LowestMark(filter);
+  }
+  RegistrationCounts Count() override { return real_.Count(); }
+
+ private:
+  RegistrationStore& real_;
+  int works_;
+};
 
 class DailyRunTest : public ::testing::Test {
  protected:
@@ -74,14 +124,19 @@ class DailyRunTest : public ::testing::Test {
     return store_->Save(input, today_);
   }
 
-  // One run, as q_lok-admin notify makes it: its own connections.
-  DailyRunSummary Run(DailyRunOptions options = {}) {
+  // One run, as q_lok-admin notify makes it: its own connections; with
+  // `marks_work`, a store whose marks fail after that many.
+  DailyRunSummary Run(DailyRunOptions options = {},
+                      std::optional<int> marks_work = std::nullopt) {
     std::unique_ptr<Connection> work = Open();
     std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(*work);
+    std::optional<MarksFailAfter> failing;
+    if (marks_work) failing.emplace(*store, *marks_work);
     std::unique_ptr<JobSweep> sweep = NewJobSweep(*work, Open());
     notes_ = Notes();
     return RunDailyMail(
-        *store, *sweep, mail_, sleeper_, clock_, SiteConfig::Defaults(),
+        failing ? static_cast<RegistrationStore&>(*failing) : *store, *sweep,
+        mail_, sleeper_, clock_, SiteConfig::Defaults(),
         MailRoute{kMatchMailAttempts, MailAccounts()}, options, notes_);
   }
 
@@ -178,6 +233,76 @@ TEST_F(DailyRunTest, AGivenUpMailGoesWithTheNextRun) {
   EXPECT_EQ(summary.failures, 0);
   EXPECT_EQ(LastMailCompanies(),
             (std::vector<std::string>{"二件目", "一件目"}));
+}
+
+TEST_F(DailyRunTest, TheRunStopsInTimeAndLeavesTheRestForTheNextRun) {
+  // Eight registrations, each due a mail. What stops the run, and how many
+  // registrations it leaves; those then go with the next run.
+  struct Case {
+    const char* name;
+    std::u16string answer;  // of every relay; empty: accepted
+    int give_up_after;
+    int64_t time_limit_ms;  // 0: none
+    std::optional<int> marks_work;
+    int64_t looked_at;
+    int64_t left;
+  } cases[] = {
+      {"silent relays: five in a row", u"Timeout was reached", 5, 0, {}, 5, 3},
+      {"unreachable relays: two in a row",
+       u"Failed to connect to 127.0.0.1 port 25: Connection refused",
+       2,
+       0,
+       {},
+       2,
+       6},
+      // A relay that answers and refuses reaches a relay: no stop.
+      {"refusing relay goes on", u"550 no such user", 5, 0, {}, 8, 0},
+      // Each silent mail takes 5 attempts of 20 s on the run's clock.
+      {"time limit", u"Timeout was reached", 100, 250000, {}, 3, 5},
+      {"a mark that cannot be stored", u"", 5, 0, 2, 3, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    mail_ = RecordingMailSender();
+    sleeper_.clock = nullptr;
+    Run();
+    for (int i = 0; i < 8; ++i) {
+      Register(U16("r" + std::to_string(i) + "@example.jp"), "事務");
+    }
+    AddJob(u"新しい事務", u"事務", 50);
+    mail_ = RecordingMailSender();
+    mail_.answer = c.answer;
+    FakeMonotonicClock monotonic;
+    mail_.clock = &monotonic;
+    mail_.call_ms = 20000;
+    sleeper_.clock = &monotonic;
+    DailyRunOptions options;
+    options.give_up_after = c.give_up_after;
+    if (c.time_limit_ms > 0) {
+      options.deadline.emplace(monotonic, monotonic.Milliseconds(),
+                               c.time_limit_ms);
+    }
+    const DailyRunSummary summary = Run(options, c.marks_work);
+    EXPECT_EQ(summary.registrations, c.looked_at);
+    EXPECT_EQ(summary.left, c.left);
+    EXPECT_EQ(summary.stopped.empty(), c.left == 0) << summary.stopped;
+    // A mark that failed stops the run at once: one mail too many at most.
+    if (c.marks_work) {
+      EXPECT_EQ(mail_.Accepted().size(),
+                static_cast<size_t>(*c.marks_work + 1));
+    }
+    // The next run, with working relays and store, serves every one left,
+    // and those whose mail went and was marked get nothing again.
+    mail_ = RecordingMailSender();
+    sleeper_.clock = nullptr;
+    const DailyRunSummary next = Run();
+    EXPECT_TRUE(next.stopped.empty());
+    const int64_t marked =
+        c.answer.empty() ? std::min<int64_t>(*c.marks_work, 8) : 0;
+    EXPECT_EQ(next.mails, 8 - marked);
+  }
 }
 
 TEST_F(DailyRunTest, AJobIsForgottenOnlyLongAfterItWentAndNoSerialRepeats) {

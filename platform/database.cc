@@ -41,7 +41,8 @@ std::unique_ptr<Connection> OpenConnection(
       path = home + path;
     }
     return OpenSqliteConnection(path, options.create_missing,
-                                options.sqlite_cache_kib);
+                                options.sqlite_cache_kib,
+                                options.sqlite_lock_deadline);
   }
   if (text.starts_with("postgresql://") || text.starts_with("postgres://")) {
     return OpenPostgresConnection(text, options);

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/value.h"
 
 namespace qlok {
@@ -108,6 +109,10 @@ struct DatabaseOptions {
   // that are not read again: every one of them is memory the process must
   // be given (a page fault) and keeps.
   int sqlite_cache_kib = 0;
+  // SQLite: a statement that finds the database locked by another
+  // connection waits for it until this deadline (a request's time budget),
+  // whose clock must outlive the connections; without one, a minute.
+  std::optional<Deadline> sqlite_lock_deadline = std::nullopt;
 };
 
 // Opens the database a connection string names:

@@ -42,8 +42,6 @@ namespace {
 // whole name, so that a file name never exceeds the usual limit of 255.
 constexpr size_t kMaxPlainName = 200;
 constexpr size_t kKeptPrefix = 160;
-// How long LockExclusively waits for another holder.
-constexpr std::chrono::milliseconds kLockPatience{3000};
 constexpr char kLockFileName[] = "store.lock";
 // The spare of a key: a name no encoded name nor temporary file takes.
 constexpr char kSparePrefix[] = ".spare-";
@@ -354,11 +352,12 @@ class FileSettingsStore : public SettingsStore {
     ::unlink((folder + "/" + kSparePrefix + name).c_str());
   }
 
-  std::unique_ptr<Lock> LockExclusively() override {
+  std::unique_ptr<Lock> LockExclusively(
+      std::chrono::milliseconds patience) override {
     const int fd =
         OpenLockFile(dir_ + "/" + kLockFileName, LockKind::kExclusive);
     try {
-      if (!TakeLock(fd, LockKind::kExclusive, LockRange{}, kLockPatience)) {
+      if (!TakeLock(fd, LockKind::kExclusive, LockRange{}, patience)) {
         throw Failure("settings store: cannot lock " + dir_ +
                       ": another process kept it locked too long");
       }

@@ -3,6 +3,7 @@
 #ifndef QLOK_PLATFORM_SETTINGS_STORE_H_
 #define QLOK_PLATFORM_SETTINGS_STORE_H_
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -48,11 +49,12 @@ class SettingsStore {
   // when it cannot be removed.
   virtual void Remove(const std::u16string& app, const std::u16string& section,
                       const std::u16string& key) = 0;
-  // Takes the lock of the whole store, waiting at most a few seconds while
+  // Takes the lock of the whole store, waiting at most `patience` while
   // another process holds it, so that what processes do while they hold it
   // happens one after the other. Reads and writes themselves never wait for
   // it. Throws Failure when the lock cannot be had in time or at all.
-  virtual std::unique_ptr<Lock> LockExclusively() = 0;
+  virtual std::unique_ptr<Lock> LockExclusively(
+      std::chrono::milliseconds patience) = 0;
 };
 
 // The store kept in folder `dir` (the site home's settings/), one file per
@@ -77,7 +79,7 @@ class InMemorySettingsStore : public SettingsStore {
               const std::u16string& key) override {
     values_.erase({app, section, key});
   }
-  std::unique_ptr<Lock> LockExclusively() override {
+  std::unique_ptr<Lock> LockExclusively(std::chrono::milliseconds) override {
     return std::make_unique<Lock>();
   }
 

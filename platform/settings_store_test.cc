@@ -231,6 +231,9 @@ TEST(FileSettingsStoreTest, RemovesKeys) {
   EXPECT_THROW(store->Remove(u"MyApp", u"Startup_j", u"blocked"), Failure);
 }
 
+// How long a test waits for the store's lock.
+constexpr std::chrono::milliseconds kPatience{3000};
+
 TEST(FileSettingsStoreTest, LockHoldersTakeTurns) {
   // Each process adds one to a counter again and again, reading and
   // writing under the lock; without it, increments would get lost.
@@ -241,7 +244,7 @@ TEST(FileSettingsStoreTest, LockHoldersTakeTurns) {
   const int failed = RunInProcesses(kProcesses, [&](int) {
     auto store = NewFileSettingsStore(dir);
     for (int round = 0; round < kRounds; ++round) {
-      auto lock = store->LockExclusively();
+      auto lock = store->LockExclusively(kPatience);
       const std::u16string count =
           store->Read(u"MyApp", u"Startup_j", u"count", u"0");
       store->Write(u"MyApp", u"Startup_j", u"count",
@@ -261,14 +264,14 @@ TEST(FileSettingsStoreTest, ALockHeldTooLongIsAFailureNotAHang) {
   auto holder = NewFileSettingsStore(scratch.path());
   auto waiter = NewFileSettingsStore(scratch.path());
   {
-    auto lock = holder->LockExclusively();
-    EXPECT_THROW(waiter->LockExclusively(), Failure);
+    auto lock = holder->LockExclusively(kPatience);
+    EXPECT_THROW(waiter->LockExclusively(kPatience), Failure);
   }
-  EXPECT_NE(waiter->LockExclusively(), nullptr);
+  EXPECT_NE(waiter->LockExclusively(kPatience), nullptr);
   // A store whose folder cannot be made cannot be locked either.
   { std::ofstream(scratch.path() + "/Plain") << "not a folder"; }
   EXPECT_THROW(NewFileSettingsStore(scratch.path() + "/Plain/settings")
-                   ->LockExclusively(),
+                   ->LockExclusively(kPatience),
                Failure);
 }
 

@@ -3,10 +3,13 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/failure.h"
 #include "platform/recordset.h"
 #include "platform/time_collation.h"
@@ -15,7 +18,14 @@
 namespace qlok {
 namespace {
 
-constexpr int kBusyTimeoutMilliseconds = 5000;
+// How long a connection without a deadline (the operator's commands) waits
+// for another connection's lock: a page holds the write lock for
+// milliseconds, a daily run's sweep for longer.
+constexpr int kBusyTimeoutMilliseconds = 60000;
+
+// The pauses between tries for a lock that another connection holds, in
+// milliseconds; after the last, the last again.
+constexpr int kBusyPauses[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
 
 // The database handle, shared by the connection and the statements made on
 // it, so that it closes when the last of them is gone.
@@ -28,11 +38,28 @@ class Handle {
   sqlite3* get() const { return db_; }
   // The tables the authorizer keeps from being changed (UTF-8).
   std::vector<std::string>& read_only_tables() { return read_only_tables_; }
+  // Until when a statement waits for another connection's lock; none: a
+  // fixed time.
+  std::optional<Deadline>& lock_deadline() { return lock_deadline_; }
 
  private:
   sqlite3* db_;
   std::vector<std::string> read_only_tables_;
+  std::optional<Deadline> lock_deadline_;
 };
+
+// SQLite's busy handler for a connection with a lock deadline: pauses and
+// tries again while the deadline leaves time, so that a request waits for
+// a lock as long as its time allows, not a fixed few seconds.
+int WaitWithinDeadline(void* data, int tries) {
+  const Deadline& deadline = *static_cast<Handle*>(data)->lock_deadline();
+  const int64_t left = deadline.RemainingMs();
+  if (left <= 0) return 0;
+  constexpr int kPauses = sizeof kBusyPauses / sizeof kBusyPauses[0];
+  const int pause = kBusyPauses[std::min(tries, kPauses - 1)];
+  sqlite3_sleep(static_cast<int>(std::min<int64_t>(pause, left)));
+  return 1;
+}
 
 // The authorizer of a connection with read-only tables: an action that
 // would change one of them is refused when its statement is prepared.
@@ -368,9 +395,9 @@ void UseSqliteFromOneThread() {
   sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 }
 
-std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
-                                                 bool create_missing,
-                                                 int cache_kib) {
+std::unique_ptr<Connection> OpenSqliteConnection(
+    const std::string& path, bool create_missing, int cache_kib,
+    const std::optional<Deadline>& lock_deadline) {
   sqlite3* db = nullptr;
   int flags = SQLITE_OPEN_READWRITE;
   if (create_missing) flags |= SQLITE_OPEN_CREATE;
@@ -386,7 +413,12 @@ std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
     Fail(db, "cannot open " + path);
   }
   sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, kBusyTimeoutMilliseconds);
+  handle->lock_deadline() = lock_deadline;
+  if (lock_deadline) {
+    sqlite3_busy_handler(db, WaitWithinDeadline, handle.get());
+  } else {
+    sqlite3_busy_timeout(db, kBusyTimeoutMilliseconds);
+  }
   if (sqlite3_create_collation_v2(db, QLOK_TIME_COLLATION_NAME, SQLITE_UTF8,
                                   nullptr, CompareTimes,
                                   nullptr) != SQLITE_OK) {

@@ -3,8 +3,10 @@
 #define QLOK_PLATFORM_SQLITE_CONNECTION_H_
 
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/database.h"
 
 namespace qlok {
@@ -13,8 +15,10 @@ namespace qlok {
 // with `create_missing`), or an empty database in memory for ":memory:";
 // `cache_kib` above 0 bounds its page cache (PRAGMA cache_size).
 // Every connection has the collation qlok_time of the working-time columns,
-// and waits up to a few seconds for a writer's lock instead of failing at
-// once. Throws Failure when SQLite refuses, and "SQLite: the database file
+// and a statement that finds the database locked by another connection
+// tries again until `lock_deadline` (whose clock must outlive the
+// connection), or without one for a minute, before it fails ("database is
+// locked"). Throws Failure when SQLite refuses, and "SQLite: the database file
 // PATH does not exist" for a missing file that is not to be created.
 //
 // On the connection, Open runs exactly one statement (a text holding more
@@ -22,9 +26,9 @@ namespace qlok {
 // values and one declared DATE gives dates, read from the stored texts
 // (a text that is no date-time stays a text). Recordsets and writers may
 // outlive the connection object.
-std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path,
-                                                 bool create_missing,
-                                                 int cache_kib = 0);
+std::unique_ptr<Connection> OpenSqliteConnection(
+    const std::string& path, bool create_missing, int cache_kib = 0,
+    const std::optional<Deadline>& lock_deadline = std::nullopt);
 
 // Sets SQLite up for a process in which one thread alone uses it: SQLite
 // then takes none of its own locks and keeps no memory statistics, which

@@ -9,12 +9,11 @@
 
 namespace qlok {
 
-MailHeaders KeepRegistration(RegistrationStore& store,
-                             const SearchRequest& request,
-                             const std::u16string& registration_record,
-                             Recordset* mailed_jobs, int64_t mailed_count,
-                             const DateTime& now, const SiteConfig& site,
-                             ErrorLog& errors) {
+std::optional<MailHeaders> KeepRegistration(
+    RegistrationStore& store, const SearchRequest& request,
+    const std::u16string& registration_record, Recordset* mailed_jobs,
+    int64_t mailed_count, const DateTime& now, const SiteConfig& site,
+    ErrorLog& errors) {
   try {
     const std::optional<int> number = RegistrationNumberOf(request);
     if (!number) {
@@ -41,7 +40,7 @@ MailHeaders KeepRegistration(RegistrationStore& store,
            << " was not kept: "
            << U8(BlankControlCharacters(U16(failure.what()))) << "\n";
     errors.flush();
-    return MatchMailHeaders(site, "");
+    return std::nullopt;
   }
 }
 

@@ -4,6 +4,7 @@
 #define QLOK_REGISTRATIONS_KEEP_REGISTRATION_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/database.h"
@@ -23,15 +24,14 @@ namespace qlok {
 // no match mail goes out). Returns the header fields of the registration's
 // match mail, with the links of its token. Never throws: when the
 // registration cannot be kept (a registration number other than 1 to 5, a
-// database that refuses), one line goes to `errors`, the headers carry no
-// links, and the request goes on; the registration record mail still
-// carries the registration.
-MailHeaders KeepRegistration(RegistrationStore& store,
-                             const SearchRequest& request,
-                             const std::u16string& registration_record,
-                             Recordset* mailed_jobs, int64_t mailed_count,
-                             const DateTime& now, const SiteConfig& site,
-                             ErrorLog& errors);
+// database that refuses, is full or stays locked), one line goes to
+// `errors` and it returns nothing: the request must then tell the visitor
+// that the registration was not made, and send no mail for it.
+std::optional<MailHeaders> KeepRegistration(
+    RegistrationStore& store, const SearchRequest& request,
+    const std::u16string& registration_record, Recordset* mailed_jobs,
+    int64_t mailed_count, const DateTime& now, const SiteConfig& site,
+    ErrorLog& errors);
 
 }  // namespace qlok
 

@@ -4,6 +4,7 @@
 
 #include "platform/failure.h"
 #include "platform/random_token.h"
+#include "registrations/token_seal.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -18,7 +19,7 @@ namespace {
 
 constexpr char16_t kColumns[] =
     u"id, address, number, settings, daily_maximum, created, changed, "
-    u"active, stopped, token, mark, sent_jobs, last_mailed";
+    u"active, stopped, token, token_sealed, mark, sent_jobs, last_mailed";
 
 // A date-time field: engines give date-times, or the stored text where a
 // result column has no declared type (SQLite's RETURNING).
@@ -57,7 +58,16 @@ std::u16string JoinFingerprints(const std::vector<std::string>& list) {
   return U16(all);
 }
 
-Registration ReadRegistration(const Recordset& row) {
+// The token of a stored row: unsealed, or, in a row stored before tokens
+// were sealed (no seal, the token itself in its place), as it stands.
+std::string StoredToken(const Recordset& row, const std::string& key,
+                        const std::u16string& address, int number) {
+  const std::string sealed = U8(row.Field(u"token_sealed").ToText());
+  if (sealed.empty()) return U8(row.Field(u"token").ToText());
+  return UnsealToken(key, address, number, sealed);
+}
+
+Registration ReadRegistration(const Recordset& row, const std::string& key) {
   Registration r;
   r.id = row.Field(u"id").AsInteger();
   r.address = row.Field(u"address").ToText();
@@ -68,7 +78,7 @@ Registration ReadRegistration(const Recordset& row) {
   r.changed = DateTimeField(row, u"changed").value_or(DateTime{});
   r.active = row.Field(u"active").AsInteger() != 0;
   r.stopped = DateTimeField(row, u"stopped");
-  r.token = U8(row.Field(u"token").ToText());
+  r.token = StoredToken(row, key, r.address, r.number);
   r.mark = row.Field(u"mark").AsInteger();
   r.sent_jobs = SplitFingerprints(row.Field(u"sent_jobs").ToText());
   r.last_mailed = DateTimeField(row, u"last_mailed");
@@ -77,8 +87,11 @@ Registration ReadRegistration(const Recordset& row) {
 
 class SqlRegistrationStore : public RegistrationStore {
  public:
-  SqlRegistrationStore(Connection& db, std::function<std::string()> new_token)
-      : db_(db), new_token_(std::move(new_token)) {
+  SqlRegistrationStore(Connection& db, std::function<std::string()> new_token,
+                       std::function<std::string()> token_key)
+      : db_(db),
+        new_token_(std::move(new_token)),
+        token_key_(std::move(token_key)) {
     if (!new_token_) new_token_ = NewRandomToken;
   }
 
@@ -94,8 +107,9 @@ class SqlRegistrationStore : public RegistrationStore {
     }
     const std::u16string sql =
         u"INSERT INTO registrations (address, number, settings, "
-        u"daily_maximum, created, changed, active, token, mark, sent_jobs) "
-        u"VALUES ($1, $2, $3, $4, $5, $5, 1, $6, "
+        u"daily_maximum, created, changed, active, token, token_sealed, "
+        u"mark, sent_jobs) "
+        u"VALUES ($1, $2, $3, $4, $5, $5, 1, $6, $8, "
         u"(SELECT coalesce(max(serial), 0) FROM seen_jobs), $7) "
         u"ON CONFLICT (address, number) DO UPDATE SET "
         u"settings = excluded.settings, "
@@ -104,21 +118,25 @@ class SqlRegistrationStore : public RegistrationStore {
         u"mark = excluded.mark, sent_jobs = excluded.sent_jobs "
         u"RETURNING " +
         std::u16string(kColumns);
+    const std::string token = new_token_();
     std::vector<Registration> saved = All(
         sql, {Value::Text(input.address), Value::Integer(input.number),
               Value::Text(input.settings), Value::Integer(input.daily_maximum),
-              Value::DateTimeOf(now), Value::Text(U16(new_token_())),
-              Value::Text(JoinFingerprints(input.sent_jobs))});
+              Value::DateTimeOf(now), Value::Text(U16(TokenHash(token))),
+              Value::Text(JoinFingerprints(input.sent_jobs)),
+              Value::Text(
+                  U16(SealToken(Key(), input.address, input.number, token)))});
     if (saved.size() != 1) throw Failure("registrations: nothing was saved");
     return saved[0];
   }
 
   std::optional<Registration> FindByToken(std::string_view token) override {
     if (!IsTokenText(token)) return std::nullopt;
+    // By its hash; a row stored before tokens were sealed holds the token.
     std::vector<Registration> found =
         All(u"SELECT " + std::u16string(kColumns) +
-                u" FROM registrations WHERE token = $1",
-            {Value::Text(U16(token))});
+                u" FROM registrations WHERE token = $1 OR token = $2",
+            {Value::Text(U16(TokenHash(token))), Value::Text(U16(token))});
     if (found.empty()) return std::nullopt;
     return found[0];
   }
@@ -127,8 +145,9 @@ class SqlRegistrationStore : public RegistrationStore {
     if (!IsTokenText(token)) return false;
     return Changed(
                u"UPDATE registrations SET active = 0, stopped = $2 "
-               u"WHERE token = $1 AND active = 1 RETURNING id",
-               {Value::Text(U16(token)), Value::DateTimeOf(now)}) > 0;
+               u"WHERE (token = $1 OR token = $3) AND active = 1 RETURNING id",
+               {Value::Text(U16(TokenHash(token))), Value::DateTimeOf(now),
+                Value::Text(U16(token))}) > 0;
   }
 
   int Stop(const std::u16string& address, std::optional<int> number,
@@ -237,9 +256,15 @@ class SqlRegistrationStore : public RegistrationStore {
     std::vector<Registration> out;
     std::unique_ptr<Recordset> rows = db_.Query(sql, parameters, 0);
     for (; !rows->AtEnd(); rows->MoveNext()) {
-      out.push_back(ReadRegistration(*rows));
+      out.push_back(ReadRegistration(*rows, Key()));
     }
     return out;
+  }
+
+  // The token key, asked for once.
+  const std::string& Key() {
+    if (!key_) key_ = token_key_ ? token_key_() : std::string();
+    return *key_;
   }
 
   // Runs a statement that returns one row per row it changed.
@@ -252,13 +277,34 @@ class SqlRegistrationStore : public RegistrationStore {
 
   Connection& db_;
   std::function<std::string()> new_token_;
+  std::function<std::string()> token_key_;
+  std::optional<std::string> key_;
 };
 
 }  // namespace
 
 std::unique_ptr<RegistrationStore> NewSqlRegistrationStore(
-    Connection& db, std::function<std::string()> new_token) {
-  return std::make_unique<SqlRegistrationStore>(db, std::move(new_token));
+    Connection& db, std::function<std::string()> new_token,
+    std::function<std::string()> token_key) {
+  return std::make_unique<SqlRegistrationStore>(db, std::move(new_token),
+                                                std::move(token_key));
+}
+
+std::string LoadTokenKey(TextFiles& files) {
+  std::vector<std::u16string> lines;
+  try {
+    lines = files.ReadLines(kTokenKeyPath, 1);
+  } catch (const std::exception& failure) {
+    throw Failure(std::string(failure.what()) +
+                  " (the site's token key; run \"q_lok-admin migrate\")");
+  }
+  const std::string key = lines.empty() ? "" : U8(lines[0]);
+  if (!IsTokenKey(key)) {
+    throw Failure(std::string(kTokenKeyPath) +
+                  ": line 1 is not 64 hexadecimal digits (the site's token "
+                  "key; run \"q_lok-admin migrate\" to make one)");
+  }
+  return key;
 }
 
 std::u16string RegistrationSchema(std::string_view engine) {

@@ -3,10 +3,13 @@
 //
 // A registration is keyed by its address and registration number (1 to 5);
 // its token, 128 random bits, is the key of the links in its mails: the
-// manage page finds and stops a registration by it. Every statement binds
-// the values it carries; none is spliced into SQL text. All calls throw
-// Failure when the database refuses (for example when the tables have not
-// been created: "q_lok-admin init").
+// manage page finds and stops a registration by it. The token is never
+// stored as it is (registrations/token_seal.h): the table keeps its
+// SHA-256, looked up by the hash of the token given, and the token sealed
+// under the site's token key, which the store unseals for the mails' links.
+// Every statement binds the values it carries; none is spliced into SQL text.
+// All calls throw Failure when the database refuses (for example when the
+// tables have not been created: "q_lok-admin init").
 #ifndef QLOK_REGISTRATIONS_REGISTRATION_STORE_H_
 #define QLOK_REGISTRATIONS_REGISTRATION_STORE_H_
 
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "platform/database.h"
+#include "platform/text_files.h"
 #include "text/date_time.h"
 
 namespace qlok {
@@ -142,8 +146,17 @@ class RegistrationStore {
 
 // The store on an open connection (which must outlive it). `new_token`
 // makes the token of a new registration; by default NewRandomToken.
+// `token_key` gives the site's token key (LoadTokenKey) when a token is
+// first sealed or unsealed, and what it throws fails that call; without
+// one the tokens are sealed under an empty key (for tests).
 std::unique_ptr<RegistrationStore> NewSqlRegistrationStore(
-    Connection& db, std::function<std::string()> new_token = nullptr);
+    Connection& db, std::function<std::string()> new_token = nullptr,
+    std::function<std::string()> token_key = nullptr);
+
+// The site's token key: the first line of pw/token_key (64 hexadecimal
+// digits). Throws Failure, saying to run "q_lok-admin migrate", when the
+// file is missing or holds no key.
+std::string LoadTokenKey(TextFiles& files);
 
 }  // namespace qlok
 

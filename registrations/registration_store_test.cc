@@ -12,6 +12,7 @@
 #include "platform/failure.h"
 #include "platform/random_token.h"
 #include "platform/testing/both_engines.h"
+#include "registrations/token_seal.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -210,6 +211,46 @@ TEST_P(StoreTest, TokensFindAndStopOneRegistration) {
   EXPECT_FALSE(stopped->active);
   EXPECT_EQ(stopped->stopped, kTuesday);
   EXPECT_TRUE(store_->FindByToken(two.token)->active);
+}
+
+TEST_P(StoreTest, TokensAreNeverStoredAsTheyAre) {
+  // The table holds the token's SHA-256 and its seal; the store finds a
+  // registration by the token and gives the token back under the key it
+  // was sealed with. A row stored before tokens were sealed (the token in
+  // its place, no seal) is still found and given back as it stands.
+  const std::string key(64, 'a');
+  auto keyed = NewSqlRegistrationStore(*db_, nullptr, [&] { return key; });
+  const Registration saved =
+      keyed->Save(Input(u"taro@example.jp", 1, u"aac=x"), kMonday);
+  const std::vector<std::string> stored =
+      Column(u"SELECT token AS v FROM registrations WHERE id = $1",
+             {Value::Integer(saved.id)});
+  const std::vector<std::string> sealed =
+      Column(u"SELECT token_sealed AS v FROM registrations WHERE id = $1",
+             {Value::Integer(saved.id)});
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0], TokenHash(saved.token));
+  EXPECT_EQ(sealed[0], SealToken(key, u"taro@example.jp", 1, saved.token));
+  EXPECT_NE(sealed[0], saved.token);
+  ASSERT_TRUE(keyed->FindByToken(saved.token));
+  EXPECT_EQ(keyed->FindByToken(saved.token)->token, saved.token);
+  // The stored hash is no way in.
+  EXPECT_FALSE(keyed->FindByToken(stored[0]));
+  EXPECT_FALSE(keyed->FindByToken(stored[0].substr(0, 32)));
+  // Another key finds the row but cannot give its token back.
+  auto other = NewSqlRegistrationStore(*db_, nullptr,
+                                       [] { return std::string(64, 'b'); });
+  EXPECT_NE(other->FindByToken(saved.token)->token, saved.token);
+
+  const std::string legacy = "00112233445566778899aabbccddeeff";
+  Column(
+      u"INSERT INTO registrations (address, number, settings, "
+      u"daily_maximum, created, changed, token) VALUES ('old@example.jp', "
+      u"1, 'aac=y', 10, $1, $1, $2) RETURNING id AS v",
+      {Value::DateTimeOf(kMonday), Value::Text(U16(legacy))});
+  ASSERT_TRUE(keyed->FindByToken(legacy));
+  EXPECT_EQ(keyed->FindByToken(legacy)->token, legacy);
+  EXPECT_TRUE(keyed->StopByToken(legacy, kMonday));
 }
 
 TEST_P(StoreTest, StoppingByAddressAndNumber) {

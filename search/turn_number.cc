@@ -138,9 +138,10 @@ bool JunHolds(SettingsStore& settings, const std::u16string& read,
 }  // namespace
 
 int AssignTurnNumber(SettingsStore& settings, ProcessInfo& processes,
-                     Clock& clock) {
-  // Every step below runs on its own; what one of them throws is dropped
-  // and the next one runs with the values reached so far.
+                     Clock& clock, std::chrono::milliseconds lock_patience) {
+  // Past the lock, every step below runs on its own; what one of them
+  // throws is dropped and the next one runs with the values reached so
+  // far.
   int turn = kFirstTurn;
   bool others_running = true;
   std::optional<int> stored;
@@ -150,21 +151,19 @@ int AssignTurnNumber(SettingsStore& settings, ProcessInfo& processes,
     // The claim: the instance test, "jun" read and "jun" written, while the
     // store's lock is held, so that concurrent requests claim one after the
     // other and never take the same number. A store that cannot be locked
-    // in time is numbered without the lock all the same.
-    std::unique_ptr<SettingsStore::Lock> lock;
-    IgnoringFailure([&] { lock = settings.LockExclusively(); });
+    // in time throws: the request is not numbered at all.
+    const std::unique_ptr<SettingsStore::Lock> lock =
+        settings.LockExclusively(lock_patience);
     IgnoringFailure(
         [&] { others_running = processes.AnotherInstanceRunning(); });
     // A "jun" that cannot be read or is no number counts as nothing; one
     // past the largest number counts as no number either. Alone, it only
     // tells which keys the run before left.
     std::optional<std::u16string> stored_text;
-    if (others_running || lock) {
-      IgnoringFailure([&] {
-        stored_text = settings.Read(kApp, kSection, kJun, u"100");
-        stored = ParseTurnNumber(*stored_text);
-      });
-    }
+    IgnoringFailure([&] {
+      stored_text = settings.Read(kApp, kSection, kJun, u"100");
+      stored = ParseTurnNumber(*stored_text);
+    });
     if (others_running) {
       turn = stored && *stored < std::numeric_limits<int32_t>::max()
                  ? *stored + 1
@@ -179,7 +178,7 @@ int AssignTurnNumber(SettingsStore& settings, ProcessInfo& processes,
       IgnoringFailure(
           [&] { settings.Write(kApp, kSection, kJun, jun, Sync::kDurable); });
     }
-    if (lock) ForgetFinishedTurns(settings, turn, !others_running, stored);
+    ForgetFinishedTurns(settings, turn, !others_running, stored);
   }
   // The other keys are only a trace that nothing reads back.
   const std::u16string turn_key = Digits(turn);

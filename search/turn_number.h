@@ -2,6 +2,7 @@
 #ifndef QLOK_SEARCH_TURN_NUMBER_H_
 #define QLOK_SEARCH_TURN_NUMBER_H_
 
+#include <chrono>
 #include <optional>
 #include <string_view>
 
@@ -24,15 +25,18 @@ namespace qlok {
 // The instance test and the reading and writing of "jun" happen under the
 // store's lock, so requests that overlap never share a number and "jun"
 // only grows while they do. The only wait is for that lock, held by others
-// for as long as one claim takes; a store that cannot be locked in time is
-// numbered without it.
-// Never throws: each step that fails is skipped and the next one runs. A
+// for as long as one claim takes, at most `lock_patience` (what the
+// request's time allows).
+// Throws Failure, having written nothing, when the lock cannot be had in
+// that time or at all: a number taken without it could be another's, and
+// the request ends with the error page rather than share it. Past the
+// lock, each step that fails is skipped and the next one runs. A
 // "jun" that is no 32-bit whole number (see ParseTurnNumber) counts as
 // nothing, so the number becomes 1. When the instance test itself fails the
 // count goes on from "jun", as when others run. A failing write leaves that
 // key as it was; the number is returned all the same.
 int AssignTurnNumber(SettingsStore& settings, ProcessInfo& processes,
-                     Clock& clock);
+                     Clock& clock, std::chrono::milliseconds lock_patience);
 
 // A stored text as a 32-bit whole number: blanks around it, a sign, digits
 // with a fraction and an exponent are allowed ("104", " 7 ", "1.5E2"); a

@@ -68,9 +68,10 @@ class FlakyStore : public InMemorySettingsStore {
     syncs[key] = sync;
     InMemorySettingsStore::Write(app, section, key, value, sync);
   }
-  std::unique_ptr<Lock> LockExclusively() override {
+  std::unique_ptr<Lock> LockExclusively(
+      std::chrono::milliseconds patience) override {
     if (lock_fails) throw Failure("store locked too long");
-    return InMemorySettingsStore::LockExclusively();
+    return InMemorySettingsStore::LockExclusively(patience);
   }
   // Stores `value` as it stands before the numbering runs.
   void Put(const std::u16string& key, const std::u16string& value) {
@@ -84,6 +85,8 @@ class FlakyStore : public InMemorySettingsStore {
 };
 
 constexpr DateTime kNoon = {2024, 5, 6, 12, 0, 0};
+// How long the numbering may wait for the store's lock.
+constexpr std::chrono::milliseconds kPatience{10000};
 
 TEST(AssignTurnNumberTest, NumbersAndLeavesItsTrace) {
   struct Case {
@@ -114,7 +117,7 @@ TEST(AssignTurnNumberTest, NumbersAndLeavesItsTrace) {
     processes.others_running = c.others_running;
     FixedClock clock(kNoon);
 
-    const int turn = AssignTurnNumber(store, processes, clock);
+    const int turn = AssignTurnNumber(store, processes, clock, kPatience);
     EXPECT_EQ(turn, c.expected);
     const std::u16string key = Digits(c.expected);
     EXPECT_EQ(U8(store.Get(u"jun")), U8(key));
@@ -142,7 +145,7 @@ TEST(AssignTurnNumberTest, FailingStepsAreSkipped) {
     store.writes_fail = true;
     FakeProcessInfo processes;
     processes.others_running = true;
-    EXPECT_EQ(AssignTurnNumber(store, processes, clock), 105);
+    EXPECT_EQ(AssignTurnNumber(store, processes, clock, kPatience), 105);
     EXPECT_EQ(store.writes, 4);  // every write was tried
     EXPECT_EQ(U8(store.Get(u"jun")), "104");
     EXPECT_EQ(U8(store.Get(u"105")), "<none>");
@@ -154,7 +157,7 @@ TEST(AssignTurnNumberTest, FailingStepsAreSkipped) {
     store.reads_fail = true;
     FakeProcessInfo processes;
     processes.others_running = true;
-    EXPECT_EQ(AssignTurnNumber(store, processes, clock), 1);
+    EXPECT_EQ(AssignTurnNumber(store, processes, clock, kPatience), 1);
     EXPECT_EQ(U8(store.Get(u"jun")), "1");
     EXPECT_EQ(U8(store.Get(u"1time")), "2024/05/06 12:00:00");
   }
@@ -164,28 +167,30 @@ TEST(AssignTurnNumberTest, FailingStepsAreSkipped) {
     store.Put(u"jun", u"104");
     FakeProcessInfo processes;
     processes.instance_test_fails = true;
-    EXPECT_EQ(AssignTurnNumber(store, processes, clock), 105);
+    EXPECT_EQ(AssignTurnNumber(store, processes, clock, kPatience), 105);
     EXPECT_EQ(U8(store.Get(u"jun")), "105");
   }
   {
-    SCOPED_TRACE("the lock cannot be had: numbered all the same");
+    // A number taken without the lock could be another request's.
+    SCOPED_TRACE("the lock cannot be had: no number, nothing written");
     FlakyStore store;
     store.Put(u"jun", u"1104");
     store.Put(u"105", u"old");
     store.lock_fails = true;
     FakeProcessInfo processes;
     processes.others_running = true;
-    EXPECT_EQ(AssignTurnNumber(store, processes, clock), 1105);
-    EXPECT_EQ(U8(store.Get(u"jun")), "1105");
-    EXPECT_EQ(U8(store.Get(u"1105")), "4242");
-    EXPECT_EQ(U8(store.Get(u"105")), "old");  // removed only under the lock
+    EXPECT_THROW(AssignTurnNumber(store, processes, clock, kPatience), Failure);
+    EXPECT_EQ(store.writes, 0);
+    EXPECT_EQ(U8(store.Get(u"jun")), "1104");
+    EXPECT_EQ(U8(store.Get(u"1105")), "<none>");
+    EXPECT_EQ(U8(store.Get(u"105")), "old");
   }
   {
     SCOPED_TRACE("no process id: its key stays unwritten, the rest is done");
     FlakyStore store;
     FakeProcessInfo processes;
     processes.process_id_fails = true;
-    EXPECT_EQ(AssignTurnNumber(store, processes, clock), 100);
+    EXPECT_EQ(AssignTurnNumber(store, processes, clock, kPatience), 100);
     EXPECT_EQ(U8(store.Get(u"jun")), "100");
     EXPECT_EQ(U8(store.Get(u"100")), "<none>");
     EXPECT_EQ(U8(store.Get(u"100time")), "2024/05/06 12:00:00");
@@ -244,7 +249,7 @@ TEST(AssignTurnNumberTest, ForgetsTurnsLongFinished) {
     FakeProcessInfo processes;
     processes.others_running = c.others_running;
     FixedClock clock(kNoon);
-    AssignTurnNumber(store, processes, clock);
+    AssignTurnNumber(store, processes, clock, kPatience);
     std::vector<int> kept;
     for (int n = 0; n <= 6000; ++n) {
       const bool number = store.Get(Digits(n)) != u"<none>";
@@ -332,7 +337,7 @@ TEST(AssignTurnNumberTest, OverlappingRequestsNeverShareANumber) {
     auto store = NewFileSettingsStore(dir);
     auto processes = NewSiteProcessInfo(dir);
     auto clock = NewSystemClock();
-    const int turn = AssignTurnNumber(*store, *processes, *clock);
+    const int turn = AssignTurnNumber(*store, *processes, *clock, kPatience);
     const std::string line =
         std::to_string(turn) + " " + std::to_string(::getpid()) + "\n";
     if (::write(report[1], line.data(), line.size()) !=

@@ -1,5 +1,6 @@
 #include "search_page/handle_request.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -19,6 +20,7 @@
 #include "search/search_request.h"
 #include "search/turn_number.h"
 #include "search_page/registration_log.h"
+#include "text/html_escape.h"
 
 namespace qlok {
 namespace {
@@ -32,9 +34,12 @@ constexpr char16_t kSampleIntroduction[] =
 // How many rows of the result later steps read after the count: the sample
 // jobs of the page, or the jobs of the first match mail. Both are bounded,
 // so what a request holds does not grow with the table.
+// A registration keeps the sample jobs too, for the page that tells a
+// registration that could not be kept.
 size_t RowsToKeep(const SearchRequest& request) {
   if (request.address.empty()) return kSampleJobLimit;
-  return static_cast<size_t>(MailJobLimit(request.daily_maximum));
+  return std::max(kSampleJobLimit,
+                  static_cast<size_t>(MailJobLimit(request.daily_maximum)));
 }
 
 // The recordset and the connection of one request, closed on every path out
@@ -46,13 +51,14 @@ struct JobDatabase {
 };
 
 // Keeps the registration in the database before its mails go out (the job
-// table itself stays read-only); returns its match mail's header fields.
-MailHeaders KeepRegistrationOf(const SearchRequest& request,
-                               const std::u16string& registration_record,
-                               JobDatabase& database, int64_t mailed_count,
-                               RequestServices& services) {
-  std::unique_ptr<RegistrationStore> store =
-      NewSqlRegistrationStore(*database.connection);
+// table itself stays read-only); returns its match mail's header fields,
+// or nothing when it could not be kept.
+std::optional<MailHeaders> KeepRegistrationOf(
+    const SearchRequest& request, const std::u16string& registration_record,
+    JobDatabase& database, int64_t mailed_count, RequestServices& services) {
+  std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(
+      *database.connection, nullptr,
+      [&services] { return LoadTokenKey(services.files); });
   return KeepRegistration(*store, request, registration_record,
                           database.jobs.get(), mailed_count,
                           services.clock.Now(), services.site, services.errors);
@@ -101,13 +107,48 @@ void OpenSearch(const PostedRequest& in, int turn_number,
                         turn_number, in.query_text);
 }
 
+// The page of a search that found `hit_count` jobs: the count, `form` and
+// the sample jobs, read from the first row on.
+std::u16string HitPage(int64_t hit_count, const std::u16string& form,
+                       JobDatabase& database, RequestServices& services) {
+  return HitCountMessage(hit_count) + kSampleIntroduction + form + u"<HR>" +
+         RenderSampleJobs(*database.jobs, services.site);
+}
+
 // A search: the hit count, the form and the sample jobs.
 std::u16string AnswerSearch(const PostedRequest& in, JobDatabase& database,
                             RequestServices& services) {
   if (database.jobs->AtEnd()) return NoHitNotice(in.page);
   const int64_t hit_count = CountHits(*database.jobs, in.query_text);
-  return HitCountMessage(hit_count) + kSampleIntroduction + in.page + u"<HR>" +
-         RenderSampleJobs(*database.jobs, services.site);
+  return HitPage(hit_count, in.page, database, services);
+}
+
+// The search form `form` with `address` in its address box, so that the
+// visitor need only send it again.
+std::u16string WithAddress(std::u16string form, const std::u16string& address) {
+  constexpr std::u16string_view kBox = u"NAME='aaa' ";
+  const size_t box = form.find(kBox);
+  if (box != std::u16string::npos) {
+    form.insert(box + kBox.size(), u"value='" + EscapeHtml(address) + u"' ");
+  }
+  return form;
+}
+
+// A registration that could not be kept: no mail goes out, and the visitor
+// is asked to send it again later above the search's own page (the count
+// of its `hit_count` jobs, if any), the form filled with the address, so
+// that nothing typed is lost.
+std::u16string AnswerNotKept(const PostedRequest& in, int64_t hit_count,
+                             JobDatabase& database, RequestServices& services) {
+  std::u16string form;
+  IgnoringFailure([&] {
+    form = WithAddress(RenderSearchForm(in.request, in.query_text),
+                       in.request.address);
+  });
+  if (hit_count == 0) return RegistrationNotKeptNotice() + NoHitNotice(form);
+  database.jobs->MoveFirst();
+  return RegistrationNotKeptNotice() +
+         HitPage(hit_count, form, database, services);
 }
 
 // A registration: kept, its match mail (when jobs match) and its record
@@ -130,18 +171,21 @@ std::u16string AnswerRegistration(const PostedRequest& in,
                   [&] { return RegistrationRecordRoute(in.mail_accounts); });
   };
   if (database.jobs->AtEnd()) {
-    KeepRegistrationOf(in.request, in.registration_record, database, 0,
-                       services);
+    if (!KeepRegistrationOf(in.request, in.registration_record, database, 0,
+                            services)) {
+      return AnswerNotKept(in, 0, database, services);
+    }
     send_record();
     return RegistrationOutcome(0, site_sender);
   }
   // The count is taken as for a search, though the outcome does not show
-  // it.
-  CountHits(*database.jobs, in.query_text);
+  // it (only the page of a registration that could not be kept does).
+  const int64_t hit_count = CountHits(*database.jobs, in.query_text);
   const MailJobs mail_jobs =
       RenderMailJobs(*database.jobs, in.request.daily_maximum, services.site);
-  const MailHeaders headers = KeepRegistrationOf(
+  const std::optional<MailHeaders> headers = KeepRegistrationOf(
       in.request, in.registration_record, database, mail_jobs.count, services);
+  if (!headers) return AnswerNotKept(in, hit_count, database, services);
   const Deadline match_deadline =
       mail_deadline.Earlier(mail_deadline.RemainingMs() / 2);
   MailPost match_post = post;
@@ -149,7 +193,7 @@ std::u16string AnswerRegistration(const PostedRequest& in,
   DeliverOrKeep(
       match_post, MailKind::kMatchMail,
       MatchMail(in.request.address,
-                ComposeMatchMail(mail_jobs.text, services.site), headers),
+                ComposeMatchMail(mail_jobs.text, services.site), *headers),
       [&] { return MatchMailRoute(services.files); });
   send_record();
   return RegistrationOutcome(mail_jobs.count, site_sender);
@@ -159,9 +203,13 @@ std::u16string AnswerRegistration(const PostedRequest& in,
 
 std::u16string HandleRequest(std::u16string& posted, RequestServices& services,
                              size_t* escape_growth) {
-  // Numbering: its own steps skip their failures; it never throws.
-  const int turn_number =
-      AssignTurnNumber(services.settings, services.processes, services.clock);
+  // Numbering: past the store's lock its own steps skip their failures; a
+  // lock not had within the request's time (less what the page needs)
+  // gives the error page rather than a number another request may have.
+  const int turn_number = AssignTurnNumber(
+      services.settings, services.processes, services.clock,
+      std::chrono::milliseconds(
+          services.deadline.Earlier(kTimeAfterMailMs).RemainingMs()));
   if (escape_growth != nullptr) *escape_growth = 0;
   const PostedRequest in = ReadPostedRequest(posted, services);
   JobDatabase database;

@@ -1,17 +1,23 @@
-"""Concurrent searches and registrations through a real web server.
+"""Concurrent searches, registrations and manage-page requests through a
+real web server, on SQLite and on PostgreSQL.
 
-Usage: load_test.py Q_LOK_CGI Q_LOK_ADMIN LIGHTTPD
+Usage: load_test.py Q_LOK_CGI Q_LOK_ADMIN LIGHTTPD Q_LOK_MANAGE_CGI
+                    [POSTGRES_URI_FILE]
 
-Sixteen clients send 500 requests between them, searches and registrations
-mixed, to lighttpd running the built q_lok.cgi on a SQLite site of generated
-jobs; both relays point to the tests' mail receiver. The load runs once; the
-cases then check what it left: every response whole and well formed, the
-registration log with exactly one whole record per request, the mails of
-every registration, and a turn number of its own for every request.
+Sixteen clients send 1,000 requests between them, searches, registrations
+and the manage page's lookups (each of which writes the lookup count)
+mixed, to lighttpd running the built q_lok.cgi and q_lok-manage.cgi on a
+site of generated jobs; both relays point to the tests' mail receiver. The
+load runs once per engine; the cases then check what it left: every
+response a whole 200 page, every registration stored in the database (none
+lost to a lock) and mailed, the registration log with exactly one whole
+record per search-page request, and a turn number of its own for each.
 """
 
 import collections
 import concurrent.futures
+import csv
+import io
 import os
 import re
 import shutil
@@ -25,11 +31,13 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 from cgi_server import SANITIZER_VARIABLES, CgiServer, request  # noqa: E402
 from search_server_test import LOGIN, form, start_receiver  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
+from test_site import postgres_schema  # noqa: E402
 
-CGI, ADMIN, LIGHTTPD = None, None, None
+CGI, ADMIN, LIGHTTPD, MANAGE, POSTGRES_URI_FILE = None, None, None, None, None
 
 CLIENTS = 16
-REQUESTS = 500
+REQUESTS = 1000
 JOBS = 300
 SITE_ADDRESS = "site@example.test"
 
@@ -61,9 +69,17 @@ def tag(number):
 
 
 def planned_request(number):
-    """Request `number`: (address or "", form body). Every fourth is a
-    registration; all of them hit some job (the content word "の" is in
-    nearly every job), so each registration sends its match mail."""
+    """Request `number`: (address or "", form body, page) with page "q" for
+    the search page, "lookup" and "form" for the manage page. Every fourth
+    is a registration; all of them hit some job (the content word "の" is in
+    nearly every job), so each registration sends its match mail. Every
+    tenth is a lookup of an address without registrations (it counts the
+    lookup in the database and mails nothing), and as many ask for the
+    lookup form."""
+    if number % 10 == 3:
+        return "", ("aaa=nobody%03d%%40example.jp" % number).encode(), "lookup"
+    if number % 10 == 7:
+        return "", None, "form"
     job_type = JOB_TYPES[number % len(JOB_TYPES)]
     start, end = HOURS[number % len(HOURS)]
     fields = dict(aac=job_type, aad="の　" + tag(number),
@@ -76,16 +92,22 @@ def planned_request(number):
                       aac="", aah="", aaf="", aag="", asa="2")
     if number % 5 == 1:
         fields["boxes"] = ["agc", "ara"]
-    return address, form(**fields)
+    return address, form(**fields), "q"
 
 
-class UnderLoad(unittest.TestCase):
+class UnderLoad:
+    """The cases, run once per engine by the subclasses below."""
+
+    @classmethod
+    def connection_string(cls):
+        raise NotImplementedError
 
     @classmethod
     def setUpClass(cls):
         cls.home = tempfile.mkdtemp(prefix="qlok_load_home_")
         cls.addClassCleanup(shutil.rmtree, cls.home, ignore_errors=True)
-        subprocess.run([ADMIN, "site", cls.home, "--database", "sqlite:jobs.db"],
+        subprocess.run([ADMIN, "site", cls.home, "--database",
+                        cls.connection_string()],
                        check=True, stdout=subprocess.DEVNULL)
         for command in (["init"], ["generate", str(JOBS)]):
             subprocess.run([ADMIN] + command + ["--home", cls.home],
@@ -106,14 +128,18 @@ class UnderLoad(unittest.TestCase):
         cls.plan = [planned_request(n) for n in range(REQUESTS)]
         zone = local_zone_at_noon()
         server = CgiServer(CGI, cls.home, lighttpd=LIGHTTPD,
-                           environment={"TZ": zone})
-        url = server.__enter__() + "q_lok.cgi"
+                           environment={"TZ": zone},
+                           programs={"q_lok-manage.cgi": MANAGE})
+        base = server.__enter__()
+        urls = {"q": base + "q_lok.cgi", "lookup": base + "q_lok-manage.cgi",
+                "form": base + "q_lok-manage.cgi"}
         holder = None
         try:
             holder = cls.hold_another_instance(server.program_path, zone)
             with concurrent.futures.ThreadPoolExecutor(CLIENTS) as clients:
                 cls.responses = list(clients.map(
-                    lambda planned: request(url, planned[1], timeout=120),
+                    lambda planned: request(urls[planned[2]], planned[1],
+                                            timeout=120),
                     cls.plan))
             cls.cgi_errors = server.cgi_errors()
         finally:
@@ -125,6 +151,10 @@ class UnderLoad(unittest.TestCase):
         with open(os.path.join(cls.home, "received", "worqlet.txt"),
                   "rb") as log:
             cls.log = log.read()
+        stored = subprocess.run(
+            [ADMIN, "registrations", "--csv", "-", "--home", cls.home],
+            check=True, capture_output=True).stdout.decode("utf-8")
+        cls.stored = stored
 
     @classmethod
     def hold_another_instance(cls, program, zone):
@@ -142,8 +172,8 @@ class UnderLoad(unittest.TestCase):
                                 stderr=subprocess.DEVNULL, env=environment)
 
     def test_every_response_is_whole(self):
-        for number, ((address, _), (status, headers, body)) in enumerate(
-                zip(self.plan, self.responses)):
+        for number, ((address, _, page_kind), (status, headers, body)) in \
+                enumerate(zip(self.plan, self.responses)):
             with self.subTest(request=number):
                 self.assertEqual(status, 200, self.cgi_errors[-2000:])
                 self.assertTrue(headers.get("content-type", "")
@@ -151,6 +181,8 @@ class UnderLoad(unittest.TestCase):
                 if "content-length" in headers:
                     self.assertEqual(int(headers["content-length"]), len(body))
                 self.assertTrue(body.endswith(b"\x00\x00"), body[-40:])
+                if page_kind != "q":
+                    continue
                 page = body[:-2].decode("cp932")  # strict: every byte whole
                 self.assertTrue(page.startswith(HEAD), page[:200])
                 self.assertTrue(page.endswith(CLOSE), page[-200:])
@@ -170,9 +202,13 @@ class UnderLoad(unittest.TestCase):
         self.assertEqual(len(lines) % 3, 0, "a record is not whole")
         return [lines[i:i + 3] for i in range(0, len(lines), 3)]
 
+    def searches(self):
+        """The numbers of the search page's requests."""
+        return [n for n, (_, _, page) in enumerate(self.plan) if page == "q"]
+
     def test_log_holds_one_whole_record_per_request(self):
         records = self.records()
-        self.assertEqual(len(records), REQUESTS)
+        self.assertEqual(len(records), len(self.searches()))
         seen = collections.Counter()
         for clock, who, query in records:
             self.assertRegex(clock, r"\A\d{1,2}:\d\d:\d\d\Z")
@@ -186,7 +222,7 @@ class UnderLoad(unittest.TestCase):
             address = self.plan[number][0]
             self.assertEqual(who.split("  ")[0], address or "メルアドなし")
             seen[number] += 1
-        self.assertEqual(seen, collections.Counter(range(REQUESTS)))
+        self.assertEqual(seen, collections.Counter(self.searches()))
 
     def received(self):
         mails = []
@@ -204,7 +240,7 @@ class UnderLoad(unittest.TestCase):
         return mails
 
     def test_every_registration_mails_its_jobs_and_its_record(self):
-        addresses = sorted(a for a, _ in self.plan if a)
+        addresses = sorted(a for a, _, _ in self.plan if a)
         mails = self.received()
         matches = sorted(to for to, subject, _ in mails
                          if subject == "求人がみつかりました")
@@ -217,6 +253,12 @@ class UnderLoad(unittest.TestCase):
         self.assertEqual(recorded, addresses)
         self.assertEqual(len(mails), 2 * len(addresses))
 
+    def test_no_registration_is_lost(self):
+        addresses = sorted(a for a, _, _ in self.plan if a)
+        rows = list(csv.reader(io.StringIO(self.stored, newline="")))
+        column = rows[0].index("address")
+        self.assertEqual(sorted(row[column] for row in rows[1:]), addresses)
+
     def test_every_request_has_a_turn_number_of_its_own(self):
         turns = collections.Counter(
             int(who.rsplit("along=", 1)[1]) for _, who, _ in self.records())
@@ -225,6 +267,22 @@ class UnderLoad(unittest.TestCase):
                          "than one request" % len(shared))
 
 
+class SqliteUnderLoad(UnderLoad, unittest.TestCase):
+
+    @classmethod
+    def connection_string(cls):
+        return "sqlite:jobs.db"
+
+
+class PostgresUnderLoad(UnderLoad, unittest.TestCase):
+
+    @classmethod
+    def connection_string(cls):
+        return postgres_schema(POSTGRES_URI_FILE, "load_")
+
+
 if __name__ == "__main__":
-    CGI, ADMIN, LIGHTTPD = sys.argv[1:4]
+    CGI, ADMIN, LIGHTTPD, MANAGE = sys.argv[1:5]
+    if len(sys.argv) > 5:
+        POSTGRES_URI_FILE = sys.argv[5]
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -106,6 +106,12 @@ const std::map<SectionKey, NumberKey>& NumberKeys() {
       {{"manage", "lookups_per_day"},
        {&SiteConfig::manage_lookups_per_day, 1, 1000,
         "a whole number from 1 to 1000"}},
+      {{"notify", "give_up_after"},
+       {&SiteConfig::notify_give_up_after, 1, 1000,
+        "a whole number from 1 to 1000"}},
+      {{"notify", "time_limit"},
+       {&SiteConfig::notify_time_limit, 60, 86400,
+        "a number of seconds from 60 to 86400"}},
   };
   return *keys;
 }

@@ -48,6 +48,11 @@ struct SiteConfig {
   // [manage]
   std::u16string manage_url;       // page_url: the q_lok-manage.cgi page
   int manage_lookups_per_day = 3;  // lookups_per_day: list mails an address
+  // [notify]
+  // give_up_after: registrations in a row whose daily mail reached no
+  // relay, after which the run stops and leaves the rest for the next run.
+  int notify_give_up_after = 5;
+  int notify_time_limit = 3600;  // time_limit: seconds a daily run may take
 
   // Keys the file has that no program uses, as "line 12: [smtp] tsl", in
   // the order of the file. They are ignored; an operator's check shows them.

@@ -173,12 +173,15 @@ TEST_F(SiteConfigTest, NumbersAndWordsKeepToWhatTheirKeyTakes) {
   EXPECT_EQ(defaults.request_time_limit, 30);
   EXPECT_EQ(defaults.database_connect_timeout, 5);
   EXPECT_EQ(defaults.database_statement_timeout, 10);
+  EXPECT_EQ(defaults.notify_give_up_after, 5);
+  EXPECT_EQ(defaults.notify_time_limit, 3600);
 
   Write(
       "[smtp]\ntls = opportunistic\nconnect_timeout = 3\n"
       "attempt_timeout = 12\n[request]\ntime_limit = 45\n"
       "[database]\nconnect_timeout = 2\nstatement_timeout = 60\n"
-      "[manage]\npage_url = https://jobs.test/m.cgi\nlookups_per_day = 7\n");
+      "[manage]\npage_url = https://jobs.test/m.cgi\nlookups_per_day = 7\n"
+      "[notify]\ngive_up_after = 2\ntime_limit = 600\n");
   SiteConfig c = LoadSiteConfig(path_);
   EXPECT_EQ(c.smtp_tls, SiteConfig::kTlsOpportunistic);
   EXPECT_EQ(c.smtp_connect_timeout, 3);
@@ -188,6 +191,8 @@ TEST_F(SiteConfigTest, NumbersAndWordsKeepToWhatTheirKeyTakes) {
   EXPECT_EQ(c.database_statement_timeout, 60);
   EXPECT_EQ(c.manage_url, u"https://jobs.test/m.cgi");
   EXPECT_EQ(c.manage_lookups_per_day, 7);
+  EXPECT_EQ(c.notify_give_up_after, 2);
+  EXPECT_EQ(c.notify_time_limit, 600);
 
   struct Case {
     std::string file;
@@ -200,6 +205,10 @@ TEST_F(SiteConfigTest, NumbersAndWordsKeepToWhatTheirKeyTakes) {
       {"[request]\ntime_limit = 3601\n", "time_limit must be"},
       {"[database]\n\nstatement_timeout = 1.5\n", "line 3: statement_timeout"},
       {"[manage]\nlookups_per_day = -1\n", "lookups_per_day must be"},
+      {"[notify]\ngive_up_after = 0\n", "give_up_after must be"},
+      {"[notify]\ntime_limit = 59\n",
+       "time_limit must be a number of "
+       "seconds from 60"},
   };
   for (const Case& c : cases) {
     Write(c.file);

@@ -1,5 +1,6 @@
 #include "text/sha256.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qlok {
@@ -115,6 +116,41 @@ std::string HexDigits(const uint8_t* bytes, size_t count) {
     out += kDigits[bytes[i] & 15];
   }
   return out;
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+  Sha256 hash;
+  hash.Update(bytes);
+  const std::array<uint8_t, 32> digest = hash.Finish();
+  return HexDigits(digest.data(), digest.size());
+}
+
+std::array<uint8_t, 32> HmacSha256(std::string_view key,
+                                   std::string_view message) {
+  constexpr size_t kBlock = 64;
+  std::string block(kBlock, '\0');
+  if (key.size() > kBlock) {
+    Sha256 hash;
+    hash.Update(key);
+    const std::array<uint8_t, 32> digest = hash.Finish();
+    std::copy(digest.begin(), digest.end(), block.begin());
+  } else {
+    std::copy(key.begin(), key.end(), block.begin());
+  }
+  std::string inner_pad = block, outer_pad = block;
+  for (size_t i = 0; i < kBlock; ++i) {
+    inner_pad[i] = static_cast<char>(inner_pad[i] ^ 0x36);
+    outer_pad[i] = static_cast<char>(outer_pad[i] ^ 0x5c);
+  }
+  Sha256 inner;
+  inner.Update(inner_pad);
+  inner.Update(message);
+  const std::array<uint8_t, 32> inner_digest = inner.Finish();
+  Sha256 outer;
+  outer.Update(outer_pad);
+  outer.Update(std::string_view(
+      reinterpret_cast<const char*>(inner_digest.data()), inner_digest.size()));
+  return outer.Finish();
 }
 
 }  // namespace qlok

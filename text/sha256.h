@@ -28,6 +28,13 @@ class Sha256 {
 // Lower-case hexadecimal digits of `bytes`.
 std::string HexDigits(const uint8_t* bytes, size_t count);
 
+// The SHA-256 digest of `bytes` as 64 lower-case hexadecimal digits.
+std::string Sha256Hex(std::string_view bytes);
+
+// HMAC-SHA256 (RFC 2104) of `message` under `key`.
+std::array<uint8_t, 32> HmacSha256(std::string_view key,
+                                   std::string_view message);
+
 }  // namespace qlok
 
 #endif  // QLOK_TEXT_SHA256_H_

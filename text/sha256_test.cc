@@ -46,5 +46,28 @@ TEST(Sha256Test, StandardVectorsInAnyPieces) {
   }
 }
 
+TEST(HmacSha256Test, Rfc4231Vectors) {
+  struct Case {
+    std::string key;
+    std::string message;
+    const char* hex;
+  } cases[] = {
+      {std::string(20, '\x0b'), "Hi There",
+       "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
+      {"Jefe", "what do ya want for nothing?",
+       "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},
+      // A key longer than a block is hashed first.
+      {std::string(131, '\xaa'),
+       "Test Using Larger Than Block-Size Key - Hash Key First",
+       "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54"},
+  };
+  for (const Case& c : cases) {
+    const std::array<uint8_t, 32> mac = HmacSha256(c.key, c.message);
+    EXPECT_EQ(HexDigits(mac.data(), mac.size()), c.hex) << c.message;
+  }
+  EXPECT_EQ(Sha256Hex("abc"),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
 }  // namespace
 }  // namespace qlok

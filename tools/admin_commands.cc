@@ -29,6 +29,7 @@
 #include "site/site_home.h"
 #include "text/unicode.h"
 #include "tools/csv.h"
+#include "tools/database_upkeep.h"
 #include "tools/job_generator.h"
 #include "tools/job_import.h"
 #include "tools/job_table.h"
@@ -70,6 +71,8 @@ int RunSite(const Invocation& invocation, std::ostream& out, std::ostream& err);
 int RunCheck(const Invocation& invocation, std::ostream& out,
              std::ostream& err);
 int RunInit(const Invocation& invocation, std::ostream& out, std::ostream& err);
+int RunMigrate(const Invocation& invocation, std::ostream& out,
+               std::ostream& err);
 int RunImport(const Invocation& invocation, std::ostream& out,
               std::ostream& err);
 int RunGenerate(const Invocation& invocation, std::ostream& out,
@@ -112,7 +115,8 @@ const std::vector<Command>& Commands() {
        "the site home). Files that exist are left alone.\n"
        "Only the owner may write anything; pw/, received/ and settings/ and\n"
        "their files are the owner's alone (folders 0700, files 0600); the\n"
-       "home (0755) and site.conf (0644) may be read by all.\n"
+       "home (0750, it holds the database) is the owner's and the group's,\n"
+       "and site.conf (0644) may be read by all.\n"
        "  --owner USER[:GROUP]  hand the whole site home to USER (the web\n"
        "                      server's user, for example www-data; its own\n"
        "                      group unless GROUP is given; run as root), and\n"
@@ -147,7 +151,26 @@ const std::vector<Command>& Commands() {
        "Creates the table 求人 and its index, and the tables of the\n"
        "registrations for the daily mail, in one transaction. A site whose\n"
        "job table exists gets the registration tables alone. Fails,\n"
-       "changing nothing, when all of them exist.\n"},
+       "changing nothing, when all of them exist. A SQLite database is put\n"
+       "into write-ahead-log mode, and it and its folder are kept from\n"
+       "others than the owner and the group (they hold visitors' "
+       "addresses);\n"
+       "the site's token key pw/token_key is made when there is none.\n"},
+      {"migrate",
+       RunMigrate,
+       "bring a database made by an earlier version up to date",
+       "",
+       0,
+       0,
+       {},
+       {},
+       "Does to an existing database what init does to a new one: a SQLite\n"
+       "database goes into write-ahead-log mode, and it and its folder are\n"
+       "kept from others than the owner and the group. On both engines it\n"
+       "makes the site's token key pw/token_key when there is none, and\n"
+       "seals the tokens of registrations stored as they are (their links\n"
+       "keep working). Safe to run again; run it once after an upgrade, as\n"
+       "the site's owner.\n"},
       {"import",
        RunImport,
        "load jobs from a UTF-8 CSV file",
@@ -516,6 +539,15 @@ int RunInit(const Invocation& invocation, std::ostream& out,
     out << "created " << made << " in " << RedactedConnectionString(U8(named))
         << "\n";
   }
+  KeepDatabaseSound(SiteHomeOf(invocation), named, *db, out);
+  return kAdminDone;
+}
+
+int RunMigrate(const Invocation& invocation, std::ostream& out,
+               std::ostream& err) {
+  std::u16string named;
+  std::unique_ptr<Connection> db = OpenJobDatabase(invocation, &named, err);
+  KeepDatabaseSound(SiteHomeOf(invocation), named, *db, out);
   return kAdminDone;
 }
 

@@ -8,12 +8,15 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/database.h"
 #include "platform/process_testing.h"
+#include "platform/text_files.h"
+#include "registrations/registration_store.h"
 #include "site/site_config.h"
 #include "text/unicode.h"
 
@@ -25,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -161,9 +165,9 @@ TEST_F(AdminTest, SiteTakesAFolderAndAConnectionString) {
 TEST_F(AdminTest, InitGenerateImportOnTheSiteDatabase) {
   ASSERT_EQ(Run({"site"}), kAdminDone);
   ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
-  EXPECT_EQ(out_,
-            "created the job table 求人 in sqlite:jobs.db\n"
-            "created the registration tables in sqlite:jobs.db\n");
+  EXPECT_THAT(out_, ::testing::StartsWith(
+                        "created the job table 求人 in sqlite:jobs.db\n"
+                        "created the registration tables in sqlite:jobs.db\n"));
   // A second init fails and keeps the tables, in one line.
   EXPECT_EQ(Run({"init"}), kAdminFailed);
   EXPECT_EQ(err_,
@@ -197,10 +201,86 @@ TEST_F(AdminTest, InitAddsTheRegistrationTablesToAnOlderSite) {
     db->Execute(u"INSERT INTO 求人 VALUES ('既存', 3)");
   }
   ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
-  EXPECT_EQ(out_, "created the registration tables in sqlite:jobs.db\n");
+  EXPECT_THAT(out_, ::testing::StartsWith(
+                        "created the registration tables in sqlite:jobs.db\n"));
   EXPECT_EQ(Names(), std::vector<std::u16string>{u"既存"});
   auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
   EXPECT_TRUE(db->Open(u"SELECT * FROM registrations", 0)->AtEnd());
+}
+
+TEST_F(AdminTest, InitAndMigrateKeepTheDatabaseFromOthers) {
+  // The database holds visitors' addresses: init makes it and its folder
+  // the owner's and the group's alone, in write-ahead-log mode; migrate
+  // does the same to a database made before, or opened up since.
+  auto mode = [](const fs::path& path) {
+    return static_cast<unsigned>(fs::status(path).permissions()) & 0777;
+  };
+  auto journal = [this] {
+    return U8(OpenConnection(u"sqlite:jobs.db", home_.string())
+                  ->Open(u"PRAGMA journal_mode", 1)
+                  ->Field(u"journal_mode")
+                  .ToText());
+  };
+  ASSERT_EQ(Run({"site"}), kAdminDone);
+  fs::permissions(home_, fs::perms(0755));
+  ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
+  EXPECT_EQ(mode(home_ / "jobs.db") & 07, 0u) << out_;
+  EXPECT_EQ(mode(home_) & 07, 0u) << out_;
+  EXPECT_EQ(journal(), "wal");
+  EXPECT_THAT(out_, HasSubstr(": wal\n"));
+  EXPECT_THAT(out_, HasSubstr("mode " + home_.string() + " 0755 -> 0750\n"));
+
+  // An older database: rollback journal, open to all.
+  OpenConnection(u"sqlite:jobs.db", home_.string())
+      ->Execute(u"PRAGMA journal_mode = DELETE");
+  fs::permissions(home_, fs::perms(0755));
+  fs::permissions(home_ / "jobs.db", fs::perms(0644));
+  ASSERT_EQ(journal(), "delete");
+  ASSERT_EQ(Run({"migrate"}), kAdminDone) << err_;
+  EXPECT_EQ(mode(home_ / "jobs.db"), 0640u);
+  EXPECT_EQ(mode(home_), 0750u);
+  EXPECT_EQ(journal(), "wal");
+  // Once more: nothing left to change.
+  ASSERT_EQ(Run({"migrate"}), kAdminDone) << err_;
+  EXPECT_THAT(out_, Not(HasSubstr(" -> ")));
+}
+
+TEST_F(AdminTest, MigrateSealsTokensStoredAsTheyAreAndTheirLinksStillWork) {
+  ASSERT_EQ(Run({"site"}), kAdminDone);
+  ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
+  const std::string legacy = "00112233445566778899aabbccddeeff";
+  {
+    // A table as an earlier version made it: no seal column, tokens in
+    // clear.
+    auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
+    db->Execute(u"ALTER TABLE registrations DROP COLUMN token_sealed");
+    db->Execute(
+        u"INSERT INTO registrations (address, number, settings, "
+        u"daily_maximum, created, changed, token) VALUES ('old@example.jp', "
+        u"2, 'aac=y', 10, '2026-12-01 10:00:00', '2026-12-01 10:00:00', "
+        u"'00112233445566778899aabbccddeeff')");
+  }
+  fs::remove(home_ / "pw/token_key");  // a site laid out before the key
+  ASSERT_EQ(Run({"migrate"}), kAdminDone) << err_;
+  EXPECT_THAT(out_, HasSubstr("pw/token_key"));
+  EXPECT_THAT(out_, HasSubstr("sealed the tokens of 1 registration\n"));
+  EXPECT_EQ(fs::status(home_ / "pw/token_key").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+  auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
+  EXPECT_TRUE(db->Open(u"SELECT 1 FROM registrations WHERE token = '" +
+                           U16(legacy) + u"' OR token_sealed = '" +
+                           U16(legacy) + u"'",
+                       0)
+                  ->AtEnd());
+  std::unique_ptr<TextFiles> files = NewSiteTextFiles(home_.string());
+  auto store = NewSqlRegistrationStore(
+      *db, nullptr, [&files] { return LoadTokenKey(*files); });
+  const std::optional<Registration> found = store->FindByToken(legacy);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->token, legacy);  // the link already mailed
+  EXPECT_EQ(found->address, u"old@example.jp");
+  ASSERT_EQ(Run({"migrate"}), kAdminDone) << err_;
+  EXPECT_THAT(out_, Not(HasSubstr("sealed")));
 }
 
 TEST_F(AdminTest, BadCsvLoadsNothing) {

@@ -113,7 +113,9 @@ int RunNotify(const NotifyArguments& arguments, std::ostream& out,
   database.connect_timeout_seconds = site.database_connect_timeout;
   std::unique_ptr<Connection> work =
       OpenConnection(arguments.connection_string, arguments.home, database);
-  std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(*work);
+  std::unique_ptr<TextFiles> key_files = NewSiteTextFiles(arguments.home);
+  std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(
+      *work, nullptr, [&key_files] { return LoadTokenKey(*key_files); });
   std::unique_ptr<JobSweep> sweep = NewJobSweep(
       *work,
       OpenConnection(arguments.connection_string, arguments.home, database));
@@ -124,9 +126,13 @@ int RunNotify(const NotifyArguments& arguments, std::ostream& out,
   std::unique_ptr<Clock> clock = NewSystemClock();
 
   OperatorReport report(arguments, out, err);
+  std::unique_ptr<MonotonicClock> monotonic = NewSystemMonotonicClock();
   DailyRunOptions options;
   options.dry_run = arguments.dry_run;
   options.only = U16(arguments.only);
+  options.give_up_after = site.notify_give_up_after;
+  options.deadline.emplace(*monotonic, monotonic->Milliseconds(),
+                           site.notify_time_limit * int64_t{1000});
   const DailyRunSummary summary = RunDailyMail(
       *store, *sweep, *sender, *sleeper, *clock, site, route, options, report);
   report.Finish();
@@ -136,8 +142,14 @@ int RunNotify(const NotifyArguments& arguments, std::ostream& out,
       << " jobs, " << summary.failures << " failures (" << summary.sweep.jobs
       << " jobs in the table, " << summary.sweep.new_jobs
       << " seen for the first time)\n";
+  if (!summary.stopped.empty()) {
+    out << "notify: stopped: " << summary.stopped << "; " << summary.left
+        << (summary.left == 1 ? " registration is" : " registrations are")
+        << " left for the next run\n";
+  }
   out.flush();
-  return summary.failures > 0 ? kAdminFailed : kAdminDone;
+  return summary.failures > 0 || !summary.stopped.empty() ? kAdminFailed
+                                                          : kAdminDone;
 }
 
 void NumberNewJobs(const std::string& home,

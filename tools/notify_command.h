@@ -18,8 +18,12 @@ struct NotifyArguments {
 // ("notify: R registrations, M mails, J jobs, F failures"); while it runs,
 // a counter on `err` when that is standard error on a terminal. With --dry-run
 // it lists on `out` who would get how many jobs and changes nothing. Each
-// failure leaves one line on `err`. Returns kAdminDone, or kAdminFailed
-// when any mail was given up or any registration failed. Throws Failure
+// failure leaves one line on `err`. The run stops early after [notify]
+// give_up_after registrations in a row whose mail reached no relay, after
+// [notify] time_limit seconds, or at a mark that cannot be stored; a
+// second line then says why and how many registrations are left for the
+// next run. Returns kAdminDone, or kAdminFailed when any mail was given
+// up, any registration failed or the run stopped early. Throws Failure
 // when the run cannot be made (database, site.conf).
 int RunNotify(const NotifyArguments& arguments, std::ostream& out,
               std::ostream& err);

@@ -104,7 +104,9 @@ int RunRegistrations(const RegistrationsArguments& arguments, std::ostream& out,
 
   std::unique_ptr<Connection> db =
       OpenConnection(arguments.connection_string, arguments.home);
-  std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(*db);
+  std::unique_ptr<TextFiles> files = NewSiteTextFiles(arguments.home);
+  std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(
+      *db, nullptr, [&files] { return LoadTokenKey(*files); });
   if (stop) {
     const int stopped =
         store->Stop(U16(words[1]), number, NewSystemClock()->Now());

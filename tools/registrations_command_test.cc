@@ -9,6 +9,7 @@
 
 #include "platform/database.h"
 #include "platform/process_testing.h"
+#include "platform/text_files.h"
 #include "registrations/registration_store.h"
 #include "text/unicode.h"
 #include "tools/admin_commands.h"
@@ -31,7 +32,10 @@ class RegistrationsCommandTest : public ::testing::Test {
     ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
     auto db = OpenConnection(u"sqlite:jobs.db", home_.string(),
                              DatabaseOptions{0, 0, true});
-    auto store = NewSqlRegistrationStore(*db);
+    // Stored as the search page stores them, under the site's token key.
+    std::unique_ptr<TextFiles> files = NewSiteTextFiles(home_.string());
+    auto store = NewSqlRegistrationStore(
+        *db, nullptr, [&files] { return LoadTokenKey(*files); });
     const DateTime now{2026, 12, 9, 12, 0, 0};
     for (const auto& [address, number, job_type] :
          std::vector<std::tuple<std::u16string, int, std::u16string>>{

@@ -22,6 +22,7 @@
 #include "site/site_config.h"
 #include "text/unicode.h"
 #include "tools/admin_commands.h"
+#include "tools/database_upkeep.h"
 #include "tools/table_probe.h"
 
 namespace qlok {
@@ -44,6 +45,8 @@ constexpr NeededPath kNeededPaths[] = {
     {"pw", kMaySearch, true, "the folder of the password files"},
     {"pw/qevo.txt", kMayRead, true, "the connection string (line 3)"},
     {"pw/mail.txt", kMayRead, false, "the logins of the sender accounts"},
+    {"pw/token_key", kMayRead, true,
+     "the key that seals the stored tokens (q_lok-admin migrate makes it)"},
     {"received", kMaySearch, true, "the folder of the registration log"},
     {"received/worqlet.txt", kMayRead | kMayWrite, true,
      "the registration log"},
@@ -294,6 +297,25 @@ std::string CheckTables(const std::u16string& connection_string,
   return report.Serialized();
 }
 
+// The SQLite file holds every visitor's address and the registrations:
+// neither it nor its folder may be open to others.
+void CheckKeptFromOthers(const std::string& file, const std::string& subject,
+                         Report& report) {
+  std::string folder = fs::path(file).parent_path().string();
+  if (folder.empty()) folder = ".";
+  for (const std::string& path : {file, folder}) {
+    if (std::optional<std::string> open = OpenToOthers(path)) {
+      report.Problem(subject,
+                     path + ": " + *open +
+                         "; it holds visitors' "
+                         "addresses",
+                     "run \"q_lok-admin migrate\" as the site's owner, or "
+                     "chmod o-rwx " +
+                         path);
+    }
+  }
+}
+
 void CheckDatabase(const SiteCheckOptions& options, const Account* account,
                    Report& report) {
   std::u16string connection_string;
@@ -341,6 +363,7 @@ void CheckDatabase(const SiteCheckOptions& options, const Account* account,
                      "create it with \"" + make_tables + "\", then fill it");
       return;
     }
+    CheckKeptFromOthers(*file, subject, report);
   }
   if (account == nullptr || account->uid == ::geteuid()) {
     report.Parse(

@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "jobs/job_columns.h"
 #include "platform/database.h"
@@ -54,12 +56,25 @@ class SiteCheckTest : public ::testing::Test {
     WriteSiteConf(relay_.port(), "");
     CreateSiteTables(*OpenConnection(u"sqlite:jobs.db", home_.string(),
                                      DatabaseOptions{0, 0, true}));
+    // The database and its folder hold visitors' addresses: nobody reaches
+    // them through its group, others not at all.
+    if (::geteuid() != 0) {
+      GTEST_SKIP() << "only root can give the database to nobody's group";
+    }
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    for (const auto& [path, mode] :
+         {std::pair{home_, 0770}, std::pair{home_ / "jobs.db", 0660}}) {
+      ASSERT_EQ(::chown(path.c_str(), static_cast<uid_t>(-1), nobody->pw_gid),
+                0);
+      fs::permissions(path, fs::perms(mode));
+    }
     // The site stays the tester's; what nobody needs is opened to others.
     for (const char* folder : {"pw", "received", "settings", "outbox"}) {
       fs::permissions(home_ / folder, fs::perms(0777));
     }
-    for (const char* file :
-         {"pw/qevo.txt", "pw/mail.txt", "received/worqlet.txt", "jobs.db"}) {
+    for (const char* file : {"pw/qevo.txt", "pw/mail.txt", "pw/token_key",
+                             "received/worqlet.txt"}) {
       fs::permissions(home_ / file, fs::perms(0666));
     }
   }
@@ -138,8 +153,15 @@ TEST_F(SiteCheckTest, EachBrokenSiteHomeIsFound) {
        [&] { fs::permissions(home_ / "outbox", fs::perms(0755)); },
        "PROBLEM  outbox: nobody may not write to it ("},
       {"database folder without write",
-       [&] { fs::permissions(home_, fs::perms(0755)); },
+       [&] { fs::permissions(home_, fs::perms(0750)); },
        "PROBLEM  database sqlite:jobs.db: HOME: nobody may not write to it"},
+      {"database readable by others",
+       [&] { fs::permissions(home_ / "jobs.db", fs::perms(0664)); },
+       "PROBLEM  database sqlite:jobs.db: HOME/jobs.db: others may read it "
+       "(0664)"},
+      {"database folder open to others",
+       [&] { fs::permissions(home_, fs::perms(0771)); },
+       "PROBLEM  database sqlite:jobs.db: HOME: others may enter it (0771)"},
       {"no registration tables",
        [&] {
          OpenConnection(u"sqlite:jobs.db", home_.string())

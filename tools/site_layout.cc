@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "platform/failure.h"
+#include "platform/random_token.h"
 #include "site/site_config.h"
 #include "text/unicode.h"
 
@@ -74,7 +75,9 @@ std::string Octal(unsigned mode) {
 
 const std::vector<SiteMode>& SiteModes() {
   static const std::vector<SiteMode> modes = {
-      {"", 0755},
+      // The home holds the SQLite database (visitors' addresses): its
+      // folder is the site's alone.
+      {"", 0750},
       {"pw", 0700},
       {"received", 0700},
       {"settings", 0700},
@@ -82,6 +85,7 @@ const std::vector<SiteMode>& SiteModes() {
       {"pw/qevo.txt", 0600},
       {"pw/mail.txt", 0600},
       {"received/worqlet.txt", 0600},
+      {"pw/token_key", 0600},  // the key that seals the stored tokens
       {"site.conf", 0644},
   };
   return modes;
@@ -153,6 +157,13 @@ std::string CommentedSiteConf() {
   Key(out, "page_url", c.manage_url);
   Key(out, "lookups_per_day", Digits(c.manage_lookups_per_day));
   out +=
+      "\n[notify]\n"
+      "; the daily run stops after this many registrations in a row whose\n"
+      "; mail reached no relay, or after time_limit seconds, and leaves the\n"
+      "; rest for the next run\n";
+  Key(out, "give_up_after", Digits(c.notify_give_up_after));
+  Key(out, "time_limit", Digits(c.notify_time_limit));
+  out +=
       "\n[senders]\n"
       "; the sender addresses of the three accounts; their authentication\n"
       "; texts are the three lines of pw/mail.txt\n";
@@ -193,6 +204,7 @@ std::vector<std::string> LayOutSite(const std::string& home,
            "\n"
            "end\n"},
       {"pw/mail.txt", "user1:password1\nuser2:password2\nuser3:password3\n"},
+      {"pw/token_key", NewRandomToken() + NewRandomToken() + "\n"},
       {"received/worqlet.txt", ""},
       {"site.conf", CommentedSiteConf()},
   };

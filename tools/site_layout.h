@@ -32,7 +32,9 @@ std::vector<std::string> LayOutSite(
 // to the home ("" the home itself): only the owner (the web server's user)
 // may write anything; pw/ (the database and mail logins) and received/
 // (the visitors' addresses in the log) and settings/ are the owner's alone;
-// the home and site.conf may be read by all.
+// the home, which holds the SQLite database jobs.db (init keeps that
+// file from others itself), is the owner's and the group's; site.conf may
+// be read by all.
 struct SiteMode {
   const char* path;
   unsigned mode;

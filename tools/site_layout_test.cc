@@ -226,7 +226,7 @@ TEST_F(SiteOwnerAsRootTest, HandsTheWholeHomeOverAndNarrowsTheModes) {
   EXPECT_THAT(out_, HasSubstr("mode " + home_.string() +
                               "/pw/qevo.txt 0644 -> 0600\n"));
   EXPECT_THAT(out_, HasSubstr("handed " + home_.string() +
-                              " to nobody:nogroup (12 folders and files)\n"));
+                              " to nobody:nogroup (13 folders and files)\n"));
 }
 
 TEST_F(SiteOwnerAsRootTest, ALinkedHomeHandsOverTheFolderItNames) {

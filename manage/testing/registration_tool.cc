@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<TextFiles> files = NewSiteTextFiles(home);
     std::unique_ptr<Connection> db =
         OpenConnection(LoadConnectionString(*files), home);
-    std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(*db);
+    std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(
+        *db, nullptr, [&files] { return LoadTokenKey(*files); });
     if (command == "save" && argc == 5) {
       RegistrationInput input;
       input.address = U16(argv[3]);

@@ -18,8 +18,13 @@ CREATE TABLE registrations (
   changed TIMESTAMP NOT NULL,
   active INTEGER NOT NULL DEFAULT 1 CHECK (active IN (0, 1)),
   stopped TIMESTAMP,
-  -- 32 hexadecimal digits (128 random bits): the key of the links in mails.
+  -- The key of the links in mails is a token of 32 hexadecimal digits (128
+  -- random bits), never stored as it is: this is its SHA-256 (64
+  -- hexadecimal digits), and token_sealed the token sealed under the
+  -- site's token key (pw/token_key), from which the daily mail's links are
+  -- made.
   token TEXT NOT NULL UNIQUE,
+  token_sealed TEXT NOT NULL DEFAULT '',
   -- The high-water mark: jobs whose serial (seen_jobs) is at most this
   -- have been sent or were there when the registration was made.
   mark INTEGER NOT NULL DEFAULT 0,
