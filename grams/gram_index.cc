@@ -1,0 +1,214 @@
+#include "grams/gram_index.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <tuple>
+#include <vector>
+
+#include "grams/gram_store.h"
+#include "platform/failure.h"
+#include "platform/transaction.h"
+#include "text/unicode.h"
+
+namespace qlok {
+namespace {
+
+// Jobs read and indexed at a time: bounded memory for any table size.
+constexpr int64_t kBatchJobs = 4000;
+
+bool IsSqlite(std::string_view engine) { return engine == "sqlite"; }
+
+std::unique_ptr<GramStore> StoreOf(Connection& db) {
+  if (IsSqlite(db.Engine())) return NewSqliteGramStore(db);
+  return NewPostgresGramStore(db);
+}
+
+bool Before(const Gram& a, const Gram& b) {
+  return std::make_tuple(a.field, a.first, a.second) <
+         std::make_tuple(b.field, b.first, b.second);
+}
+
+// The statement that reads the searched columns of the rows above $1, in
+// row key order, at most kBatchJobs of them.
+std::u16string BatchStatement(const std::u16string& key) {
+  std::u16string sql = u"SELECT " + key + u" AS qlok_job, rank AS qlok_rank";
+  for (const GramColumn& column : GramColumns()) {
+    sql += u", ";
+    sql += column.name;
+  }
+  return sql + u" FROM 求人 WHERE " + key + u" > $1 ORDER BY " + key +
+         u" LIMIT " + Digits(kBatchJobs);
+}
+
+// Reads the rows above `after` batch by batch and hands each job's grams to
+// the store. Returns the number of rows, or nullopt when the store could
+// not index one of them.
+std::optional<int64_t> IndexRowsAbove(Connection& db, GramStore& store,
+                                      int64_t after) {
+  const std::u16string sql = BatchStatement(store.RowKey());
+  int64_t count = 0;
+  std::vector<JobGrams> jobs;
+  while (true) {
+    jobs.clear();
+    {
+      std::unique_ptr<Recordset> rows =
+          db.Query(sql, {Value::Integer(after)}, 0);
+      for (; !rows->AtEnd(); rows->MoveNext()) {
+        JobGrams job;
+        job.job = rows->Field(u"qlok_job").AsInteger();
+        job.rank = rows->Field(u"qlok_rank").AsInteger();
+        for (const GramColumn& column : GramColumns()) {
+          const Value value = rows->Field(column.name);
+          if (value.IsNull()) continue;
+          const std::u16string text = value.ToText();
+          for (size_t f = 0; f < kGramFieldCount; ++f) {
+            if (column.in_field[f]) {
+              AppendTextGrams(static_cast<GramField>(f), text, job.grams);
+            }
+          }
+        }
+        std::sort(job.grams.begin(), job.grams.end(), Before);
+        job.grams.erase(std::unique(job.grams.begin(), job.grams.end()),
+                        job.grams.end());
+        jobs.push_back(std::move(job));
+      }
+    }
+    if (jobs.empty()) return count;
+    if (!store.Add(jobs)) return std::nullopt;
+    count += static_cast<int64_t>(jobs.size());
+    after = jobs.back().job;
+  }
+}
+
+// The row count and highest row key of the job table.
+std::pair<int64_t, int64_t> TableExtent(Connection& db,
+                                        const std::u16string& key) {
+  std::unique_ptr<Recordset> rows = db.Query(
+      u"SELECT count(*) AS n, coalesce(max(" + key + u"), 0) AS high FROM 求人",
+      {}, 1);
+  return {rows->Field(u"n").AsInteger(), rows->Field(u"high").AsInteger()};
+}
+
+void WriteState(Connection& db, int64_t rows, int64_t high,
+                bool stale = false) {
+  const bool sqlite = IsSqlite(db.Engine());
+  const std::u16string flag =
+      stale ? (sqlite ? u"1" : u"true") : (sqlite ? u"0" : u"false");
+  std::unique_ptr<Recordset> done =
+      db.Query(u"UPDATE qlok_gram_state SET stale = " + flag +
+                   u", rows = $1, high = $2 RETURNING high",
+               {Value::Integer(rows), Value::Integer(high)}, 1);
+  if (done->AtEnd()) throw Failure("the word index has no state row");
+}
+
+}  // namespace
+
+GramIndexState ReadGramIndexState(Connection& db) {
+  GramIndexState state;
+  if (!TableExists(db, std::u16string(kGramStateTable))) return state;
+  std::unique_ptr<Recordset> rows = db.Query(
+      u"SELECT CASE WHEN stale THEN 1 ELSE 0 END AS stale, rows, high FROM "
+      u"qlok_gram_state",
+      {}, 1);
+  if (rows->AtEnd()) return state;
+  state.exists = true;
+  state.stale = rows->Field(u"stale").AsInteger() != 0;
+  state.rows = rows->Field(u"rows").AsInteger();
+  state.high = rows->Field(u"high").AsInteger();
+  return state;
+}
+
+void CreateGramIndex(Connection& db) {
+  std::unique_ptr<GramStore> store = StoreOf(db);
+  store->Create();
+  const auto [rows, high] = TableExtent(db, store->RowKey());
+  bool indexed = true;
+  if (rows != 0) {
+    indexed = IndexRowsAbove(db, *store, std::numeric_limits<int64_t>::min())
+                  .has_value();
+    store->Finish(true);
+  }
+  WriteState(db, rows, high, !indexed);
+}
+
+int64_t UpdateGramIndex(Connection& db, const GramIndexState& before,
+                        bool rebuild) {
+  if (!before.exists) return 0;
+  std::unique_ptr<GramStore> store = StoreOf(db);
+  rebuild = rebuild || before.stale;
+  if (rebuild) store->StartOver();
+  const std::optional<int64_t> indexed = IndexRowsAbove(
+      db, *store, rebuild ? std::numeric_limits<int64_t>::min() : before.high);
+  store->Finish(rebuild);
+  const auto [rows, high] = TableExtent(db, store->RowKey());
+  WriteState(db, rows, high, !indexed);
+  return indexed.value_or(0);
+}
+
+int64_t RebuildGramIndex(Connection& db) {
+  int64_t indexed = 0;
+  InTransaction(db, [&] {
+    GramIndexState before = ReadGramIndexState(db);
+    if (!before.exists) {
+      StoreOf(db)->Create();
+      before.exists = true;
+    }
+    indexed = UpdateGramIndex(db, before, /*rebuild=*/true);
+  });
+  return indexed;
+}
+
+void RemoveGramIndex(Connection& db) {
+  InTransaction(db, [&] { StoreOf(db)->Remove(); });
+}
+
+GramIndexState StartKeepingGramIndex(Connection& db) {
+  const GramIndexState state = ReadGramIndexState(db);
+  if (!IsSqlite(db.Engine()) && state.exists) KeepPostgresIndexFresh(db);
+  return state;
+}
+
+std::optional<std::string> GramIndexProblem(Connection& db) {
+  const GramIndexState state = ReadGramIndexState(db);
+  const std::string reindex =
+      "; searches scan the whole table until \"q_lok-admin reindex\" "
+      "rebuilds it";
+  if (!state.exists) return "the word index is missing" + reindex;
+  if (state.stale) {
+    return "the job table was changed by hand since the word index was "
+           "kept" +
+           reindex;
+  }
+  const auto [rows, high] = TableExtent(db, StoreOf(db)->RowKey());
+  if (rows != state.rows || high != state.high) {
+    return "the word index was kept for " + std::to_string(state.rows) +
+           " jobs up to row " + std::to_string(state.high) +
+           ", the job table has " + std::to_string(rows) + " up to row " +
+           std::to_string(high) + reindex;
+  }
+  return std::nullopt;
+}
+
+LikeDialect DialectOf(std::string_view engine) {
+  return IsSqlite(engine) ? LikeDialect::kSqlite : LikeDialect::kPostgresql;
+}
+
+std::u16string_view RowKeyColumn(std::string_view engine) {
+  return IsSqlite(engine) ? u"rowid" : u"qlok_row";
+}
+
+JobSource TableSource(std::string_view engine, bool numbered) {
+  JobSource source;
+  if (IsSqlite(engine) || numbered) {
+    source.order += u", ";
+    source.order += RowKeyColumn(engine);
+  }
+  return source;
+}
+
+JobSource CandidateSource(std::string_view engine, const GramQuery& query) {
+  return IsSqlite(engine) ? SqliteCandidates(query) : PostgresCandidates(query);
+}
+
+}  // namespace qlok
