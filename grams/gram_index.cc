@@ -15,7 +15,7 @@ namespace qlok {
 namespace {
 
 // Jobs read and indexed at a time: bounded memory for any table size.
-constexpr int64_t kBatchJobs = 4000;
+constexpr size_t kBatchJobs = 4000;
 
 bool IsSqlite(std::string_view engine) { return engine == "sqlite"; }
 
@@ -29,55 +29,73 @@ bool Before(const Gram& a, const Gram& b) {
          std::make_tuple(b.field, b.first, b.second);
 }
 
-// The statement that reads the searched columns of the rows above $1, in
-// row key order, at most kBatchJobs of them.
-std::u16string BatchStatement(const std::u16string& key) {
+// The statement that reads the searched columns of the rows above $1 in
+// the store's order; paged, at most kBatchJobs of them.
+std::u16string ReadStatement(const GramStore& store) {
+  const std::u16string key = store.RowKey();
   std::u16string sql = u"SELECT " + key + u" AS qlok_job, rank AS qlok_rank";
   for (const GramColumn& column : GramColumns()) {
     sql += u", ";
     sql += column.name;
   }
-  return sql + u" FROM 求人 WHERE " + key + u" > $1 ORDER BY " + key +
-         u" LIMIT " + Digits(kBatchJobs);
+  sql += u" FROM 求人 WHERE " + key + u" > $1 ORDER BY " + store.ReadOrder();
+  if (!store.ReadsInOnePass()) sql += u" LIMIT " + Digits(kBatchJobs);
+  return sql;
 }
 
-// Reads the rows above `after` batch by batch and hands each job's grams to
-// the store. Returns the number of rows, or nullopt when the store could
-// not index one of them.
-std::optional<int64_t> IndexRowsAbove(Connection& db, GramStore& store,
-                                      int64_t after) {
-  const std::u16string sql = BatchStatement(store.RowKey());
-  int64_t count = 0;
-  std::vector<JobGrams> jobs;
-  while (true) {
-    jobs.clear();
-    {
-      std::unique_ptr<Recordset> rows =
-          db.Query(sql, {Value::Integer(after)}, 0);
-      for (; !rows->AtEnd(); rows->MoveNext()) {
-        JobGrams job;
-        job.job = rows->Field(u"qlok_job").AsInteger();
-        job.rank = rows->Field(u"qlok_rank").AsInteger();
-        for (const GramColumn& column : GramColumns()) {
-          const Value value = rows->Field(column.name);
-          if (value.IsNull()) continue;
-          const std::u16string text = value.ToText();
-          for (size_t f = 0; f < kGramFieldCount; ++f) {
-            if (column.in_field[f]) {
-              AppendTextGrams(static_cast<GramField>(f), text, job.grams);
-            }
-          }
-        }
-        std::sort(job.grams.begin(), job.grams.end(), Before);
-        job.grams.erase(std::unique(job.grams.begin(), job.grams.end()),
-                        job.grams.end());
-        jobs.push_back(std::move(job));
+// The distinct grams of the current row.
+JobGrams GramsOfRow(const Recordset& row) {
+  JobGrams job;
+  job.job = row.Field(u"qlok_job").AsInteger();
+  job.rank = row.Field(u"qlok_rank").AsInteger();
+  for (const GramColumn& column : GramColumns()) {
+    const Value value = row.Field(column.name);
+    if (value.IsNull()) continue;
+    const std::u16string text = value.ToText();
+    for (size_t f = 0; f < kGramFieldCount; ++f) {
+      if (column.in_field[f]) {
+        AppendTextGrams(static_cast<GramField>(f), text, job.grams);
       }
     }
-    if (jobs.empty()) return count;
-    if (!store.Add(jobs)) return std::nullopt;
+  }
+  std::sort(job.grams.begin(), job.grams.end(), Before);
+  job.grams.erase(std::unique(job.grams.begin(), job.grams.end()),
+                  job.grams.end());
+  return job;
+}
+
+// Reads the rows above `after` and hands their grams to the store, a batch
+// at a time. A store that reads in one pass gets each batch while the pass
+// goes on (SQLite allows writing other tables meanwhile); the others page
+// through the rows by row key, each page read to its end first (as a
+// PostgreSQL connection needs). Returns the number of rows, or nullopt
+// when the store could not index one of them.
+std::optional<int64_t> IndexRowsAbove(Connection& db, GramStore& store,
+                                      int64_t after) {
+  const std::u16string sql = ReadStatement(store);
+  const bool one_pass = store.ReadsInOnePass();
+  int64_t count = 0;
+  std::vector<JobGrams> jobs;
+  auto hand_over = [&] {
+    if (jobs.empty()) return true;
+    if (!store.Add(jobs)) return false;
     count += static_cast<int64_t>(jobs.size());
     after = jobs.back().job;
+    jobs.clear();
+    return true;
+  };
+  while (true) {
+    std::unique_ptr<Recordset> rows = db.Query(sql, {Value::Integer(after)}, 0);
+    if (rows->AtEnd()) return count;
+    for (; !rows->AtEnd(); rows->MoveNext()) {
+      jobs.push_back(GramsOfRow(*rows));
+      if (one_pass && jobs.size() == kBatchJobs && !hand_over()) {
+        return std::nullopt;
+      }
+    }
+    rows.reset();
+    if (!hand_over()) return std::nullopt;
+    if (one_pass) return count;
   }
 }
 

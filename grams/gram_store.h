@@ -28,6 +28,11 @@ class GramStore {
   virtual ~GramStore() = default;
   // The row key column of the job table.
   virtual std::u16string RowKey() const = 0;
+  // The order in which Add wants the jobs, and whether the rows may be
+  // read in one pass while the store writes (else they are paged through
+  // by row key, which must then be the order).
+  virtual std::u16string ReadOrder() const = 0;
+  virtual bool ReadsInOnePass() const = 0;
   // Creates the tables, the triggers and (PostgreSQL) the row key column.
   virtual void Create() = 0;
   // Drops whatever Create made but the row key column; what is missing is
@@ -35,7 +40,7 @@ class GramStore {
   virtual void Remove() = 0;
   // Before a rebuild: starts the index over without grams.
   virtual void StartOver() = 0;
-  // Adds the grams of some jobs, each above every job added before.
+  // Adds the grams of some jobs, in the order ReadOrder names.
   // False, with nothing added, when one of them cannot be indexed (the
   // index is then of no use until rebuilt).
   virtual bool Add(const std::vector<JobGrams>& jobs) = 0;

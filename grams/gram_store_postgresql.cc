@@ -41,6 +41,8 @@ class PostgresGramStore : public GramStore {
   explicit PostgresGramStore(Connection& db) : db_(db) {}
 
   std::u16string RowKey() const override { return u"qlok_row"; }
+  std::u16string ReadOrder() const override { return u"qlok_row"; }
+  bool ReadsInOnePass() const override { return false; }
 
   void Create() override { db_.Execute(kCreate); }
 
@@ -82,7 +84,7 @@ class PostgresGramStore : public GramStore {
   }
 
   void Finish(bool rebuilt) override {
-    if (rebuilt) {
+    if (rebuilt && target_ != u"qlok_grams") {
       db_.Execute(
           u"SET LOCAL maintenance_work_mem = '256MB';"
           u"CREATE INDEX qlok_grams_next_words ON qlok_grams_next USING gin "

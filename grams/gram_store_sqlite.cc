@@ -59,6 +59,11 @@ class SqliteGramStore : public GramStore {
   explicit SqliteGramStore(Connection& db) : db_(db) {}
 
   std::u16string RowKey() const override { return u"rowid"; }
+  // FTS5 writes the lists of one transaction in one go only while the
+  // document keys ascend (a lower key makes it write out what it holds):
+  // the jobs come in the order of their keys, the rank index's order.
+  std::u16string ReadOrder() const override { return u"rank DESC, rowid"; }
+  bool ReadsInOnePass() const override { return true; }
 
   void Create() override {
     std::u16string sql = kCreate;

@@ -213,7 +213,7 @@ TEST_P(SearchPlanTest, StatementsKeepTheQueryTextsConditions) {
   const size_t where = text.find(u" WHERE ") + 7;
   const size_t order = text.find(u" ORDER BY");
   const std::u16string conditions = text.substr(where, order - where);
-  EXPECT_NE(statement.find(u" AND " + conditions + u" ORDER BY "),
+  EXPECT_NE(statement.find(conditions + u" ORDER BY "),
             std::u16string::npos)
       << U8(statement);
   EXPECT_NE(statement.find(u"qlok_grams"), std::u16string::npos);
@@ -250,16 +250,17 @@ TEST_P(SearchPlanTest, ChangesByHandMarkTheIndexStale) {
       u"UPDATE 求人 SET 職種1 = '事務' WHERE 社名 = 'job3'",
       u"DELETE FROM 求人 WHERE 社名 = 'job4'",
   };
+  int64_t rows = 20;
   for (const std::u16string& change : changes) {
     db_->Execute(change);
+    rows += change[0] == u'I' ? 1 : change[0] == u'D' ? -1 : 0;
     EXPECT_TRUE(ReadGramIndexState(*db_).stale) << U8(change);
     EXPECT_NE(GramIndexProblem(*db_), std::nullopt) << U8(change);
     SearchRequest request;
     request.job_type_words[0] = u"事務";
     EXPECT_EQ(PlanStatement(*db_, request).find(u"qlok_grams"),
               std::u16string::npos);
-    EXPECT_EQ(RebuildGramIndex(*db_), next_ + (change[0] == u'I' ? 1 : 0) -
-                                          (change[0] == u'D' ? 1 : 0));
+    EXPECT_EQ(RebuildGramIndex(*db_), rows);
     EXPECT_EQ(GramIndexProblem(*db_), std::nullopt);
     EXPECT_NE(PlanStatement(*db_, request).find(u"qlok_grams"),
               std::u16string::npos);
