@@ -534,8 +534,11 @@ def main():
                                       (time.monotonic() - started) / 60, missed)
     print("\n" + footer)
     if args.readme:
+        # The --scale figures keep a section of their own beside those of
+        # the default sizes.
         benchlib.write_readme_section(
-            "search figures", "\n".join([header, ""] + markdown + [footer]))
+            "scale figures" if args.scale else "search figures",
+            "\n".join([header, ""] + markdown + [footer]))
 
 
 if __name__ == "__main__":

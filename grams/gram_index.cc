@@ -154,12 +154,15 @@ int64_t UpdateGramIndex(Connection& db, const GramIndexState& before,
                         bool rebuild) {
   if (!before.exists) return 0;
   std::unique_ptr<GramStore> store = StoreOf(db);
-  rebuild = rebuild || before.stale;
+  const auto [rows, high] = TableExtent(db, store->RowKey());
+  // More new jobs than indexed ones: building the whole index in one go
+  // (one sorted write of each list, one GIN build) costs less than adding
+  // to it.
+  rebuild = rebuild || before.stale || rows - before.rows > before.rows;
   if (rebuild) store->StartOver();
   const std::optional<int64_t> indexed = IndexRowsAbove(
       db, *store, rebuild ? std::numeric_limits<int64_t>::min() : before.high);
   store->Finish(rebuild);
-  const auto [rows, high] = TableExtent(db, store->RowKey());
   WriteState(db, rows, high, !indexed);
   return indexed.value_or(0);
 }

@@ -5,7 +5,6 @@
 #include "search/search_plan.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <random>
 #include <string>
@@ -14,7 +13,7 @@
 #include "grams/gram_index.h"
 #include "jobs/schema.h"
 #include "platform/failure.h"
-#include "platform/testing/postgres_uri.h"
+#include "platform/testing/both_engines.h"
 #include "platform/transaction.h"
 #include "search/query_builder.h"
 #include "text/unicode.h"
@@ -67,28 +66,12 @@ class Generator {
   std::mt19937 random_;
 };
 
-class SearchPlanTest : public testing::TestWithParam<std::string> {
+class SearchPlanTest : public BothEnginesTest {
  protected:
   void SetUp() override {
-    if (GetParam() == "sqlite") {
-      db_ = OpenConnection(u"sqlite::memory:", "/nonexistent");
-    } else {
-      std::optional<std::string> uri = PostgresTestUri();
-      if (!uri) GTEST_SKIP() << "no PostgreSQL test server: URI file absent";
-      db_ = OpenConnection(U16(*uri), "/nonexistent");
-      schema_ = "qlok_plan_" + std::to_string(getpid());
-      db_->Execute(U16("DROP SCHEMA IF EXISTS " + schema_ +
-                       " CASCADE; CREATE SCHEMA " + schema_ +
-                       "; SET search_path TO " + schema_ + ", public"));
-    }
+    BothEnginesTest::SetUp();
+    if (IsSkipped()) return;
     db_->Execute(JobTableSchema(db_->Engine()));
-  }
-
-  void TearDown() override {
-    if (db_ != nullptr && !schema_.empty()) {
-      IgnoringFailure(
-          [&] { db_->Execute(U16("DROP SCHEMA " + schema_ + " CASCADE")); });
-    }
   }
 
   // `count` generated jobs; ranks 0 to 3, so that most jobs tie.
@@ -180,8 +163,6 @@ class SearchPlanTest : public testing::TestWithParam<std::string> {
     return found;
   }
 
-  std::unique_ptr<Connection> db_;
-  std::string schema_;
   int next_ = 0;
 };
 
@@ -213,8 +194,7 @@ TEST_P(SearchPlanTest, StatementsKeepTheQueryTextsConditions) {
   const size_t where = text.find(u" WHERE ") + 7;
   const size_t order = text.find(u" ORDER BY");
   const std::u16string conditions = text.substr(where, order - where);
-  EXPECT_NE(statement.find(conditions + u" ORDER BY "),
-            std::u16string::npos)
+  EXPECT_NE(statement.find(conditions + u" ORDER BY "), std::u16string::npos)
       << U8(statement);
   EXPECT_NE(statement.find(u"qlok_grams"), std::u16string::npos);
   // A place word of wildcards alone narrows nothing: only the job words'
@@ -270,9 +250,7 @@ TEST_P(SearchPlanTest, ChangesByHandMarkTheIndexStale) {
   EXPECT_NE(GramIndexProblem(*db_), std::nullopt);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, SearchPlanTest,
-                         testing::Values("sqlite", "postgresql"),
-                         [](const auto& info) { return info.param; });
+QLOK_ON_BOTH_ENGINES(SearchPlanTest);
 
 }  // namespace
 }  // namespace qlok
