@@ -58,7 +58,8 @@ GramIndexState StartKeepingGramIndex(Connection& db);
 // the index up to date: `before` is the state read before the writes. A
 // stale index (or any with `rebuild`, or when the new rows outnumber the
 // indexed ones) is filled anew from every row, a fresh one given the rows
-// above `before.high`; a database without the index is left without it. Returns the rows indexed.
+// above `before.high`; a database without the index is left without it. Returns
+// the rows indexed.
 int64_t UpdateGramIndex(Connection& db, const GramIndexState& before,
                         bool rebuild);
 
