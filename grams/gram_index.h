@@ -14,9 +14,9 @@
 // grams as ASCII tokens, under a key made of the job's rank and rowid (so
 // that the index lists candidates in the order a search shows them); jobs
 // with a rowid of 2^31 or more or a rank beyond 32 bits leave the index
-// stale. PostgreSQL: a table of
-// (job's qlok_row, array of 32-bit gram keys) with a GIN index; the job
-// table gets the identity column qlok_row and an index on it.
+// stale (so on PostgreSQL). PostgreSQL: a table of (job's qlok_row, its
+// order key of rank and row, array of 32-bit gram keys) with a GIN index;
+// the job table gets the identity column qlok_row and an index on it.
 //
 // Every function throws Failure when the engine refuses; the writing ones
 // run in the caller's transaction unless they say otherwise.
@@ -101,10 +101,11 @@ struct JobSource {
 // PostgreSQL when `numbered`: the index has numbered the rows).
 JobSource TableSource(std::string_view engine, bool numbered);
 
-// The jobs the index names for `query`, which must restrict. SQLite: the
-// index gives its candidates already in the order of the result (its
-// document keys are rank and row key), so the statement reads jobs only
-// until it has its rows; PostgreSQL: the candidates narrow the scan.
+// The jobs the index names for `query`, which must restrict, in the order
+// of the result: SQLite's index gives its candidates in that order (its
+// document keys are rank and row key), PostgreSQL's are sorted by their
+// order key; the statement then reads each candidate's job in turn and
+// stops once it has its rows.
 JobSource CandidateSource(std::string_view engine, const GramQuery& query);
 
 }  // namespace qlok

@@ -17,17 +17,6 @@
 namespace qlok {
 namespace {
 
-// A document key: the rank, inverted, above 31 bits of rowid.
-constexpr int64_t kRowidBits = 31;
-constexpr int64_t kRowidMask = (int64_t{1} << kRowidBits) - 1;
-
-std::optional<int64_t> DocumentKey(int64_t rank, int64_t rowid) {
-  if (rowid < 0 || rowid > kRowidMask || rank < INT32_MIN || rank > INT32_MAX) {
-    return std::nullopt;
-  }
-  return ((int64_t{INT32_MAX} - rank) << kRowidBits) | rowid;
-}
-
 constexpr char16_t kCreate[] =
     u"CREATE VIRTUAL TABLE qlok_grams USING fts5(words, content='', "
     u"detail=none, columnsize=0, tokenize='ascii');"
@@ -87,7 +76,7 @@ class SqliteGramStore : public GramStore {
 
   bool Add(const std::vector<JobGrams>& jobs) override {
     for (const JobGrams& job : jobs) {
-      if (!DocumentKey(job.rank, job.job)) return false;
+      if (!OrderKey(job.rank, job.job)) return false;
     }
     if (!writer_)
       writer_ = db_.PrepareInsert(u"qlok_grams", {u"rowid", u"words"});
@@ -98,7 +87,7 @@ class SqliteGramStore : public GramStore {
         if (!words.empty()) words.push_back(' ');
         words += GramToken(gram);
       }
-      writer_->Insert({Value::Integer(*DocumentKey(job.rank, job.job)),
+      writer_->Insert({Value::Integer(*OrderKey(job.rank, job.job)),
                        Value::Text(U16(words))});
     }
     return true;
@@ -153,7 +142,7 @@ JobSource SqliteCandidates(const GramQuery& query) {
       match +
       u"') AS qlok_candidates CROSS JOIN 求人 ON 求人.rowid = "
       u"qlok_candidates.qlok_key & " +
-      Digits(kRowidMask);
+      Digits(kOrderRowMask);
   source.order = u"qlok_candidates.qlok_key";
   return source;
 }

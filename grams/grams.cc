@@ -131,6 +131,13 @@ std::string GramToken(const Gram& gram) {
   return token;
 }
 
+std::optional<int64_t> OrderKey(int64_t rank, int64_t row) {
+  if (row < 0 || row > kOrderRowMask || rank < INT32_MIN || rank > INT32_MAX) {
+    return std::nullopt;
+  }
+  return ((int64_t{INT32_MAX} - rank) << kOrderRowBits) | row;
+}
+
 int32_t GramKey(const Gram& gram) {
   const uint64_t second = gram.second ? *gram.second : 0x10000u;
   const uint64_t packed = (uint64_t{static_cast<uint8_t>(gram.field)} << 40) |

@@ -90,6 +90,13 @@ std::string GramToken(const Gram& gram);
 // the code units. Two grams may share a key; that only adds candidates.
 int32_t GramKey(const Gram& gram);
 
+// The place of a job in every search's order (best rank first, then the
+// row key) as one number: the rank, inverted, above 31 bits of the row
+// key. nullopt for a row key beyond 31 bits or a rank beyond 32.
+inline constexpr int64_t kOrderRowBits = 31;
+inline constexpr int64_t kOrderRowMask = (int64_t{1} << kOrderRowBits) - 1;
+std::optional<int64_t> OrderKey(int64_t rank, int64_t row);
+
 }  // namespace qlok
 
 #endif  // QLOK_GRAMS_GRAMS_H_

@@ -654,6 +654,7 @@ int RunReindex(const Invocation& invocation, std::ostream& out,
   }
   const int64_t count = RebuildGramIndex(*db);
   out << "rebuilt the word index of " << where << ": " << count << " jobs\n";
+  return kAdminDone;
 }
 
 }  // namespace
