@@ -125,15 +125,21 @@ void WriteState(Connection& db, int64_t rows, int64_t high,
 GramIndexState ReadGramIndexState(Connection& db) {
   GramIndexState state;
   if (!TableExists(db, std::u16string(kGramStateTable))) return state;
+  const std::u16string readable =
+      IsSqlite(db.Engine())
+          ? u"1"
+          : u"CASE WHEN has_table_privilege('qlok_grams', 'SELECT') THEN 1 "
+            u"ELSE 0 END";
   std::unique_ptr<Recordset> rows = db.Query(
-      u"SELECT CASE WHEN stale THEN 1 ELSE 0 END AS stale, rows, high FROM "
-      u"qlok_gram_state",
+      u"SELECT CASE WHEN stale THEN 1 ELSE 0 END AS stale, rows, high, " +
+          readable + u" AS readable FROM qlok_gram_state",
       {}, 1);
   if (rows->AtEnd()) return state;
   state.exists = true;
   state.stale = rows->Field(u"stale").AsInteger() != 0;
   state.rows = rows->Field(u"rows").AsInteger();
   state.high = rows->Field(u"high").AsInteger();
+  state.readable = rows->Field(u"readable").AsInteger() != 0;
   return state;
 }
 
@@ -196,6 +202,11 @@ std::optional<std::string> GramIndexProblem(Connection& db) {
       "; searches scan the whole table until \"q_lok-admin reindex\" "
       "rebuilds it";
   if (!state.exists) return "the word index is missing" + reindex;
+  if (!state.readable) {
+    return std::string(
+        "this user may not read the word index (qlok_grams); searches scan "
+        "the whole table until it is granted");
+  }
   if (state.stale) {
     return "the job table was changed by hand since the word index was "
            "kept" +

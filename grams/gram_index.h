@@ -38,6 +38,9 @@ struct GramIndexState {
   bool stale = false;   // the job table changed behind the program's back
   int64_t rows = 0;     // rows of the job table when it was last kept
   int64_t high = 0;     // the highest row key it holds
+  // The connection's user may read the index (PostgreSQL: a role without
+  // the grant scans the table instead of failing).
+  bool readable = true;
 };
 
 // The state of the connection's index; `exists` false when there is none.

@@ -5,6 +5,7 @@
 // order ties by.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "grams/gram_store.h"
 #include "text/unicode.h"
@@ -91,6 +92,7 @@ class PostgresGramStore : public GramStore {
 
   void Finish(bool rebuilt) override {
     if (rebuilt && target_ != u"qlok_grams") {
+      KeepGrants();
       db_.Execute(
           u"SET LOCAL maintenance_work_mem = '256MB';"
           u"CREATE INDEX qlok_grams_next_words ON qlok_grams_next USING gin "
@@ -106,6 +108,26 @@ class PostgresGramStore : public GramStore {
   }
 
  private:
+  // The new table gets the privileges others had on the old one (the
+  // search page's role reads it), before the old one is dropped.
+  void KeepGrants() {
+    std::vector<std::u16string> grants;
+    {
+      std::unique_ptr<Recordset> rows = db_.Query(
+          u"SELECT a.privilege_type AS what, CASE WHEN a.grantee = 0 THEN "
+          u"'PUBLIC' ELSE a.grantee::regrole::text END AS who FROM pg_class "
+          u"c, aclexplode(c.relacl) a WHERE c.oid = 'qlok_grams'::regclass "
+          u"AND a.grantee <> c.relowner",
+          {}, 0);
+      for (; !rows->AtEnd(); rows->MoveNext()) {
+        grants.push_back(u"GRANT " + rows->Field(u"what").ToText() +
+                         u" ON qlok_grams_next TO " +
+                         rows->Field(u"who").ToText());
+      }
+    }
+    for (const std::u16string& grant : grants) db_.Execute(grant);
+  }
+
   Connection& db_;
   std::u16string target_ = u"qlok_grams";
 };

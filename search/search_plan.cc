@@ -16,9 +16,10 @@ std::u16string StatementFor(const SearchRequest& request,
                             std::string_view engine,
                             const GramIndexState& state) {
   const GramQuery words = WordsOf(request, DialectOf(engine));
-  const JobSource source = words.Restricts() && state.exists && !state.stale
-                               ? CandidateSource(engine, words)
-                               : TableSource(engine, state.exists);
+  const JobSource source =
+      words.Restricts() && state.exists && !state.stale && state.readable
+          ? CandidateSource(engine, words)
+          : TableSource(engine, state.exists);
   return AssembleStatement(FillConditionSlots(request), source);
 }
 

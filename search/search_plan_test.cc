@@ -212,6 +212,10 @@ TEST_P(SearchPlanTest, StatementsKeepTheQueryTextsConditions) {
       u"SELECT * FROM 求人 WHERE " + conditions + u" ORDER BY rank DESC, " +
       std::u16string(RowKeyColumn(engine)) + u" limit 1000;";
   EXPECT_EQ(StatementFor(request, engine, stale), with_key);
+  // So for a user that may not read the index.
+  GramIndexState unreadable = fresh;
+  unreadable.readable = false;
+  EXPECT_EQ(StatementFor(request, engine, unreadable), with_key);
   EXPECT_EQ(StatementFor(request, engine, {}),
             engine == "sqlite" ? with_key : text);
   // Without conditions: the bare table name, whatever the index.
