@@ -49,6 +49,10 @@ SEARCHES = [
     ("full", "a registration's conditions, no address",
      form(aab="40", aac="介護　看護", aae="日", aaf="700", aag="2000",
           aah="大阪　兵庫", boxes=["aga", "agb", "ara", "arb"], asa="0")),
+    ("two", "the two-character job word 事務 alone",
+     form(aac="事務")),
+    ("content", "the two-character content word 介護 alone (seven columns)",
+     form(aad="介護")),
 ]
 SEARCH_NAMES = [name for name, _, _ in SEARCHES]
 
@@ -292,6 +296,37 @@ def make_home(admin, home, connection, jobs):
                    stdout=subprocess.DEVNULL)
 
 
+def make_home_from_csv(runner, admin, home, connection, csv, index=True):
+    """A site home on `connection` whose job table is loaded from `csv` by
+    `import`, with the word index that init makes, or without it
+    (`reindex --remove` before the import). Returns the import's Run."""
+    subprocess.run([admin, "site", home, "--database", connection],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([admin, "init", "--home", home], check=True,
+                   stdout=subprocess.DEVNULL)
+    if not index:
+        subprocess.run([admin, "reindex", "--remove", "--home", home],
+                       check=True, stdout=subprocess.DEVNULL)
+    return admin_run(runner, admin, ["import", csv, "--home", home])
+
+
+def admin_run(runner, admin, arguments):
+    """Runs q_lok-admin with `arguments`, timed; returns its Run."""
+    folder = tempfile.mkdtemp(prefix="qlok_admin_")
+    try:
+        run = run_timed(runner, [admin] + arguments,
+                        dict(os.environ), os.devnull,
+                        os.path.join(folder, "out"), os.path.join(folder, "err"))
+        if run.status != 0:
+            with open(os.path.join(folder, "err"), errors="replace") as f:
+                raise RuntimeError("q_lok-admin %s failed: %s" %
+                                   (arguments[0], f.read().strip()))
+        return run
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+
 def write_relays(home, port):
     """Points both relays of the site at a receiver on loopback `port`."""
     with open(os.path.join(home, "site.conf"), "a") as conf:
@@ -359,6 +394,12 @@ class PostgresServer:
                                "ON_ERROR_STOP=1", "-d", uri, "-c", statement],
                               check=True, capture_output=True,
                               text=True).stdout
+
+    def drop(self, uri):
+        """Drops the database of `uri`, one that database() made."""
+        name = re.sub(r"\?.*$", "", uri).rsplit("/", 1)[-1]
+        self.sql(self.uri, 'DROP DATABASE IF EXISTS "%s"' % name)
+        self.databases.remove(name)
 
     def stop(self):
         if self.folder:

@@ -14,8 +14,21 @@ is then run by
   shell   the engine's own shell printing the count (sqlite3 with the
           qlok_time extension loaded, psql).
 
-The three run in turn, round after round (the one that leads rotates), and
+  scan    q_lok.cgi again with the word index marked stale (as a change
+          by hand would), so that it scans the table as it did before the
+          index: the same page, by the other plan.
+
+They run in turn, round after round (the one that leads rotates), and
 each figure is printed beside its target:
+
+  at 1,000,000 jobs and more, each search at most 50 ms on SQLite and
+      100 ms on PostgreSQL, and the registration-sized search ("full") at
+      least 20 times faster than the scan;
+  at 10,000 jobs and fewer, q_lok.cgi / scan at most 1.05 (no search
+      slower than before the index);
+  the import of the table with the index at most twice as long as without
+      it (each table size is loaded both ways from one CSV file), and the
+      index no larger than the job table;
 
   q_lok.cgi / floor, the median of the per-round ratios: at most 1.15 at
       10,000 jobs, at most 1.05 at 100,000 and 200,000;
@@ -27,12 +40,14 @@ each figure is printed beside its target:
 
   bench/search_bench.py --build build-release
   bench/search_bench.py --quick
+  bench/search_bench.py --scale          10,000 and 1,000,000 jobs
   bench/search_bench.py --engine sqlite --sizes 10000 --runs 21 --searches words
 """
 
 import argparse
 import os
 import statistics
+import subprocess
 import sys
 import time
 
@@ -49,6 +64,18 @@ WHOLE_TABLE_TARGET_MS = 30.0
 SEARCH_MEMORY_TARGET_MIB = 8.0
 REGISTRATION_MEMORY_TARGET_MIB = 32.0
 REGISTRATION_TIMEOUT = 900  # seconds
+# The word index: at a million jobs and more every search within these
+# times, the registration-sized one this many times faster than the scan;
+# on small tables no search slower than the scan by more than 5 %; the
+# import with the index at most twice as long; the index no larger than
+# the job table.
+SCALE_JOBS = 1000000
+INDEX_TARGET_MS = {"sqlite": 50.0, "postgresql": 100.0}
+SCAN_SPEEDUP_SEARCH = "full"
+SCAN_SPEEDUP_TARGET = 20.0
+SMALL_SCAN_TARGET = 1.05
+IMPORT_RATIO_TARGET = 2.0
+INDEX_SIZE_TARGET = 1.0
 ENGINE_NAMES = {"sqlite": "SQLite", "postgresql": "PostgreSQL"}
 SHELL_NAMES = {"sqlite": "sqlite3", "postgresql": "psql"}
 
@@ -93,7 +120,8 @@ class Bench:
         programs = [("cgi", [self.cgi], cgi_env),
                     ("floor", [self.tools[engine], database, statement],
                      self.plain_env),
-                    ("shell", shell, self.plain_env)]
+                    ("shell", shell, self.plain_env),
+                    ("scan", [self.cgi], cgi_env)]
         if benchlib.is_bare_name(statement):
             # The floor as it is defined steps every row of the table; the
             # program lets the engine count it. The like-for-like floor is
@@ -120,7 +148,21 @@ class Bench:
             hits = benchlib.page_hit_count(f.read())
         statement = benchlib.logged_statement(home)
         programs = self.programs(engine, home, database, body_path, statement)
+        with open(page, "rb") as f:
+            indexed_page = f.read()
+        self.mark_stale(engine, database, True)
+        try:
+            self.run([self.cgi], benchlib.cgi_environment(home, self.cgi, body),
+                     body_path, stdout=page)
+        finally:
+            self.mark_stale(engine, database, False)
+        with open(page, "rb") as f:
+            if f.read() != indexed_page:
+                raise SystemExit("the scan's page differs from the index's "
+                                 "(%s)" % name)
         for label, argv, env in programs[1:]:
+            if label == "scan":
+                continue
             self.run(argv, env, body_path, stdout=self.out)
             with open(self.out) as f:
                 answer = int(f.read().split()[0])
@@ -130,7 +172,13 @@ class Bench:
         runs = {label: [] for label, _, _ in programs}
         for round_number in range(self.args.runs):
             for label, argv, env in benchlib.rotated(programs, round_number):
-                runs[label].append(self.run(argv, env, body_path))
+                if label == "scan":
+                    self.mark_stale(engine, database, True)
+                try:
+                    runs[label].append(self.run(argv, env, body_path))
+                finally:
+                    if label == "scan":
+                        self.mark_stale(engine, database, False)
         wall = {label: [r.wall for r in rs] for label, rs in runs.items()}
         return {
             "name": name,
@@ -144,7 +192,20 @@ class Bench:
             "counted_ratio": (benchlib.median_ratio(wall["cgi"], wall["counted"])
                               if "counted" in wall else None),
             "shell_ratio": benchlib.median_ratio(wall["cgi"], wall["shell"]),
+            "scan_ratio": benchlib.median_ratio(wall["cgi"], wall["scan"]),
         }
+
+    @staticmethod
+    def mark_stale(engine, database, stale):
+        """Marks the word index stale (the searches then scan the table) or
+        fresh again, as a change by hand and a reindex would."""
+        if engine == "sqlite":
+            subprocess.run(["sqlite3", database, "UPDATE qlok_gram_state SET "
+                            "stale = %d" % int(stale)], check=True)
+        else:
+            benchlib.PostgresServer.sql(
+                database, "UPDATE qlok_gram_state SET stale = %s" %
+                ("true" if stale else "false"))
 
     def registration(self, home):
         """The peak memory of a registration that mails every row of the
@@ -174,11 +235,51 @@ class Bench:
                 "mail_mib": mail_bytes / MIB / MIB}
 
 
-def search_row(size, r):
+def index_cells(engine, size, r):
+    """The word index's figures of one search: q_lok.cgi's time against
+    its target on large tables, and its ratio to the scan (the speed-up
+    target of the registration-sized search on large tables, the 5 %
+    on small ones)."""
+    ms = r["ms"]["cgi"]
+    cells = ["%.1f" % r["ms"]["scan"]]
+    if size >= SCALE_JOBS:
+        target = INDEX_TARGET_MS[engine]
+        cells.insert(0, "%.1f (%.0f) %s" % (ms, target,
+                                            benchlib.verdict(ms, target)))
+    else:
+        cells.insert(0, "%.1f" % ms)
+    speedup = 1 / r["scan_ratio"]
+    if size >= SCALE_JOBS and r["name"] == SCAN_SPEEDUP_SEARCH:
+        cells.append("%.2f; %.1fx (target >= %.0fx) %s" % (
+            r["scan_ratio"], speedup, SCAN_SPEEDUP_TARGET,
+            "ok" if speedup >= SCAN_SPEEDUP_TARGET else "MISSED"))
+    elif size <= SMALL_TABLE_JOBS:
+        cells.append("%.2f (%.2f) %s" % (r["scan_ratio"], SMALL_SCAN_TARGET,
+                                         benchlib.verdict(r["scan_ratio"],
+                                                          SMALL_SCAN_TARGET)))
+    else:
+        cells.append("%.2f" % r["scan_ratio"])
+    return cells
+
+
+def index_missed(engine, size, r):
+    """How many of the word index's targets the search missed."""
+    missed = 0
+    if size >= SCALE_JOBS:
+        missed += r["ms"]["cgi"] > INDEX_TARGET_MS[engine]
+        if r["name"] == SCAN_SPEEDUP_SEARCH:
+            missed += 1 / r["scan_ratio"] < SCAN_SPEEDUP_TARGET
+    if size <= SMALL_TABLE_JOBS:
+        missed += r["scan_ratio"] > SMALL_SCAN_TARGET
+    return missed
+
+
+def search_row(engine, size, r):
     """The figures of one search, as cells of a table row."""
     target = ratio_target(size)
-    return [format(size, ","), r["name"], str(r["hits"]),
-            "%.1f" % r["ms"]["cgi"], "%.1f" % r["ms"]["floor"],
+    return [format(size, ","), r["name"], str(r["hits"])] + \
+        index_cells(engine, size, r) + [
+            "%.1f" % r["ms"]["floor"],
             "%.1f" % r["ms"]["shell"],
             "%.2f (%.2f) %s" % (r["floor_ratio"], target,
                                 benchlib.verdict(r["floor_ratio"], target)) +
@@ -191,7 +292,8 @@ def search_row(size, r):
                 benchlib.verdict(r["mib"]["cgi"], SEARCH_MEMORY_TARGET_MIB))]
 
 
-COLUMNS = ["jobs", "search", "hits", "q_lok.cgi ms", "floor ms", "shell ms",
+COLUMNS = ["jobs", "search", "hits", "q_lok.cgi ms (target)", "scan ms",
+           "cgi/scan (target)", "floor ms", "shell ms",
            "cgi/floor (target)", "cgi/shell", "CPU ms cgi / floor",
            "peak MiB cgi / floor / shell (target 8)"]
 
@@ -254,6 +356,10 @@ def parse_args():
     parser.add_argument("--quick", action="store_true",
                         help="10,000 and 200,000 jobs, 5 rounds, no "
                         "registration: a couple of minutes")
+    parser.add_argument("--scale", action="store_true",
+                        help="10,000 and 1,000,000 jobs, 5 rounds, no "
+                        "registration: the word index's targets (about an "
+                        "hour; the million-job tables take most of it)")
     parser.add_argument("--pg-uri", help="an existing PostgreSQL server to "
                         "make the benchmark's databases on (and drop after); "
                         "default: a throw-away server")
@@ -264,6 +370,10 @@ def parse_args():
     args = parser.parse_args()
     if args.quick:
         args.sizes = "10000,200000"
+        args.runs = 5
+        args.no_registration = True
+    if args.scale:
+        args.sizes = "10000,1000000"
         args.runs = 5
         args.no_registration = True
     args.sizes = sorted(int(s) for s in args.sizes.split(","))
@@ -281,21 +391,77 @@ def parse_args():
 
 
 def prepare(bench, engine, server, size):
-    """A site home with `size` generated jobs; returns (home, database),
-    the database as the floor and the shell name it."""
-    home = os.path.join(bench.work, "%s-%d" % (engine, size))
-    if engine == "sqlite":
-        connection = "sqlite:jobs.db"
-        database = os.path.join(home, "jobs.db")
-    else:
-        connection = database = server.database("qlok_bench_%d" % size)
+    """A site home with `size` generated jobs, loaded by import from one CSV
+    file twice: first into a site without the word index, which is then
+    dropped, then into the site with it, which is kept. Returns (home,
+    database, notes), the database as the floor and the shell name it,
+    the notes the import times and the index size against their targets."""
     began = time.monotonic()
-    benchlib.make_home(bench.admin, home, connection, size)
+    csv = os.path.join(bench.work, "jobs-%d.csv" % size)
+    subprocess.run([bench.admin, "generate", str(size), "--csv", csv],
+                   check=True, stdout=subprocess.DEVNULL)
+    runs = {}
+    for index in (False, True):
+        home = os.path.join(bench.work, "%s-%d%s" % (
+            engine, size, "" if index else "-plain"))
+        if engine == "sqlite":
+            connection = "sqlite:jobs.db"
+            database = os.path.join(home, "jobs.db")
+        else:
+            connection = database = server.database(
+                "qlok_bench_%d%s" % (size, "" if index else "_plain"))
+        runs[index] = benchlib.make_home_from_csv(
+            bench.tools["runner"], bench.admin, home, connection, csv, index)
+        if not index:
+            benchlib.remove(home)
+            if engine == "postgresql":
+                server.drop(database)
+    os.remove(csv)
     if engine == "postgresql":
         server.sql(database, "VACUUM ANALYZE")  # no autovacuum while timing
-    print("\n(%s jobs on %s generated in %.0f s)" % (
+    ratio = runs[True].wall / runs[False].wall
+    notes = ["Import of %s jobs on %s: %.1f s without the word index, %.1f s "
+             "with it (CPU %.1f s / %.1f s; peak %.0f / %.0f MiB): %.2f "
+             "(target at most %.1f) %s." % (
+                 format(size, ","), ENGINE_NAMES[engine], runs[False].wall,
+                 runs[True].wall, runs[False].cpu, runs[True].cpu,
+                 runs[False].max_rss / MIB, runs[True].max_rss / MIB, ratio,
+                 IMPORT_RATIO_TARGET,
+                 benchlib.verdict(ratio, IMPORT_RATIO_TARGET))]
+    index_bytes, table_bytes = index_size(engine, database)
+    size_ratio = index_bytes / table_bytes
+    notes.append("Word index at %s jobs on %s: %.1f MiB, the job table %.1f "
+                 "MiB: %.2f (target at most %.1f) %s." % (
+                     format(size, ","), ENGINE_NAMES[engine],
+                     index_bytes / MIB / MIB, table_bytes / MIB / MIB,
+                     size_ratio, INDEX_SIZE_TARGET,
+                     benchlib.verdict(size_ratio, INDEX_SIZE_TARGET)))
+    print("\n(%s jobs on %s generated and imported twice in %.0f s)" % (
         format(size, ","), ENGINE_NAMES[engine], time.monotonic() - began))
-    return home, database
+    for note in notes:
+        print(note)
+    return home, database, notes, (ratio > IMPORT_RATIO_TARGET) + (
+        size_ratio > INDEX_SIZE_TARGET)
+
+
+def index_size(engine, database):
+    """The bytes of the word index (with PostgreSQL's index on the row
+    numbers it refers to) and of the job table (without its index)."""
+    if engine == "sqlite":
+        out = subprocess.run(
+            ["sqlite3", database, "SELECT name, sum(pgsize) FROM dbstat "
+             "GROUP BY name"], check=True, capture_output=True,
+            text=True).stdout
+        sizes = dict(line.rsplit("|", 1) for line in out.splitlines())
+        index = sum(int(v) for k, v in sizes.items()
+                    if k.startswith("qlok_gram"))
+        return index, int(sizes["求人"])
+    out = benchlib.PostgresServer.sql(
+        database, "SELECT pg_total_relation_size('qlok_grams') + "
+        "pg_total_relation_size('qlok_gram_state') + "
+        "pg_relation_size('求人_row'), pg_table_size('求人')")
+    index, table = out.strip().split("|")
+    return int(index), int(table)
 
 
 def main():
@@ -307,7 +473,8 @@ def main():
         benchlib.describe_build(args.build), benchlib.machine(),
         benchlib.load_average())
     print(header)
-    print("Each search: rounds of q_lok.cgi, the floor and the shell in turn "
+    print("Each search: rounds of q_lok.cgi, the floor, the shell and the "
+          "scan in turn "
           "(%d); times are medians, ratios the medians of the per-round "
           "ratios, peak memory the largest of the rounds." % args.runs)
     work = benchlib.work_folder("qlok_bench_")
@@ -324,16 +491,21 @@ def main():
             notes = []
             try:
                 for size in args.sizes:
-                    home, database = prepare(bench, engine, server, size)
+                    home, database, size_notes, size_missed = prepare(
+                        bench, engine, server, size)
+                    notes += size_notes
+                    missed += size_missed
                     results = [bench.search(engine, home, database, name, body)
                                for name, body in searches]
-                    table = [search_row(size, r) for r in results]
+                    table = [search_row(engine, size, r) for r in results]
                     rows += table
                     print("%s (shell: %s)" % (ENGINE_NAMES[engine],
                                               SHELL_NAMES[engine]))
                     print(text_table(table))
                     missed += sum(r["floor_ratio"] > ratio_target(size) or
                                   r["mib"]["cgi"] > SEARCH_MEMORY_TARGET_MIB
+                                  for r in results)
+                    missed += sum(index_missed(engine, size, r)
                                   for r in results)
                     for r in results:
                         if r["name"] == "whole" and size == WHOLE_TABLE_JOBS:
@@ -362,8 +534,11 @@ def main():
                                       (time.monotonic() - started) / 60, missed)
     print("\n" + footer)
     if args.readme:
+        # The --scale figures keep a section of their own beside those of
+        # the default sizes.
         benchlib.write_readme_section(
-            "search figures", "\n".join([header, ""] + markdown + [footer]))
+            "scale figures" if args.scale else "search figures",
+            "\n".join([header, ""] + markdown + [footer]))
 
 
 if __name__ == "__main__":

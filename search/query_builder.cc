@@ -162,6 +162,11 @@ ConditionSlots FillConditionSlots(const SearchRequest& r) {
 }
 
 std::u16string AssembleQuery(const ConditionSlots& slots) {
+  return AssembleStatement(slots, JobSource{});
+}
+
+std::u16string AssembleStatement(const ConditionSlots& slots,
+                                 const JobSource& source) {
   std::u16string conditions;
   for (const std::u16string& slot : slots) {
     if (slot.empty()) continue;
@@ -169,8 +174,10 @@ std::u16string AssembleQuery(const ConditionSlots& slots) {
     conditions += slot;
   }
   if (conditions.empty()) return u"求人";
-  return u"SELECT * FROM 求人 WHERE " + conditions +
-         u" ORDER BY rank DESC limit 1000;";
+  std::u16string out =
+      u"SELECT " + source.columns + u" FROM " + source.from + u" WHERE ";
+  if (!source.narrowing.empty()) out += source.narrowing + u" AND ";
+  return out + conditions + u" ORDER BY " + source.order + u" limit 1000;";
 }
 
 std::u16string BuildQuery(const SearchRequest& request) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "grams/gram_index.h"
 #include "search/search_request.h"
 
 namespace qlok {
@@ -30,6 +31,13 @@ ConditionSlots FillConditionSlots(const SearchRequest& request);
 // conditions + " ORDER BY rank DESC limit 1000;", or the bare table name
 // "求人" when no slot is filled.
 std::u16string AssembleQuery(const ConditionSlots& slots);
+
+// The statement that runs for the filled slots: AssembleQuery's
+// conditions over the rows of `source` (grams/gram_index.h), in its order;
+// the bare table name when no slot is filled. The text shown and logged
+// stays AssembleQuery's, which is this over the default source.
+std::u16string AssembleStatement(const ConditionSlots& slots,
+                                 const JobSource& source);
 
 // The QueryText of a request: AssembleQuery(FillConditionSlots(request)).
 std::u16string BuildQuery(const SearchRequest& request);

@@ -17,6 +17,7 @@
 #include "results/page_jobs.h"
 #include "search/query_builder.h"
 #include "search/search_form.h"
+#include "search/search_plan.h"
 #include "search/search_request.h"
 #include "search/turn_number.h"
 #include "search_page/registration_log.h"
@@ -96,13 +97,32 @@ PostedRequest ReadPostedRequest(std::u16string& posted,
 // Opens the job database (the connection open alone is tried twice), runs
 // the query and logs the request. Every failure goes to the page shell's
 // trap.
+// The statement that runs for the request: over the word index's
+// candidates where it can narrow the search. Should reading the index fail,
+// the query text runs as it stands (the scan) and the reason goes to the
+// error log; a query text that failed to build stays as it is.
+std::u16string StatementToRun(Connection& db, const SearchRequest& request,
+                              const std::u16string& query_text,
+                              ErrorLog& errors) {
+  if (query_text.empty()) return query_text;
+  try {
+    return PlanStatement(db, request);
+  } catch (const std::exception& failure) {
+    errors << "q_lok.cgi: the word index was not used: " << failure.what()
+           << "\n";
+    return query_text;
+  }
+}
+
 void OpenSearch(const PostedRequest& in, int turn_number,
                 RequestServices& services, JobDatabase& database) {
   const std::u16string connection_string = LoadConnectionString(services.files);
   database.connection = OpenJobDatabase(services.databases, connection_string);
   database.connection->RefuseChangesTo(std::u16string(kJobTable));
-  database.jobs =
-      OpenJobQuery(*database.connection, in.query_text, RowsToKeep(in.request));
+  database.jobs = OpenJobQuery(*database.connection,
+                               StatementToRun(*database.connection, in.request,
+                                              in.query_text, services.errors),
+                               RowsToKeep(in.request));
   AppendRegistrationLog(services.files, services.clock, in.request.address,
                         turn_number, in.query_text);
 }

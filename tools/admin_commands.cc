@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "grams/gram_index.h"
 #include "jobs/job_columns.h"
 #include "platform/clock.h"
 #include "platform/database.h"
@@ -77,6 +78,8 @@ int RunImport(const Invocation& invocation, std::ostream& out,
               std::ostream& err);
 int RunGenerate(const Invocation& invocation, std::ostream& out,
                 std::ostream& err);
+int RunReindex(const Invocation& invocation, std::ostream& out,
+               std::ostream& err);
 int RunOutbox(const Invocation& invocation, std::ostream& out,
               std::ostream& err);
 int RunNotifyCommand(const Invocation& invocation, std::ostream& out,
@@ -207,6 +210,23 @@ const std::vector<Command>& Commands() {
        "  --csv FILE          write the jobs as CSV (the form import reads)\n"
        "                      to FILE, or to standard output for -, instead\n"
        "                      of into the database\n"},
+      {"reindex",
+       RunReindex,
+       "rebuild the word index of the job table",
+       "",
+       0,
+       0,
+       {"--remove"},
+       {},
+       "Builds the word index of the job table anew from every job, in one\n"
+       "transaction, creating it when the site has none. Searches with job\n"
+       "words, places or content words read the index for the jobs that\n"
+       "may match instead of reading the whole table; import and generate\n"
+       "keep it. After jobs were added, changed or deleted by hand (not\n"
+       "through import or generate) searches read the whole table, as\n"
+       "check tells, until the index is rebuilt.\n"
+       "  --remove            remove the index instead; searches then read\n"
+       "                      the whole table\n"},
       {"outbox",
        RunOutbox,
        "list, or send, the mails that wait in the outbox",
@@ -657,6 +677,21 @@ int RunRegistrationsCommand(const Invocation& invocation, std::ostream& out,
   return RunRegistrations({home, ConnectionString(invocation, home, err),
                            invocation.positional, Option(invocation, "--csv")},
                           out, err);
+}
+
+int RunReindex(const Invocation& invocation, std::ostream& out,
+               std::ostream& err) {
+  std::u16string named;
+  std::unique_ptr<Connection> db = OpenJobDatabase(invocation, &named, err);
+  const std::string where = RedactedConnectionString(U8(named));
+  if (invocation.flags.count("--remove") != 0) {
+    RemoveGramIndex(*db);
+    out << "removed the word index from " << where << "\n";
+    return kAdminDone;
+  }
+  const int64_t count = RebuildGramIndex(*db);
+  out << "rebuilt the word index of " << where << ": " << count << " jobs\n";
+  return kAdminDone;
 }
 
 }  // namespace

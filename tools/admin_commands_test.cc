@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "grams/gram_index.h"
 #include "platform/database.h"
 #include "platform/process_testing.h"
 #include "platform/text_files.h"
@@ -166,8 +167,13 @@ TEST_F(AdminTest, InitGenerateImportOnTheSiteDatabase) {
   ASSERT_EQ(Run({"site"}), kAdminDone);
   ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
   EXPECT_THAT(out_, ::testing::StartsWith(
-                        "created the job table 求人 in sqlite:jobs.db\n"
-                        "created the registration tables in sqlite:jobs.db\n"));
+                        "created the job table 求人 in sqlite:jobs.db
+"
+                        "created the registration tables in sqlite:jobs.db
+"));
+  EXPECT_THAT(out_, ::testing::HasSubstr(
+                        "created the word index of 求人 in sqlite:jobs.db
+"));
   // A second init fails and keeps the tables, in one line.
   EXPECT_EQ(Run({"init"}), kAdminFailed);
   EXPECT_EQ(err_,
@@ -190,6 +196,44 @@ TEST_F(AdminTest, InitGenerateImportOnTheSiteDatabase) {
   ASSERT_EQ(Run({"import", csv.string(), "--replace"}), kAdminDone) << err_;
   EXPECT_EQ(Count(), 30);
   EXPECT_THAT(out_, HasSubstr("30 jobs from " + csv.string()));
+}
+
+// Every way the tool writes jobs keeps the word index in step with the
+// table; reindex rebuilds it after a change by hand, --remove removes it.
+TEST_F(AdminTest, TheWordIndexFollowsEveryWriteOfTheTool) {
+  ASSERT_EQ(Run({"site"}), kAdminDone);
+  ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
+  const fs::path csv = home_ / "jobs.csv";
+  ASSERT_EQ(Run({"generate", "7", "--csv", csv.string()}), kAdminDone);
+  struct Step {
+    std::vector<std::string> args;
+    int64_t rows;
+  } steps[] = {
+      {{"generate", "40"}, 40},
+      {{"generate", "10", "--seed", "5"}, 50},  // appended
+      {{"import", csv.string()}, 57},
+      {{"generate", "25", "--replace"}, 25},
+      {{"import", csv.string(), "--replace"}, 7},
+  };
+  auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
+  for (const Step& step : steps) {
+    ASSERT_EQ(Run(step.args), kAdminDone) << err_;
+    const GramIndexState state = ReadGramIndexState(*db);
+    EXPECT_TRUE(state.exists && !state.stale) << step.args[0];
+    EXPECT_EQ(state.rows, step.rows) << step.args[0];
+    EXPECT_EQ(GramIndexProblem(*db), std::nullopt) << step.args[0];
+  }
+  db->Execute(u"INSERT INTO 求人 (社名) VALUES ('手入力')");
+  EXPECT_TRUE(ReadGramIndexState(*db).stale);
+  ASSERT_EQ(Run({"reindex"}), kAdminDone) << err_;
+  EXPECT_EQ(out_, "rebuilt the word index of sqlite:jobs.db: 8 jobs\n");
+  EXPECT_EQ(GramIndexProblem(*db), std::nullopt);
+  ASSERT_EQ(Run({"reindex", "--remove"}), kAdminDone) << err_;
+  EXPECT_EQ(out_, "removed the word index from sqlite:jobs.db\n");
+  EXPECT_FALSE(ReadGramIndexState(*db).exists);
+  // Without the index, the tool's writes leave it away.
+  ASSERT_EQ(Run({"generate", "3"}), kAdminDone) << err_;
+  EXPECT_FALSE(ReadGramIndexState(*db).exists);
 }
 
 TEST_F(AdminTest, InitAddsTheRegistrationTablesToAnOlderSite) {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "grams/gram_index.h"
 #include "jobs/job_columns.h"
 #include "jobs/schema.h"
 #include "platform/failure.h"
@@ -19,6 +20,7 @@ size_t WriteJobs(Connection& db, const std::vector<std::u16string>& columns,
                  bool replace, JobRowSource& source) {
   size_t count = 0;
   InTransaction(db, [&] {
+    const GramIndexState index = StartKeepingGramIndex(db);
     if (replace) db.Execute(u"DELETE FROM " + std::u16string(kJobTable));
     std::unique_ptr<RowWriter> writer =
         db.PrepareInsert(std::u16string(kJobTable), columns);
@@ -33,6 +35,8 @@ size_t WriteJobs(Connection& db, const std::vector<std::u16string>& columns,
       }
       ++count;
     }
+    writer.reset();
+    UpdateGramIndex(db, index, replace);
   });
   return count;
 }

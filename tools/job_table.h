@@ -31,9 +31,11 @@ void CreateJobTable(Connection& db);
 // Writes every row of `source` into the job table through one prepared
 // statement inside one transaction; with `replace` the table's rows are
 // deleted first in the same transaction, so readers see either the old
-// rows or the new ones. Returns the number of rows written. On any failure
-// the transaction is rolled back, the table keeps what it had, and the
-// Failure is thrown again (a refused row with source.Where() before the
+// rows or the new ones. A word index the table has is kept in the same
+// transaction (new rows added, or all rows indexed anew after a replace
+// or a change behind the program's back). Returns the number of rows written.
+// On any failure the transaction is rolled back, the table keeps what it had,
+// and the Failure is thrown again (a refused row with source.Where() before the
 // message).
 size_t WriteJobs(Connection& db, const std::vector<std::u16string>& columns,
                  bool replace, JobRowSource& source);

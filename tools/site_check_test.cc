@@ -108,6 +108,7 @@ TEST_F(SiteCheckTest, AGoodSiteHomePasses) {
   EXPECT_THAT(report_,
               HasSubstr("the table 求人 has its " +
                         std::to_string(JobColumns().size()) + " columns"));
+  EXPECT_THAT(report_, HasSubstr("the word index agrees with the job table"));
   EXPECT_THAT(report_,
               HasSubstr("relay 127.0.0.1:" + std::to_string(relay_.port()) +
                         ": answers EHLO; offers AUTH"));
@@ -169,6 +170,13 @@ TEST_F(SiteCheckTest, EachBrokenSiteHomeIsFound) {
        },
        "PROBLEM  database sqlite:jobs.db: the table seen_jobs cannot be "
        "read"},
+      {"jobs inserted by hand",
+       [&] {
+         OpenConnection(u"sqlite:jobs.db", home_.string())
+             ->Execute(u"INSERT INTO 求人 (社名) VALUES ('手入力')");
+       },
+       "PROBLEM  database sqlite:jobs.db: the job table was changed by hand "
+       "since the word index was kept"},
       {"closed site home", [&] { fs::permissions(home_, fs::perms(0700)); },
        "PROBLEM  site home: nobody may not enter it"},
       {"bad connection string",

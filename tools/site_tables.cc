@@ -1,5 +1,6 @@
 #include "tools/site_tables.h"
 
+#include "grams/gram_index.h"
 #include "jobs/job_columns.h"
 #include "jobs/schema.h"
 #include "platform/failure.h"
@@ -12,7 +13,8 @@ namespace qlok {
 std::vector<std::string> CreateSiteTables(Connection& db) {
   std::u16string schema;
   std::vector<std::string> made;
-  if (!TableExists(db, std::u16string(kJobTable))) {
+  const bool new_jobs = !TableExists(db, std::u16string(kJobTable));
+  if (new_jobs) {
     schema += JobTableSchema(db.Engine()) + u"\n";
     made.push_back("the job table " + U8(kJobTable));
   }
@@ -26,7 +28,11 @@ std::vector<std::string> CreateSiteTables(Connection& db) {
                   "was changed (import --replace and generate --replace "
                   "replace the jobs)");
   }
-  InTransaction(db, [&] { db.Execute(schema); });
+  InTransaction(db, [&] {
+    db.Execute(schema);
+    if (new_jobs) CreateGramIndex(db);
+  });
+  if (new_jobs) made.push_back("the word index of " + U8(kJobTable));
   return made;
 }
 

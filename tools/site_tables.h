@@ -13,9 +13,9 @@ namespace qlok {
 // Creates, in one transaction, whichever of the two sets of tables the
 // database lacks: the job table (with its index) and the registration
 // tables; a site whose job table exists gets the registration tables
-// alone. Returns what was created ("the job table 求人", "the registration
-// tables"). Throws Failure, creating nothing, when both exist or the
-// engine refuses.
+// alone. A new job table gets its word index (grams/gram_index.h). Returns what
+// was created ("the job table 求人", "the registration tables"). Throws
+// Failure, creating nothing, when both exist or the engine refuses.
 std::vector<std::string> CreateSiteTables(Connection& db);
 
 }  // namespace qlok

@@ -1,0 +1,35 @@
+#include "search/search_plan.h"
+
+#include "search/query_builder.h"
+
+namespace qlok {
+
+GramQuery WordsOf(const SearchRequest& request, LikeDialect dialect) {
+  GramQuery query;
+  AddFieldWords(query, GramField::kJobType, request.job_type_words, dialect);
+  AddFieldWords(query, GramField::kPlace, request.place_words, dialect);
+  AddFieldWords(query, GramField::kContent, request.content_words, dialect);
+  return query;
+}
+
+std::u16string StatementFor(const SearchRequest& request,
+                            std::string_view engine,
+                            const GramIndexState& state) {
+  const GramQuery words = WordsOf(request, DialectOf(engine));
+  const JobSource source =
+      words.Restricts() && state.exists && !state.stale && state.readable
+          ? CandidateSource(engine, words)
+          : TableSource(engine, state.exists);
+  return AssembleStatement(FillConditionSlots(request), source);
+}
+
+std::u16string PlanStatement(Connection& db, const SearchRequest& request) {
+  const std::string engine = db.Engine();
+  GramIndexState state;
+  if (engine != "sqlite" || WordsOf(request, DialectOf(engine)).Restricts()) {
+    state = ReadGramIndexState(db);
+  }
+  return StatementFor(request, engine, state);
+}
+
+}  // namespace qlok
