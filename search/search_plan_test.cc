@@ -166,6 +166,33 @@ class SearchPlanTest : public BothEnginesTest {
   int next_ = 0;
 };
 
+TEST(IndexPaysTest, PostgresqlTakesTheIndexForWordsOfTwoFieldsOrMore) {
+  struct Case {
+    const char* engine;
+    std::u16string job_types, places, content;
+    bool pays;
+  };
+  const std::vector<Case> cases = {
+      {"sqlite", u"事務", u"", u"", true},
+      {"sqlite", u"", u"", u"", true},
+      {"postgresql", u"事務", u"", u"", false},
+      {"postgresql", u"", u"", u"介護", false},
+      {"postgresql", u"事務", u"東京", u"", true},
+      {"postgresql", u"介護", u"大阪", u"日勤", true},
+      {"postgresql", u"%", u"東京", u"", false},  // a wildcard narrows nothing
+  };
+  for (const Case& c : cases) {
+    SearchRequest request;
+    request.job_type_words[0] = c.job_types;
+    request.place_words[0] = c.places;
+    request.content_words[0] = c.content;
+    EXPECT_EQ(IndexPays(c.engine, WordsOf(request, DialectOf(c.engine))),
+              c.pays)
+        << c.engine << " " << U8(c.job_types) << "/" << U8(c.places) << "/"
+        << U8(c.content);
+  }
+}
+
 TEST_P(SearchPlanTest, IndexGivesTheScansRowsInTheScansOrder) {
   Generator gen(20261210);
   InsertJobs(gen, 300);
