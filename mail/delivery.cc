@@ -56,6 +56,7 @@ std::u16string DeliverMail(const std::array<DeliveryAttempt, 5>& attempts,
                            const Mail& mail, const Deadline* deadline) {
   MailOptions options;
   options.headers = mail.headers;
+  options.envelope_sender = mail.envelope_sender;
   std::u16string result;
   for (size_t i = 0; i < attempts.size(); ++i) {
     const DeliveryAttempt& attempt = attempts[i];
