@@ -85,10 +85,16 @@ class SqlConsentStore : public ConsentStore {
   }
 
   bool Confirm(int64_t id, const DateTime& now) override {
+    // A registration whose consent could not be kept when it was made has
+    // no row: its confirmation makes one.
     return Changed(
-               u"UPDATE registration_consent SET confirmed = $2, "
-               u"confirmed_how = $3 WHERE registration_id = $1 AND "
-               u"confirmed IS NULL RETURNING registration_id",
+               u"INSERT INTO registration_consent (registration_id, "
+               u"made, confirmed, confirmed_how) VALUES ($1, $2, $2, $3) "
+               u"ON CONFLICT (registration_id) DO UPDATE SET "
+               u"confirmed = excluded.confirmed, "
+               u"confirmed_how = excluded.confirmed_how "
+               u"WHERE registration_consent.confirmed IS NULL "
+               u"RETURNING registration_id",
                {Value::Integer(id), Value::DateTimeOf(now),
                 Value::Text(kConfirmedByLink)}) > 0;
   }
@@ -120,6 +126,12 @@ class SqlConsentStore : public ConsentStore {
         u"DELETE FROM registrations WHERE id IN (SELECT registration_id "
         u"FROM registration_consent WHERE confirmed IS NULL AND made < $1) "
         u"RETURNING id",
+        {Value::DateTimeOf(unconfirmed_before)});
+    // A registration whose consent could not be kept when it was made (init
+    // gives the registrations made before consent was kept their rows).
+    expired.unconfirmed += Changed(
+        u"DELETE FROM registrations WHERE created < $1 AND id NOT IN "
+        u"(SELECT registration_id FROM registration_consent) RETURNING id",
         {Value::DateTimeOf(unconfirmed_before)});
     expired.stopped = Changed(
         u"DELETE FROM registrations WHERE active = 0 AND stopped < $1 "

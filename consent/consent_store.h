@@ -78,8 +78,9 @@ class ConsentStore {
   // The row of registration `id`; nullopt when it has none.
   virtual std::optional<Consent> Find(int64_t id) = 0;
 
-  // Confirms registration `id` at `now` by the manage page's link. True
-  // when it was waiting; false when it was confirmed before or has no row.
+  // Confirms registration `id` at `now` by the manage page's link (a
+  // registration without a row gets one). True when it was waiting; false
+  // when it was confirmed before.
   virtual bool Confirm(int64_t id, const DateTime& now) = 0;
 
   // Counts one hard bounce of registration `id` (a row is made when it has
@@ -90,8 +91,9 @@ class ConsentStore {
   virtual void NoteStop(int64_t id, std::u16string_view reason) = 0;
 
   // Deletes, with their rows here, the registrations never confirmed and
-  // made before `unconfirmed_before`, and those stopped before
-  // `stopped_before`; then the rows of registrations that are gone.
+  // made before `unconfirmed_before` (also those without a row), and those
+  // stopped before `stopped_before`; then the rows of registrations that are
+  // gone.
   virtual Expired Expire(const DateTime& unconfirmed_before,
                          const DateTime& stopped_before) = 0;
 

@@ -79,7 +79,10 @@ TEST_P(ConsentStoreTest, ConfirmationHappensOnceAndAFreshRequestStartsAgain) {
   c = consent_->Record(r.id, true, kSecond, kDay9, kConfirmedBySite);
   EXPECT_EQ(c.confirmed, kDay9);
   EXPECT_EQ(c.confirmed_how, kConfirmedBySite);
-  EXPECT_FALSE(consent_->Confirm(12345, kDay9));
+  // A registration whose consent was not kept is confirmed all the same.
+  const Registration bare = Save(u"b@example.jp", 1, kDay1);
+  EXPECT_TRUE(consent_->Confirm(bare.id, kDay9));
+  EXPECT_EQ(consent_->Find(bare.id)->confirmed, kDay9);
 }
 
 TEST_P(ConsentStoreTest, ExpiryDeletesTheUnconfirmedAndTheLongStopped) {
@@ -93,17 +96,20 @@ TEST_P(ConsentStoreTest, ExpiryDeletesTheUnconfirmedAndTheLongStopped) {
       {u"confirmed-old@example.jp", true, std::nullopt, true},
       {u"stopped-long-ago@example.jp", true, kDay1, false},
       {u"stopped-lately@example.jp", true, kDay9, true},
+      {u"no-row@example.jp", false, std::nullopt, false},
   };
   std::vector<int64_t> ids;
   for (const auto& c : cases) {
     const Registration r = Save(c.address, 1, kDay1);
-    consent_->Record(r.id, true, kFirst, kDay1, u"");
+    if (std::u16string(c.address) != u"no-row@example.jp") {
+      consent_->Record(r.id, true, kFirst, kDay1, u"");
+    }
     if (c.confirmed) consent_->Confirm(r.id, kDay1);
     if (c.stopped) registrations_->Stop(c.address, std::nullopt, *c.stopped);
     ids.push_back(r.id);
   }
   const Expired expired = consent_->Expire(kDay2, kDay2);
-  EXPECT_EQ(expired.unconfirmed, 1);
+  EXPECT_EQ(expired.unconfirmed, 2);
   EXPECT_EQ(expired.stopped, 1);
   for (size_t i = 0; i < ids.size(); ++i) {
     EXPECT_EQ(consent_->Find(ids[i]).has_value(), cases[i].kept) << i;

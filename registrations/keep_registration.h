@@ -25,13 +25,14 @@ namespace qlok {
 // registration cannot be kept (a registration number other than 1 to 5, a
 // database that refuses), one line goes to `errors`, the headers carry no
 // links, and the request goes on; the registration record mail still
-// carries the registration.
+// carries the registration. When `kept` is given, it receives the
+// registration as stored (left as it is when none was kept).
 MailHeaders KeepRegistration(RegistrationStore& store,
                              const SearchRequest& request,
                              const std::u16string& registration_record,
                              Recordset* mailed_jobs, int64_t mailed_count,
                              const DateTime& now, const SiteConfig& site,
-                             ErrorLog& errors);
+                             ErrorLog& errors, Registration* kept = nullptr);
 
 }  // namespace qlok
 
