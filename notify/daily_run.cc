@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bounces/verp.h"
 #include "jobs/job_fingerprint.h"
 #include "mail/delivery.h"
 #include "mail/mail_jobs.h"
@@ -112,10 +113,12 @@ class DailyRun {
   // Sends the daily mail of `jobs` and marks them as sent.
   void MailAndMark(const Registration& registration, const MailJobs& jobs,
                    Served& served) {
-    const Mail mail{
+    Mail mail{
         registration.address, kDailyMailSubject,
         ComposeDailyMail(jobs.text, jobs.count, site_, registration.token),
         MatchMailHeaders(site_, registration.token)};
+    mail.envelope_sender =
+        VerpAddress(site_.bounce_address, registration.token);
     const std::u16string answer = DeliverMail(
         route_.attempts, sender_, sleeper_, site_, route_.accounts, mail);
     if (!answer.empty()) {
@@ -172,6 +175,7 @@ DailyRunSummary RunDailyMail(RegistrationStore& store, JobSweep& sweep,
        !page.empty(); page = store.Registrations(filter, after, kPage)) {
     for (const Registration& registration : page) {
       after = registration.id;
+      if (options.may_mail && !options.may_mail(registration)) continue;
       ++summary.registrations;
       const Served served = run.Serve(registration);
       if (served.mailed) {

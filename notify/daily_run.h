@@ -13,6 +13,7 @@
 #define QLOK_NOTIFY_DAILY_RUN_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "mail/kept_mail.h"
@@ -29,6 +30,9 @@ struct DailyRunOptions {
   bool dry_run = false;
   // Only the registrations of this address; empty for all.
   std::u16string only;
+  // Whether a registration may be mailed (its owner confirmed it); the
+  // others are passed over, neither mailed nor counted. Empty: all may.
+  std::function<bool(const Registration&)> may_mail;
 };
 
 struct DailyRunSummary {
