@@ -27,6 +27,7 @@
 #include "site/site_config.h"
 #include "site/site_home.h"
 #include "text/unicode.h"
+#include "tools/bounce_command.h"
 #include "tools/csv.h"
 #include "tools/job_generator.h"
 #include "tools/job_import.h"
@@ -79,6 +80,8 @@ int RunNotifyCommand(const Invocation& invocation, std::ostream& out,
                      std::ostream& err);
 int RunRegistrationsCommand(const Invocation& invocation, std::ostream& out,
                             std::ostream& err);
+int RunBounceCommand(const Invocation& invocation, std::ostream& out,
+                     std::ostream& err);
 
 // One command of the table: its name, then its handler (so that an entry
 // cannot be written without one), then what its help says.
@@ -231,6 +234,23 @@ const std::vector<Command>& Commands() {
        "  --csv FILE          write every registration as CSV (without the\n"
        "                      tokens of the links) to FILE, or to standard\n"
        "                      output for -\n"},
+      {"bounce",
+       RunBounceCommand,
+       "read bounces of the match mails",
+       "",
+       0,
+       0,
+       {},
+       {"--maildir"},
+       "Reads one bounce from standard input (a mail server's pipe alias\n"
+       "for [mail] bounce_address runs it so) and counts a permanent\n"
+       "failure (a delivery status notification with status 5.x.x) against\n"
+       "its registration; after [mail] bounces_to_stop of them the\n"
+       "registration is stopped. Anything else is left alone (status 0,\n"
+       "one line). When the database fails, the status is 75, so that the\n"
+       "mail server keeps the bounce and tries again.\n"
+       "  --maildir DIR       read every new message of the Maildir DIR\n"
+       "                      instead, moving each to DIR/cur once read\n"},
   };
   return commands;
 }
@@ -620,6 +640,14 @@ int RunRegistrationsCommand(const Invocation& invocation, std::ostream& out,
   return RunRegistrations({home, ConnectionString(invocation, home, err),
                            invocation.positional, Option(invocation, "--csv")},
                           out, err);
+}
+
+int RunBounceCommand(const Invocation& invocation, std::ostream& out,
+                     std::ostream& err) {
+  const std::string home = SiteHomeOf(invocation);
+  return RunBounce({home, ConnectionString(invocation, home, err),
+                    Option(invocation, "--maildir")},
+                   std::cin, out, err);
 }
 
 }  // namespace
