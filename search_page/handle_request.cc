@@ -212,10 +212,6 @@ std::u16string AnswerSearch(const PostedRequest& in, JobDatabase& database,
 std::u16string AnswerRegistration(const PostedRequest& in,
                                   JobDatabase& database,
                                   RequestServices& services) {
-  if (std::optional<std::u16string> refusal =
-          RefuseOverLimits(in.request, database, services)) {
-    return *refusal;
-  }
   const std::u16string& site_sender = services.site.sender_addresses[0];
   const Deadline mail_deadline = services.deadline.Earlier(kTimeAfterMailMs);
   MailPost post{services.mail,   services.sleeper, services.site,
@@ -226,7 +222,13 @@ std::u16string AnswerRegistration(const PostedRequest& in,
                   RegistrationRecordMail(services.site, in.registration_record),
                   [&] { return RegistrationRecordRoute(in.mail_accounts); });
   };
+  // The limits are counted on the job query's connection, once its rows
+  // are read (another statement would drop the rest of them).
+  auto refused = [&] {
+    return RefuseOverLimits(in.request, database, services);
+  };
   if (database.jobs->AtEnd()) {
+    if (std::optional<std::u16string> refusal = refused()) return *refusal;
     KeepRegistrationOf(in.request, in.registration_record, database, 0,
                        services);
     send_record();
@@ -235,6 +237,7 @@ std::u16string AnswerRegistration(const PostedRequest& in,
   // The count is taken as for a search, though the outcome does not show
   // it.
   CountHits(*database.jobs, in.query_text);
+  if (std::optional<std::u16string> refusal = refused()) return *refusal;
   const MailJobs mail_jobs =
       RenderMailJobs(*database.jobs, in.request.daily_maximum, services.site);
   const KeptRegistration kept = KeepRegistrationOf(
