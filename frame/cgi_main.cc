@@ -101,12 +101,19 @@ void WriteFields(CgiProcess& process, const RequestFields& fields) {
 }
 
 void CgiMain(CgiProcess& process, const std::function<SiteConfig()>& load_site,
-             const RequestHandler& handler) {
+             const RequestHandler& handler,
+             const std::u16string* added_headers) {
   RequestFields fields;
   ErrorTrap trap(process.clock, process.errors);
   SiteConfig site;
   if (TakeRequest(process, fields, trap, load_site, site)) {
-    BuildPage(fields, site, handler, trap);
+    const RequestHandler with_headers = [&](std::u16string& posted,
+                                            const SiteConfig& site) {
+      std::u16string body = handler(posted, site);
+      if (added_headers != nullptr) fields.ResponseHeader += *added_headers;
+      return body;
+    };
+    BuildPage(fields, site, with_headers, trap);
   }
   WriteFields(process, fields);
 }

@@ -99,8 +99,13 @@ void WriteFields(CgiProcess& process, const RequestFields& fields);
 // the page shell's trap catches gives the 500 error page instead (the cause
 // goes to process.errors as one line; the body is not read after a bad
 // length). Only a failing output is thrown, as Failure.
+//
+// With `added_headers`, what the handler has left there once it returns
+// (header lines ending in CR LF, for example a status) goes into the
+// response header after the content type; the error page takes none.
 void CgiMain(CgiProcess& process, const std::function<SiteConfig()>& load_site,
-             const RequestHandler& handler);
+             const RequestHandler& handler,
+             const std::u16string* added_headers = nullptr);
 
 }  // namespace qlok
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "frame/page_shell_testing.h"
@@ -63,6 +64,8 @@ class CgiRun {
   bool site_fails = false;
   std::u16string handler_output = u"<P>result</P>";
   bool handler_fails = false;
+  // What the handler leaves as header lines for CgiMain to add.
+  std::optional<std::u16string> handler_headers;
 
   std::vector<std::string> asked;       // variables read, in order
   std::vector<std::u16string> handled;  // what the handler was given
@@ -82,17 +85,20 @@ class CgiRun {
                          return it == env.end() ? std::string() : it->second;
                        },
                        input, sink, error_stream, clock};
+    std::u16string added;
     CgiMain(
         process,
         [this] {
           if (site_fails) throw Failure("site.conf: line 3 is broken");
           return site;
         },
-        [this](std::u16string& posted, const SiteConfig&) {
+        [this, &added](std::u16string& posted, const SiteConfig&) {
           handled.push_back(posted);
+          if (handler_headers) added = *handler_headers;
           if (handler_fails) throw Failure("database: no such table");
           return handler_output;
-        });
+        },
+        handler_headers ? &added : nullptr);
     reads = input.reads;
     for (const std::string& w : sink.writes) output += w;
     writes = static_cast<int>(sink.writes.size());
@@ -390,6 +396,34 @@ TEST(CgiMainTest, InputFailureGivesTheErrorPage) {
   ASSERT_EQ(sink.writes.size(), 1u);
   EXPECT_EQ(sink.writes[0], ErrorResponse(""));
   EXPECT_EQ(errors.str(), "q_lok: stdin: I/O error\n");
+}
+
+TEST(CgiMainTest, HeadersTheHandlerAddsFollowTheContentType) {
+  const struct {
+    const char* what;
+    bool handler_fails;
+    std::string head;  // the response up to the blank line
+  } cases[] = {
+      {"a refusal", false,
+       "Content-type: text/html\r\nStatus: 429 Too Many Requests\r\n"
+       "Retry-After: 60\r\n"},
+      // The error page has its own status; what the handler left is dropped.
+      {"a failure after the headers", true, "Status: 500"},
+  };
+  for (const auto& c : cases) {
+    CgiRun run;
+    run.env = {{"CONTENT_LENGTH", "5"}};
+    run.body = "a=b&c";
+    run.handler_headers =
+        u"Status: 429 Too Many Requests\r\nRetry-After: 60\r\n";
+    run.handler_fails = c.handler_fails;
+    run.Run();
+    const std::string head =
+        run.output.substr(0, run.output.find("\r\n\r\n") + 2);
+    EXPECT_THAT(head, HasSubstr(c.head)) << c.what;
+    EXPECT_EQ(head.find("429") != std::string::npos, !c.handler_fails)
+        << c.what;
+  }
 }
 
 TEST(CgiMainTest, SiteConfigurationReachesPageAndHandler) {

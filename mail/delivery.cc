@@ -65,6 +65,7 @@ std::u16string DeliverMail(const std::array<DeliveryAttempt, 5>& attempts,
   }
   MailOptions options;
   options.headers = mail.headers;
+  options.envelope_sender = mail.envelope_sender;
   std::u16string result;
   for (size_t i = 0; i < attempts.size(); ++i) {
     const DeliveryAttempt& attempt = attempts[i];

@@ -337,6 +337,11 @@ std::string EncodeOutboxMessage(const OutboxMessage& message) {
   for (const auto& [name, value] : message.mail.headers) {
     text += "header: " + Escaped(name) + "\t" + Escaped(value) + "\n";
   }
+  // Only a mail with an envelope sender of its own (where its bounces go)
+  // has the line, so that files of earlier versions read alike.
+  if (!message.mail.envelope_sender.empty()) {
+    text += "envelope: " + Escaped(message.mail.envelope_sender) + "\n";
+  }
   text += "answer: " + Escaped(U8(message.answer)) + "\n";
   text += "body: " + std::to_string(body.size()) + "\n";
   text += body;
@@ -365,6 +370,9 @@ OutboxMessage DecodeOutboxMessage(std::string_view text) {
     }
     message.mail.headers.emplace_back(Unescaped(line.substr(0, tab)),
                                       Unescaped(line.substr(tab + 1)));
+  }
+  if (reader.Next("envelope")) {
+    message.mail.envelope_sender = reader.Value("envelope");
   }
   message.answer = U16(reader.Value("answer"));
   const size_t size = Count(reader.Value("body"));

@@ -44,6 +44,7 @@ std::vector<OutboxMessage> TrickyMessages() {
   OutboxMessage wide = Message(std::u16string(40000, u'求') + u"😀\r\n");
   wide.kind = "match_mail";
   wide.mail.subject = u"求人がみつかりました";
+  wide.mail.envelope_sender = "bounces+0123456789abcdef@jobs.test";
   messages.push_back(wide);
   return messages;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "consent/consent_texts.h"
+#include "limits/counted_keys.h"
 #include "mail/delivery.h"
 #include "mail/kept_mail.h"
 #include "manage/manage_pages.h"
@@ -51,7 +53,8 @@ CgiAnswer Lookup(const std::u16string& address, const SiteConfig& site,
   RegistrationStore& store = services.registrations();
   CgiAnswer answer = Page(LookupAnsweredPage(site));
   // Every lookup counts, whether the address has registrations or not.
-  if (store.CountLookup(address, services.clock.Now()) <=
+  // Counted as one whatever the spelling's letter case.
+  if (store.CountLookup(CountedAddress(address), services.clock.Now()) <=
       site.manage_lookups_per_day) {
     std::vector<Registration> registrations = store.ListByAddress(address);
     if (!registrations.empty()) {
@@ -74,6 +77,27 @@ CgiAnswer Stop(const std::string& token, ManageServices& services) {
   return Page(StoppedPage(*registration, !stopped));
 }
 
+// Whether the registration still waits for its owner's confirmation; a
+// page without the consent store offers none.
+bool Waiting(const Registration& registration, ManageServices& services) {
+  if (!services.consents || !registration.active) return false;
+  const std::optional<Consent> consent =
+      services.consents().Find(registration.id);
+  return !consent || !consent->confirmed;
+}
+
+CgiAnswer Confirm(const std::string& token, ManageServices& services) {
+  std::optional<Registration> registration =
+      services.registrations().FindByToken(token);
+  if (!registration) return Page(UnknownTokenPage(), 404);
+  if (!registration->active || !services.consents) {
+    return Page(RegistrationPage(*registration));
+  }
+  const bool confirmed =
+      services.consents().Confirm(registration->id, services.clock.Now());
+  return Page(ConfirmedPage(*registration, !confirmed));
+}
+
 CgiAnswer Answer(const ManageRequest& asked, const SiteConfig& site,
                  ManageServices& services) {
   switch (asked.kind) {
@@ -83,8 +107,11 @@ CgiAnswer Answer(const ManageRequest& asked, const SiteConfig& site,
       std::optional<Registration> registration =
           services.registrations().FindByToken(asked.token);
       if (!registration) return Page(UnknownTokenPage(), 404);
-      return Page(RegistrationPage(*registration));
+      return Page(
+          RegistrationPage(*registration, Waiting(*registration, services)));
     }
+    case ManageRequest::kConfirm:
+      return Confirm(asked.token, services);
     case ManageRequest::kStop:
     case ManageRequest::kOneClick:
       return Stop(asked.token, services);
@@ -117,6 +144,7 @@ CgiAnswer HandleManageRequest(const CgiRequest& request, const SiteConfig& site,
   } else {
     answer = Answer(ReadManageRequest(request), site, services);
   }
+  answer.body += OperatorFootHtml(site, kManageProgram);
   // The address of a registration's page holds its token: the page's
   // advertisement images and links must not be told it (Referer), and no
   // cache may keep the page.

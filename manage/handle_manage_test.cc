@@ -5,6 +5,7 @@
 
 #include <map>
 
+#include "consent/consent_store.h"
 #include "manage/manage_pages.h"
 #include "platform/failure.h"
 #include "platform/testing/recording_mail_sender.h"
@@ -103,6 +104,42 @@ class FakeStore : public RegistrationStore {
   }
 };
 
+// Consent rows in memory: only what the manage page uses.
+class FakeConsents : public ConsentStore {
+ public:
+  std::map<int64_t, Consent> rows;
+
+  Consent Record(int64_t, bool, const ConsentRequest&, const DateTime&,
+                 std::u16string_view) override {
+    throw Failure("the manage page does not record consent");
+  }
+  std::optional<Consent> Find(int64_t id) override {
+    auto found = rows.find(id);
+    if (found == rows.end()) return std::nullopt;
+    return found->second;
+  }
+  bool Confirm(int64_t id, const DateTime& now) override {
+    Consent& row = rows[id];
+    row.registration_id = id;
+    if (row.confirmed) return false;
+    row.confirmed = now;
+    row.confirmed_how = kConfirmedByLink;
+    return true;
+  }
+  int CountHardBounce(int64_t, const DateTime&) override {
+    throw Failure("the manage page does not count bounces");
+  }
+  void NoteStop(int64_t, std::u16string_view) override {
+    throw Failure("the manage page does not note stops");
+  }
+  Expired Expire(const DateTime&, const DateTime&) override {
+    throw Failure("the manage page does not expire");
+  }
+  int64_t AdoptEarlierRegistrations() override {
+    throw Failure("the manage page does not adopt");
+  }
+};
+
 Registration Made(const std::string& token, const std::u16string& address,
                   int number, bool active) {
   Registration r;
@@ -132,6 +169,13 @@ class HandleManageTest : public ::testing::Test {
         Made(kToken2, u"taro@example.jp", 2, true),
         Made(kStoppedToken, u"hanako@example.jp", 1, false),
     };
+    for (size_t i = 0; i < store_.registrations.size(); ++i) {
+      store_.registrations[i].id = static_cast<int64_t>(i + 1);
+      // The first and the stopped one are confirmed; the second waits.
+      if (i != 1)
+        consents_.rows[i + 1] = {.registration_id = int64_t(i + 1),
+                                 .confirmed = kNow};
+    }
   }
 
   CgiAnswer Ask(const std::string& method, const std::string& query,
@@ -148,7 +192,8 @@ class HandleManageTest : public ::testing::Test {
                             errors_,
                             files_,
                             outbox_,
-                            deadline};
+                            deadline,
+                            [this]() -> ConsentStore& { return consents_; }};
     CgiAnswer answer = HandleManageRequest(
         {U16(method), U16(query), U16(type), U16(body)}, site_, services);
     // What follows the page, run as the program's frame runs it once the
@@ -173,6 +218,7 @@ class HandleManageTest : public ::testing::Test {
   SiteConfig site_;
   size_t mailed_with_page_ = 0;  // mails sent before the page had left
   FakeStore store_;
+  FakeConsents consents_;
   RecordingMailSender mail_;
   FakeSleeper sleeper_;
   StringErrorLog errors_;
@@ -429,6 +475,115 @@ TEST_F(HandleManageTest, AFailingDatabaseReachesTheErrorTrap) {
         << body;
   }
   EXPECT_TRUE(mail_.calls.empty());
+}
+
+}  // namespace
+}  // namespace qlok
+
+namespace qlok {
+namespace {
+
+TEST_F(HandleManageTest, AWaitingRegistrationIsConfirmedOnlyByItsButton) {
+  const std::string confirm_button =
+      "<INPUT TYPE='hidden' NAME='t' value='" + kToken2 +
+      "'><INPUT TYPE='hidden' NAME='confirm' value='1'><INPUT TYPE=submit "
+      "VALUE='配信を確認する'>";
+  // What each request shows, in order; only the button's POST confirms.
+  const struct {
+    const char* what;
+    std::string method, query, body;
+    int status;
+    std::string shown;
+    bool offers_button;
+    bool confirmed_after;
+  } steps[] = {
+      {"the link opened", "GET", "t=" + kToken2, "", 200,
+       "このご登録はまだ確認されていません", true, false},
+      {"a scanner adding fields", "GET", "t=" + kToken2 + "&confirm=1", "", 200,
+       "まだ確認されていません", true, false},
+      {"a HEAD", "HEAD", "t=" + kToken2, "", 200, "まだ確認されていません",
+       true, false},
+      {"the button", "POST", "", "t=" + kToken2 + "&confirm=1", 200,
+       "ご登録を確認しました", false, true},
+      {"the button again", "POST", "", "t=" + kToken2 + "&confirm=1", 200,
+       "すでに確認されています", false, true},
+      {"the link once confirmed", "GET", "t=" + kToken2, "", 200,
+       "【配信状況】配信中", false, true},
+  };
+  for (const auto& step : steps) {
+    const CgiAnswer answer = Ask(step.method, step.query, step.body);
+    EXPECT_EQ(answer.status, step.status) << step.what;
+    const std::string page = U8(answer.body);
+    EXPECT_THAT(page, HasSubstr(step.shown)) << step.what;
+    EXPECT_EQ(page.find(confirm_button) != std::string::npos,
+              step.offers_button)
+        << step.what;
+    EXPECT_EQ(consents_.rows[2].confirmed.has_value(), step.confirmed_after)
+        << step.what;
+  }
+  EXPECT_EQ(consents_.rows[2].confirmed, kNow);
+  EXPECT_TRUE(Active(kToken2));
+}
+
+TEST_F(HandleManageTest, StoppedAndUnknownRegistrationsAreNotConfirmed) {
+  consents_.rows.erase(3);
+  const struct {
+    std::string token;
+    int status;
+    std::string shown;
+  } cases[] = {
+      {kStoppedToken, 200, "この登録はすでに抹消されています"},
+      {kUnknown, 404, "見つかりませんでした"},
+  };
+  for (const auto& c : cases) {
+    const CgiAnswer answer = Ask("POST", "", "t=" + c.token + "&confirm=1");
+    EXPECT_EQ(answer.status, c.status);
+    EXPECT_THAT(U8(answer.body), HasSubstr(c.shown));
+  }
+  EXPECT_EQ(consents_.rows.count(3), 0u);
+}
+
+TEST_F(HandleManageTest, EveryPageShowsTheSenderAndTheWayToStop) {
+  site_.operator_name = u"株式会社例";
+  site_.operator_address = u"東京都千代田区1-1";
+  site_.operator_contact = u"03-0000-0000";
+  const struct {
+    std::string method, query, body;
+  } requests[] = {
+      {"GET", "", ""},
+      {"GET", "t=" + kToken1, ""},
+      {"GET", "t=" + kUnknown, ""},
+      {"POST", "", "aaa=taro%40example.jp"},
+      {"PUT", "", ""},
+  };
+  for (const auto& r : requests) {
+    const std::string page = U8(Ask(r.method, r.query, r.body).body);
+    EXPECT_THAT(page, HasSubstr("【配信元】<BR>運営者：株式会社例<BR>"
+                                "所在地：東京都千代田区1-1<BR>"
+                                "連絡先：03-0000-0000<BR>"))
+        << r.method << " " << r.query;
+    EXPECT_THAT(page, HasSubstr("ご登録の一覧</a>からいつでもできます"));
+  }
+}
+
+TEST_F(HandleManageTest, TheListLimitCountsEverySpellingOfAnAddressAsOne) {
+  site_.manage_lookups_per_day = 3;
+  // Each spelling registered apart, as a mail system takes them all.
+  int n = 5;
+  for (const char16_t* spelling :
+       {u"Taro@example.jp", u"TARO@EXAMPLE.JP", u"taro@Example.Jp",
+        u"tArO@example.jp", u"TaRo@ExAmPlE.jP"}) {
+    store_.registrations.push_back(
+        Made(std::string(32, static_cast<char>('0' + n++)), spelling, 1, true));
+  }
+  for (const char* spelling :
+       {"taro%40example.jp", "Taro%40example.jp", "TARO%40EXAMPLE.JP",
+        "taro%40Example.Jp", "tArO%40example.jp", "TaRo%40ExAmPlE.jP"}) {
+    Lookup(spelling);
+  }
+  EXPECT_EQ(mail_.calls.size(), 3u);
+  EXPECT_EQ(store_.lookups.size(), 1u);
+  EXPECT_EQ(store_.lookups.begin()->second, 6);
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ int Serve(ErrorLog& errors) {
             *clock,
             [&]() -> RegistrationStore& { return registrations->Store(); },
             *real->mail, *real->sleeper, errors, *real->files, *real->outbox,
-            real->deadline});
+            real->deadline,
+            [&]() -> ConsentStore& { return registrations->Consents(); }});
         return HandleManageRequest(request, site, *services);
       });
   return 0;

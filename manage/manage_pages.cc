@@ -40,7 +40,34 @@ std::u16string Owner(const Registration& registration) {
          u"<BR>";
 }
 
+std::u16string HiddenToken(const Registration& registration) {
+  return u"<INPUT TYPE='hidden' NAME='" + U16(kTokenParameter) + u"' value='" +
+         EscapeHtml(U16(registration.token)) + u"'>";
+}
+
+std::u16string ConfirmForm(const Registration& registration) {
+  return u"このご登録はまだ確認されていません。<BR>"
+         u"毎日の求人情報メールは、下のボタンを押してご登録を確認して"
+         u"いただいた後からお送りします。<BR>"
+         u"お心当たりがない場合は、何もせずにこのページを閉じてください。"
+         u"<BR>" +
+         FormStart() + HiddenToken(registration) +
+         u"<INPUT TYPE='hidden' NAME='" + kConfirmField +
+         u"' value='1'><INPUT TYPE=submit VALUE='配信を確認する'></FORM><HR>";
+}
+
 }  // namespace
+
+std::u16string ConfirmedPage(const Registration& registration, bool already) {
+  return (already ? u"このご登録はすでに確認されています。<BR>"
+                  : u"ご登録を確認しました。ありがとうございます。<BR>") +
+         Owner(registration) + u"【登録番号】" + Digits(registration.number) +
+         u"<BR>ご登録の条件に合う新しい求人が見つかった日に、"
+         u"毎日の求人情報メールをお送りします。<BR>"
+         u"配信を止めるには、メールに記載のページから登録を抹消してください。"
+         u"<HR>" +
+         RegistrationPage(registration);
+}
 
 std::u16string LookupFormPage() {
   return u"【登録の確認・変更・抹消】<BR>"
@@ -71,10 +98,14 @@ std::u16string LookupAnsweredPage(const SiteConfig& site) {
          site.sender_addresses[0] + kChangeNotice;
 }
 
-std::u16string RegistrationPage(const Registration& registration) {
+std::u16string RegistrationPage(const Registration& registration,
+                                bool offer_confirm) {
   std::u16string page =
       u"【求人マッチメールのご登録内容】<BR>" + Owner(registration) +
       WordedLinesHtml(DescribeRegistration(registration)) + u"<HR>";
+  if (registration.active && offer_confirm) {
+    page += ConfirmForm(registration);
+  }
   if (registration.active) {
     page +=
         u"この登録のメール配信を止めるには、下のボタンを押してください。<BR>"

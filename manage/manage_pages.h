@@ -28,8 +28,15 @@ std::u16string LookupRetryPage();
 std::u16string LookupAnsweredPage(const SiteConfig& site);
 
 // One registration: its address masked, its conditions in words, and the
-// stop button (for an active one) or the note that it is stopped.
-std::u16string RegistrationPage(const Registration& registration);
+// stop button (for an active one) or the note that it is stopped. With
+// `offer_confirm` an active one also offers, before the stop button, the
+// confirm button that starts its daily mails.
+std::u16string RegistrationPage(const Registration& registration,
+                                bool offer_confirm = false);
+
+// The answer to the confirm button; `already` when it had been confirmed
+// before.
+std::u16string ConfirmedPage(const Registration& registration, bool already);
 
 // The confirmation of a stop; `already` when it had been stopped before.
 std::u16string StoppedPage(const Registration& registration, bool already);

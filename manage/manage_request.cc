@@ -113,6 +113,9 @@ ManageRequest ReadPost(const CgiRequest& request, const FormFields& query) {
   if (FieldValue(body, kStopField) != nullptr) {
     return WithToken(ManageRequest::kStop, token);
   }
+  if (FieldValue(body, kConfirmField) != nullptr) {
+    return WithToken(ManageRequest::kConfirm, token);
+  }
   if (const std::u16string* address = FieldValue(body, kAddressField)) {
     ManageRequest lookup = Asked(ManageRequest::kLookup);
     lookup.address = std::u16string(Trim(*address));

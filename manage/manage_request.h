@@ -19,6 +19,8 @@ namespace qlok {
 inline constexpr char16_t kAddressField[] = u"aaa";
 // The form field of the stop button; the token goes in kTokenParameter.
 inline constexpr char16_t kStopField[] = u"stop";
+// The form field of the confirm button; the token goes in kTokenParameter.
+inline constexpr char16_t kConfirmField[] = u"confirm";
 // The one-click unsubscription of a mail client: this name and value are
 // the whole body it posts to the List-Unsubscribe address.
 inline constexpr char16_t kOneClickField[] = u"List-Unsubscribe";
@@ -50,6 +52,7 @@ struct ManageRequest {
     kLookupForm,        // GET without a token: the form for the list mail
     kShow,              // GET with a token: the registration and its button
     kStop,              // POST of the stop button
+    kConfirm,           // POST of the confirm button
     kOneClick,          // POST "List-Unsubscribe=One-Click" of a mail client
     kLookup,            // POST of the lookup form
     kMalformedToken,    // a token that is no token
@@ -65,7 +68,8 @@ struct ManageRequest {
 // token (kShow), its absence kLookupForm. POST reads the body (multipart
 // when CONTENT_TYPE says so, else URL-encoded) and takes the token from
 // the body's "t", else from the query's: kOneClickField=kOneClickValue is
-// kOneClick, kStopField is kStop, kAddressField is kLookup. A token with
+// kOneClick, kStopField is kStop, kConfirmField is kConfirm (a stop wins
+// over a confirmation), kAddressField is kLookup. A token with
 // upper-case digits is taken in lower case; any other text that is no
 // token is kMalformedToken. Never throws.
 ManageRequest ReadManageRequest(const CgiRequest& request);

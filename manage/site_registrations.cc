@@ -19,4 +19,11 @@ RegistrationStore& SiteRegistrations::Store() {
   return *store_;
 }
 
+ConsentStore& SiteRegistrations::Consents() {
+  if (consents_ != nullptr) return *consents_;
+  Store();
+  consents_ = NewSqlConsentStore(*connection_);
+  return *consents_;
+}
+
 }  // namespace qlok

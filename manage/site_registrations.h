@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "consent/consent_store.h"
 #include "platform/database.h"
 #include "platform/text_files.h"
 #include "registrations/registration_store.h"
@@ -25,11 +26,16 @@ class SiteRegistrations {
   // fails; the next call then tries again.
   RegistrationStore& Store();
 
+  // The consent of the registrations on the same connection (opened as
+  // Store() opens it). Throws Failure as Store() does.
+  ConsentStore& Consents();
+
  private:
   TextFiles& files_;
   Databases& databases_;
   std::unique_ptr<Connection> connection_;
   std::unique_ptr<RegistrationStore> store_;
+  std::unique_ptr<ConsentStore> consents_;
 };
 
 }  // namespace qlok

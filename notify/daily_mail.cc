@@ -1,5 +1,6 @@
 #include "notify/daily_mail.h"
 
+#include "consent/consent_texts.h"
 #include "mail/match_mail.h"
 #include "registrations/registration.h"
 #include "text/unicode.h"
@@ -22,7 +23,7 @@ std::u16string ComposeDailyMail(const std::u16string& mail_job_text,
       u"お送りしています。\r\n"
       u"新しい求人がない日はお送りいたしません。\r\n"
       u"登録内容の変更・配信の停止はこちらからどうぞ。\r\n" +
-          link + u"\r\n");
+          link + u"\r\n" + OperatorFootText(site));
 }
 
 }  // namespace qlok

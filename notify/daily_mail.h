@@ -17,8 +17,9 @@ inline constexpr char16_t kDailyMailSubject[] = u"新着の求人がみつかり
 // The head (that this is the daily mail, how many jobs it brings, where to
 // change or stop the registration, and the registration's manage link),
 // then `mail_job_text` as the mail renderer writes it (it begins with a
-// line break), then the foot, which repeats the link between two rules and
-// ends with four line breaks. Every line break is CR LF. Never throws.
+// line break), then the foot, which repeats the link and names the sender
+// ([site] operator_*, OperatorFootText) between two rules and ends with
+// four line breaks. Every line break is CR LF. Never throws.
 std::u16string ComposeDailyMail(const std::u16string& mail_job_text,
                                 int64_t job_count, const SiteConfig& site,
                                 std::string_view token);

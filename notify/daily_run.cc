@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bounces/verp.h"
 #include "jobs/job_fingerprint.h"
 #include "mail/delivery.h"
 #include "mail/mail_jobs.h"
@@ -121,10 +122,12 @@ class DailyRun {
   // Sends the daily mail of `jobs` and marks them as sent.
   void MailAndMark(const Registration& registration, const MailJobs& jobs,
                    Served& served) {
-    const Mail mail{
+    Mail mail{
         registration.address, kDailyMailSubject,
         ComposeDailyMail(jobs.text, jobs.count, site_, registration.token),
         MatchMailHeaders(site_, registration.token)};
+    mail.envelope_sender =
+        VerpAddress(site_.bounce_address, registration.token);
     const std::u16string answer =
         DeliverMail(route_.attempts, sender_, sleeper_, site_, route_.accounts,
                     mail, options_.deadline ? &*options_.deadline : nullptr);
@@ -204,6 +207,7 @@ DailyRunSummary RunDailyMail(RegistrationStore& store, JobSweep& sweep,
       summary.stopped = ReasonToStop(options, unreached_in_a_row);
       if (!summary.stopped.empty()) break;
       after = registration.id;
+      if (options.may_mail && !options.may_mail(registration)) continue;
       ++summary.registrations;
       const Served served = run.Serve(registration);
       if (served.mailed) {

@@ -13,6 +13,7 @@
 #define QLOK_NOTIFY_DAILY_RUN_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -36,6 +37,9 @@ struct DailyRunOptions {
   // The run stops once this has passed (a mail under way may take what
   // remains of it, at most); none: no limit.
   std::optional<Deadline> deadline;
+  // Whether a registration may be mailed (its owner confirmed it); the
+  // others are passed over, neither mailed nor counted. Empty: all may.
+  std::function<bool(const Registration&)> may_mail;
 };
 
 struct DailyRunSummary {

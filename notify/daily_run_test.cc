@@ -404,3 +404,50 @@ TEST_F(DailyRunTest, TheFirstMailsJobsAreNotSentAgain) {
 
 }  // namespace
 }  // namespace qlok
+
+namespace qlok {
+namespace {
+
+TEST_F(DailyRunTest, OnlyRegistrationsThatMayBeMailedAreMailed) {
+  Run();
+  const Registration confirmed = Register(u"yes@example.jp", "事務");
+  const Registration waiting = Register(u"wait@example.jp", "事務");
+  AddJob(u"新しい事務", u"事務", 90);
+  DailyRunOptions options;
+  options.may_mail = [&](const Registration& r) {
+    return r.id == confirmed.id;
+  };
+  const DailyRunSummary summary = Run(options);
+  EXPECT_EQ(summary.registrations, 1);
+  EXPECT_EQ(summary.mails, 1);
+  ASSERT_EQ(mail_.Accepted().size(), 1u);
+  EXPECT_EQ(mail_.Accepted()[0].recipient, u"yes@example.jp");
+  // Once it may be mailed, the waiting one gets the jobs since it was made.
+  options.may_mail = nullptr;
+  EXPECT_EQ(Run(options).mails, 1);
+  EXPECT_EQ(mail_.Accepted().back().recipient, u"wait@example.jp");
+  EXPECT_EQ(LastMailCompanies(), (std::vector<std::string>{"新しい事務"}));
+}
+
+TEST_F(DailyRunTest, TheDailyMailNamesItsSenderAndItsBounceAddress) {
+  Run();
+  const Registration taro = Register(u"taro@example.jp", "事務");
+  AddJob(u"新しい事務", u"事務", 90);
+  SiteConfig site = SiteConfig::Defaults();
+  site.bounce_address = u"bounces@jobs.test";
+  site.operator_name = u"株式会社例";
+  std::unique_ptr<Connection> work = Open();
+  std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(*work);
+  std::unique_ptr<JobSweep> sweep = NewJobSweep(*work, Open());
+  RunDailyMail(*store, *sweep, mail_, sleeper_, clock_, site,
+               MailRoute{kMatchMailAttempts, MailAccounts()}, {}, notes_);
+  ASSERT_EQ(mail_.Accepted().size(), 1u);
+  EXPECT_EQ(mail_.Accepted()[0].options.envelope_sender,
+            "bounces+" + taro.token + "@jobs.test");
+  EXPECT_NE(
+      mail_.Accepted()[0].body.find(u"【配信元】\r\n運営者：株式会社例\r\n"),
+      std::u16string::npos);
+}
+
+}  // namespace
+}  // namespace qlok

@@ -58,8 +58,12 @@ class DailyMailThroughServer:
         cls.mails = os.path.join(cls.home, "mails")
         port = serve_mail(cls, cls.mails)
         with open(os.path.join(cls.home, "site.conf"), "w") as conf:
+            # Registrations confirmed as they are made, and no limits in
+            # the way: the daily run is what these cases are about.
             conf.write(relay_conf(port) + "[manage]\npage_url = %s\n"
-                       % MANAGE_URL)
+                       "[registration]\nconfirmation = none\n"
+                       "per_client_per_hour = 100000\n"
+                       "mails_per_address_per_day = 1000\n" % MANAGE_URL)
         cls.admin("init")
         cls.after_init()
         cls.server = CgiServer(CGI, cls.home, lighttpd=LIGHTTPD,
@@ -273,6 +277,8 @@ class PostgresDailyMailTest(DailyMailThroughServer, unittest.TestCase):
             "TO {r};"
             "GRANT SELECT, INSERT, UPDATE ON registrations TO {r};"
             "GRANT SELECT, INSERT, UPDATE, DELETE ON address_lookups TO {r};"
+            "GRANT SELECT, INSERT, UPDATE ON registration_consent TO {r};"
+            "GRANT SELECT, INSERT, DELETE ON send_counts TO {r};"
             .format(s=cls.schema, r=cls.role))
 
     def test_the_search_page_role_cannot_change_the_job_table(self):

@@ -18,6 +18,10 @@ struct MailOptions {
   // The attempt gives up after this many milliseconds in all, its
   // connection included; 0 leaves the sender's own limits.
   long time_limit_ms = 0;
+  // The envelope sender (SMTP MAIL FROM), where bounces go, for example
+  // "bounces+TOKEN@example.jp"; empty: the From field's address. Printable
+  // ASCII without blanks or angle brackets; a sender refuses others.
+  std::string envelope_sender;
 };
 
 // One mail to deliver: the same texts go to every attempt.
@@ -27,6 +31,8 @@ struct Mail {
   std::u16string body;
   // Header fields beside the fixed ones (MailOptions::headers).
   std::vector<std::pair<std::string, std::string>> headers;
+  // MailOptions::envelope_sender; empty: the From field's address.
+  std::string envelope_sender = {};
 
   bool operator==(const Mail&) const = default;
 };

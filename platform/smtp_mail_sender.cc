@@ -101,6 +101,16 @@ bool IsHeaderValue(std::string_view value) {
                      [](char c) { return c >= ' ' && c < 0x7F; });
 }
 
+// An envelope sender: empty (the From address stands) or one address of
+// printable ASCII without blanks, angle brackets or quotes, with an "@".
+bool IsEnvelopeAddress(std::string_view address) {
+  if (address.empty()) return true;
+  return address.size() <= 254 && address.find('@') != address.npos &&
+         std::all_of(address.begin(), address.end(), [](char c) {
+           return c > ' ' && c < 0x7F && c != '<' && c != '>' && c != '"';
+         });
+}
+
 // "host:port" with a host of letters, digits, ".", "-" and "_".
 bool IsServer(std::u16string_view server) {
   size_t colon = server.rfind(u':');
@@ -263,6 +273,9 @@ class SmtpMailSender : public MailSender {
       }
     }
 
+    if (!IsEnvelopeAddress(options.envelope_sender)) {
+      return u"refused: unusable envelope sender";
+    }
     const std::string from_address = U8(address);
     Upload upload;
     std::string& m = upload.message;
@@ -282,9 +295,11 @@ class SmtpMailSender : public MailSender {
     m += "\r\n";
     m += BodyLines(U8(body));
 
-    return U16(Transfer(U8(server), from_address, U8(recipient),
-                        U8(credentials), method == u"LOGIN",
-                        options.time_limit_ms, upload));
+    const std::string& envelope = options.envelope_sender.empty()
+                                      ? from_address
+                                      : options.envelope_sender;
+    return U16(Transfer(U8(server), envelope, U8(recipient), U8(credentials),
+                        method == u"LOGIN", options.time_limit_ms, upload));
   }
 
  private:

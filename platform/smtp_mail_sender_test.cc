@@ -126,6 +126,42 @@ TEST(SmtpMailSenderTest, AddsTheHeaderFieldsOfTheOptions) {
   ExpectWellFormed(mails[0].raw);
 }
 
+TEST(SmtpMailSenderTest, TheEnvelopeSenderOfTheOptionsTakesTheBounces) {
+  SmtpReceiver receiver;
+  ASSERT_NE(receiver.port(), 0) << receiver.error();
+  std::unique_ptr<MailSender> sender = NewSmtpMailSender();
+  const struct {
+    std::string envelope;
+    bool sent;
+    std::string mail_from;  // sent: what the relay is told
+  } cases[] = {
+      {"", true, "s1@jobs.test"},
+      {"bounces+0123abcd@jobs.test", true, "bounces+0123abcd@jobs.test"},
+      {"no-at-sign", false, ""},
+      {"a b@jobs.test", false, ""},
+      {"a>@jobs.test", false, ""},
+      {"a@jobs.test\r\nRCPT TO:<x@evil.test>", false, ""},
+      {"\xE6\xB1\x82@jobs.test", false, ""},
+  };
+  std::vector<std::string> expected;
+  for (const auto& c : cases) {
+    MailOptions options;
+    options.envelope_sender = c.envelope;
+    const std::u16string answer =
+        sender->SendMail(Server(receiver.port()), u"v@visitor.test",
+                         kSender + u"\t", u"s", u"b", u"", options);
+    EXPECT_EQ(answer.empty(), c.sent) << c.envelope;
+    if (c.sent) expected.push_back(c.mail_from);
+  }
+  std::vector<SmtpReceiver::Mail> mails = receiver.Mails();
+  ASSERT_EQ(mails.size(), expected.size());
+  for (size_t i = 0; i < mails.size(); ++i) {
+    EXPECT_EQ(mails[i].mail_from, expected[i]);
+    // The From field stays the sender account's.
+    EXPECT_EQ(mails[i].from, U8(u"求職案内会 <s1@jobs.test>"));
+  }
+}
+
 TEST(SmtpMailSenderTest, AuthenticatesWithTheSenderText) {
   SmtpReceiver receiver(SmtpReceiver::Login("q2481xr736k:5d9p1s7tvak"));
   ASSERT_NE(receiver.port(), 0) << receiver.error();

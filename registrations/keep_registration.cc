@@ -13,7 +13,7 @@ std::optional<MailHeaders> KeepRegistration(
     RegistrationStore& store, const SearchRequest& request,
     const std::u16string& registration_record, Recordset* mailed_jobs,
     int64_t mailed_count, const DateTime& now, const SiteConfig& site,
-    ErrorLog& errors) {
+    ErrorLog& errors, Registration* kept) {
   try {
     const std::optional<int> number = RegistrationNumberOf(request);
     if (!number) {
@@ -34,6 +34,7 @@ std::optional<MailHeaders> KeepRegistration(
       }
     }
     const Registration saved = store.Save(input, now);
+    if (kept != nullptr) *kept = saved;
     return MatchMailHeaders(site, saved.token);
   } catch (const std::exception& failure) {
     errors << "q_lok: the registration of " << U8(request.address)

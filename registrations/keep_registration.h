@@ -26,12 +26,14 @@ namespace qlok {
 // registration cannot be kept (a registration number other than 1 to 5, a
 // database that refuses, is full or stays locked), one line goes to
 // `errors` and it returns nothing: the request must then tell the visitor
-// that the registration was not made, and send no mail for it.
+// that the registration was not made, and send no mail for it. When `kept`
+// is given, it receives the registration as stored (left as it is when
+// none was kept).
 std::optional<MailHeaders> KeepRegistration(
     RegistrationStore& store, const SearchRequest& request,
     const std::u16string& registration_record, Recordset* mailed_jobs,
     int64_t mailed_count, const DateTime& now, const SiteConfig& site,
-    ErrorLog& errors);
+    ErrorLog& errors, Registration* kept = nullptr);
 
 }  // namespace qlok
 

@@ -21,7 +21,7 @@ set -euo pipefail
 declare -A groups=(
   # go-md2man turns the manual pages (deploy/man/*.md) into roff
   [build]="g++ cmake ninja-build pkg-config make libsqlite3-dev libpq-dev
-           libinih-dev libcurl4-openssl-dev tzdata go-md2man"
+           libinih-dev libcurl4-openssl-dev libgmime-3.0-dev tzdata go-md2man"
   [demo]="lighttpd python3 python3-aiosmtpd"
   [test]="googletest libgtest-dev libgmock-dev sqlite3 postgresql lighttpd
           apache2-bin nginx fcgiwrap chromium fonts-ipafont-gothic python3

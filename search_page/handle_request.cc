@@ -4,7 +4,12 @@
 #include <memory>
 #include <optional>
 
+#include "bounces/verp.h"
+#include "consent/consent_store.h"
+#include "consent/consent_texts.h"
 #include "jobs/job_columns.h"
+#include "limits/counted_keys.h"
+#include "limits/send_counts.h"
 #include "mail/delivery.h"
 #include "mail/kept_mail.h"
 #include "mail/mail_jobs.h"
@@ -20,8 +25,11 @@
 #include "search/search_plan.h"
 #include "search/search_request.h"
 #include "search/turn_number.h"
+#include "search_page/registration_limits.h"
 #include "search_page/registration_log.h"
 #include "text/html_escape.h"
+#include "text/text_utils.h"
+#include "text/unicode.h"
 
 namespace qlok {
 namespace {
@@ -51,18 +59,106 @@ struct JobDatabase {
   ~JobDatabase() { CloseJobDatabase(jobs, connection); }
 };
 
+// What keeping a registration gave its first match mail: the header
+// fields with its links, its token (empty when it was not kept) and
+// whether it is confirmed already.
+struct KeptRegistration {
+  MailHeaders headers;
+  std::string token;
+  bool confirmed = false;
+};
+
+// Whether the request starts its registration anew for its consent: a new
+// address and number, or one that was stopped.
+bool StartsAnew(RegistrationStore& store, const SearchRequest& request) {
+  const std::optional<int> number = RegistrationNumberOf(request);
+  if (!number) return true;
+  for (const Registration& r : store.ListByAddress(request.address)) {
+    if (r.number == *number) return !r.active;
+  }
+  return true;
+}
+
+// Keeps the consent of the registration `saved` (the visitor's request),
+// confirmed at once when the site confirms otherwise. Returns whether it
+// is confirmed. Never throws: a consent that cannot be kept leaves one
+// line on the error log, and the registration stays unconfirmed.
+bool KeepConsentOf(const Registration& saved, bool anew, JobDatabase& database,
+                   RequestServices& services) {
+  try {
+    const bool by_site =
+        services.site.confirmation == SiteConfig::kConfirmationNone;
+    const Consent consent =
+        NewSqlConsentStore(*database.connection)
+            ->Record(saved.id, anew, services.visitor, services.clock.Now(),
+                     by_site ? kConfirmedBySite : u"");
+    return consent.confirmed.has_value();
+  } catch (const std::exception& failure) {
+    services.errors << "q_lok: the consent of the registration of "
+                    << U8(saved.address) << " was not kept: "
+                    << U8(BlankControlCharacters(U16(failure.what()))) << "\n";
+    services.errors.flush();
+    return false;
+  }
+}
+
 // Keeps the registration in the database before its mails go out (the job
-// table itself stays read-only); returns its match mail's header fields,
-// or nothing when it could not be kept.
-std::optional<MailHeaders> KeepRegistrationOf(
+// table itself stays read-only), with its consent; nothing when it could
+// not be kept.
+std::optional<KeptRegistration> KeepRegistrationOf(
     const SearchRequest& request, const std::u16string& registration_record,
     JobDatabase& database, int64_t mailed_count, RequestServices& services) {
   std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(
       *database.connection, nullptr,
       [&services] { return LoadTokenKey(services.files); });
-  return KeepRegistration(*store, request, registration_record,
-                          database.jobs.get(), mailed_count,
-                          services.clock.Now(), services.site, services.errors);
+  bool anew = true;
+  IgnoringFailure([&] { anew = StartsAnew(*store, request); });
+  Registration saved;
+  const std::optional<MailHeaders> headers = KeepRegistration(
+      *store, request, registration_record, database.jobs.get(), mailed_count,
+      services.clock.Now(), services.site, services.errors, &saved);
+  if (!headers) return std::nullopt;
+  KeptRegistration kept;
+  kept.headers = *headers;
+  kept.token = saved.token;
+  kept.confirmed = KeepConsentOf(saved, anew, database, services);
+  return kept;
+}
+
+// The first match mail of a kept registration: the fixed body, then the
+// paragraph with its manage link; from the registration's envelope sender.
+Mail FirstMatchMail(const SearchRequest& request, const MailJobs& mail_jobs,
+                    const KeptRegistration& kept, const SiteConfig& site) {
+  std::u16string body = ComposeMatchMail(mail_jobs.text, site);
+  if (!kept.token.empty()) {
+    body += FirstMailParagraph(site, kept.token, kept.confirmed);
+  }
+  Mail mail = MatchMail(request.address, body, kept.headers);
+  mail.envelope_sender = VerpAddress(site.bounce_address, kept.token);
+  return mail;
+}
+
+// Takes the registration's place within the site's limits. Over a limit:
+// one line on the error log, the refusal's headers, and its page; nothing
+// else is done. Failures of the counts are thrown, for the error page: a
+// registration that cannot be counted is not made.
+std::optional<std::u16string> RefuseOverLimits(const SearchRequest& request,
+                                               JobDatabase& database,
+                                               RequestServices& services) {
+  std::unique_ptr<SendCounts> counts = NewSqlSendCounts(*database.connection);
+  const std::u16string client = CountedClient(U8(services.visitor.client));
+  const std::optional<LimitRefusal> refusal = TakeRegistrationPlace(
+      *counts, services.site, request.address, client, services.clock.Now());
+  if (!refusal) return std::nullopt;
+  services.errors << "q_lok: the registration of "
+                  << U8(BlankControlCharacters(request.address)) << " from "
+                  << U8(client) << " was refused: " << refusal->reason
+                  << "; allowed again in " << refusal->retry_after << " s\n";
+  services.errors.flush();
+  if (services.added_headers != nullptr) {
+    *services.added_headers += TooManyRequestsHeaders(refusal->retry_after);
+  }
+  return TooManyRegistrationsPage(refusal->free_at);
 }
 
 // What the handler reads before it reaches the database. Each statement
@@ -190,7 +286,13 @@ std::u16string AnswerRegistration(const PostedRequest& in,
                   RegistrationRecordMail(services.site, in.registration_record),
                   [&] { return RegistrationRecordRoute(in.mail_accounts); });
   };
+  // The limits are counted on the job query's connection, once its rows
+  // are read (another statement would drop the rest of them).
+  auto refused = [&] {
+    return RefuseOverLimits(in.request, database, services);
+  };
   if (database.jobs->AtEnd()) {
+    if (std::optional<std::u16string> refusal = refused()) return *refusal;
     if (!KeepRegistrationOf(in.request, in.registration_record, database, 0,
                             services)) {
       return AnswerNotKept(in, 0, database, services);
@@ -201,20 +303,19 @@ std::u16string AnswerRegistration(const PostedRequest& in,
   // The count is taken as for a search, though the outcome does not show
   // it (only the page of a registration that could not be kept does).
   const int64_t hit_count = CountHits(*database.jobs, in.query_text);
+  if (std::optional<std::u16string> refusal = refused()) return *refusal;
   const MailJobs mail_jobs =
       RenderMailJobs(*database.jobs, in.request.daily_maximum, services.site);
-  const std::optional<MailHeaders> headers = KeepRegistrationOf(
+  const std::optional<KeptRegistration> kept = KeepRegistrationOf(
       in.request, in.registration_record, database, mail_jobs.count, services);
-  if (!headers) return AnswerNotKept(in, hit_count, database, services);
+  if (!kept) return AnswerNotKept(in, hit_count, database, services);
   const Deadline match_deadline =
       mail_deadline.Earlier(mail_deadline.RemainingMs() / 2);
   MailPost match_post = post;
   match_post.deadline = &match_deadline;
-  DeliverOrKeep(
-      match_post, MailKind::kMatchMail,
-      MatchMail(in.request.address,
-                ComposeMatchMail(mail_jobs.text, services.site), *headers),
-      [&] { return MatchMailRoute(services.files); });
+  DeliverOrKeep(match_post, MailKind::kMatchMail,
+                FirstMatchMail(in.request, mail_jobs, *kept, services.site),
+                [&] { return MatchMailRoute(services.files); });
   send_record();
   return RegistrationOutcome(mail_jobs.count, site_sender);
 }

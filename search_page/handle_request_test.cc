@@ -7,7 +7,10 @@
 #include <filesystem>
 #include <sstream>
 
+#include "consent/consent_store.h"
+#include "consent/consent_texts.h"
 #include "jobs/schema.h"
+#include "limits/send_counts.h"
 #include "mail/delivery.h"
 #include "mail/outcome.h"
 #include "platform/failure.h"
@@ -18,6 +21,7 @@
 #include "search/query_builder.h"
 #include "search/search_form.h"
 #include "search/search_request.h"
+#include "search_page/registration_limits.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -90,6 +94,8 @@ class HandleRequestTest : public ::testing::Test {
                                      {.create_missing = true});
     connection->Execute(JobTableSchema(connection->Engine()));
     connection->Execute(RegistrationSchema(connection->Engine()));
+    connection->Execute(ConsentSchema(connection->Engine()));
+    connection->Execute(SendCountsSchema(connection->Engine()));
   }
   void TearDown() override { std::filesystem::remove_all(home_); }
 
@@ -113,6 +119,8 @@ class HandleRequestTest : public ::testing::Test {
     RequestServices services{clock_,     settings_, processes_, files_,
                              databases_, mail_,     sleeper_,   site_,
                              deadline,   outbox_,   errors_};
+    services.visitor = visitor_;
+    services.added_headers = &added_headers_;
     return HandleRequest(posted, services, escape_growth);
   }
 
@@ -143,6 +151,8 @@ class HandleRequestTest : public ::testing::Test {
   SiteConfig site_ = SiteConfig::Defaults();
   InMemoryOutbox outbox_;
   StringErrorLog errors_;
+  ConsentRequest visitor_{u"192.0.2.7", u"Mozilla/5.0", u"https://jobs.test/"};
+  std::u16string added_headers_;
 };
 
 TEST_F(HandleRequestTest, SearchWithHitsPutsTheCountAboveTheForm) {
@@ -566,6 +576,145 @@ TEST_F(HandleRequestTest, FailuresFromTheConnectionStringOnReachTheTrap) {
       EXPECT_NO_THROW(Handle(kSearchBody)) << c.name;
     }
   }
+}
+
+}  // namespace
+}  // namespace qlok
+
+namespace qlok {
+namespace {
+
+std::string RegistrationOf(const std::string& address) {
+  return "_su=is1&aaa=" + address +
+         "&aa6=1&aa8=100&aab=&aac=事務&aad=&aae=&aaf=&aag=&aah=&aai=0&asa=2&"
+         "zzz=end";
+}
+
+TEST_F(HandleRequestTest, RegistrationsOverALimitAreRefusedAndMailNothing) {
+  AddJobs(3, u"一般事務");
+  site_.mails_per_address_per_day = 3;
+  site_.per_client_per_hour = 4;
+  // Posts in order: the address, the client, and whether it is made.
+  const struct {
+    const char* address;
+    const char16_t* client;
+    bool made;
+  } posts[] = {
+      {"taro@example.jp", u"192.0.2.7", true},
+      {"Taro@Example.JP", u"192.0.2.7", true},
+      {"TARO@example.jp", u"192.0.2.8", true},
+      // The fourth for one address in a day, whatever its spelling.
+      {"taro@EXAMPLE.jp", u"192.0.2.7", false},
+      {"taro@example.jp", u"198.51.100.1", false},
+      // Another address from the first client: its third and fourth.
+      {"hanako@example.jp", u"192.0.2.7", true},
+      {"jiro@example.jp", u"192.0.2.7", true},
+      // Its fifth in the hour.
+      {"saburo@example.jp", u"192.0.2.7", false},
+      // An IPv6 client by its /64.
+      {"a@example.jp", u"2001:db8::1", true},
+  };
+  for (const auto& post : posts) {
+    const size_t mails_before = mail_.calls.size();
+    added_headers_.clear();
+    errors_.str("");
+    visitor_.client = post.client;
+    const std::u16string page = Handle(RegistrationOf(post.address));
+    if (post.made) {
+      EXPECT_EQ(page, RegistrationOutcome(3, site_.sender_addresses[0]))
+          << post.address;
+      EXPECT_EQ(mail_.calls.size(), mails_before + 2) << post.address;
+      EXPECT_EQ(added_headers_, u"");
+      continue;
+    }
+    EXPECT_EQ(mail_.calls.size(), mails_before) << post.address;
+    EXPECT_NE(page.find(u"ご登録は行われておらず、メールもお送りしていません"),
+              std::u16string::npos);
+    EXPECT_EQ(added_headers_.substr(0, 31),
+              u"Status: 429 Too Many Requests\r\n");
+    EXPECT_NE(added_headers_.find(u"Retry-After: "), std::u16string::npos);
+    EXPECT_EQ(ErrorLines().size(), 1u) << errors_.str();
+    EXPECT_NE(errors_.str().find("was refused"), std::string::npos);
+  }
+  // Only the registrations made were kept.
+  EXPECT_EQ(Kept(home_.string()).size(), 6u);
+}
+
+TEST_F(HandleRequestTest, TheRefusalSaysWhenToTryAgain) {
+  const struct {
+    DateTime free_at;
+    const char16_t* shown;
+  } cases[] = {
+      {{2026, 12, 10, 9, 5, 0}, u"12月10日 9時05分以降"},
+      {{2026, 12, 10, 9, 5, 1}, u"12月10日 9時06分以降"},
+      {{2026, 12, 31, 23, 59, 30}, u"1月1日 0時00分以降"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_NE(TooManyRegistrationsPage(c.free_at).find(c.shown),
+              std::u16string::npos)
+        << U8(c.shown);
+  }
+  EXPECT_EQ(TooManyRequestsHeaders(3600),
+            u"Status: 429 Too Many Requests\r\nRetry-After: 3600\r\n");
+}
+
+// The consent rows kept in the database.
+std::optional<Consent> ConsentOf(const std::string& home, int64_t id) {
+  auto connection = OpenConnection(u"sqlite:jobs.db", home);
+  return NewSqlConsentStore(*connection)->Find(id);
+}
+
+TEST_F(HandleRequestTest, TheFirstMailCarriesItsLinkAndTheConsentIsKept) {
+  AddJobs(3, u"一般事務");
+  site_.bounce_address = u"bounces@jobs.test";
+  const struct {
+    int confirmation;
+    bool confirmed;
+  } cases[] = {
+      {SiteConfig::kConfirmationRequired, false},
+      {SiteConfig::kConfirmationNone, true},
+  };
+  int number = 0;
+  for (const auto& c : cases) {
+    site_.confirmation = c.confirmation;
+    mail_.calls.clear();
+    ++number;
+    Handle("_su=is1&aaa=taro@example.jp&aa6=" + std::to_string(number) +
+           "&aa8=100&aab=&aac=事務&aad=&aae=&aaf=&aag=&aah=&aai=0&asa=2&"
+           "zzz=end");
+    const Registration kept = Kept(home_.string()).back();
+    ASSERT_EQ(mail_.calls.size(), 2u);
+    const auto& match = mail_.calls[0];
+    const std::u16string paragraph =
+        FirstMailParagraph(site_, kept.token, c.confirmed);
+    ASSERT_GT(match.body.size(), paragraph.size());
+    // The fixed body first, then the paragraph with the link.
+    EXPECT_EQ(match.body.substr(match.body.size() - paragraph.size()),
+              paragraph);
+    EXPECT_EQ(match.body.substr(0, 25),
+              u"求人マッチメールの１回目の求人情報メールです。\r\n");
+    EXPECT_EQ(match.options.envelope_sender,
+              "bounces+" + kept.token + "@jobs.test");
+    // The record mail keeps the account's own envelope.
+    EXPECT_EQ(mail_.calls[1].options.envelope_sender, "");
+    const std::optional<Consent> consent = ConsentOf(home_.string(), kept.id);
+    ASSERT_TRUE(consent);
+    EXPECT_EQ(consent->confirmed.has_value(), c.confirmed);
+    EXPECT_EQ(consent->request, visitor_);
+    EXPECT_EQ(consent->made, clock_.Now());
+  }
+}
+
+TEST_F(HandleRequestTest, RegisteringAgainWhileWaitingKeepsTheClock) {
+  AddJobs(3, u"一般事務");
+  Handle(kRegistrationBody);
+  const Registration first = Kept(home_.string()).back();
+  clock_.Set(AddSeconds(clock_.Now(), 3600));
+  Handle(kRegistrationBody);
+  const std::optional<Consent> consent = ConsentOf(home_.string(), first.id);
+  ASSERT_TRUE(consent);
+  EXPECT_EQ(consent->made, (DateTime{2026, 12, 9, 12, 0, 0}));
+  EXPECT_FALSE(consent->confirmed);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "search_page/handle_request.h"
 #include "site/site_config.h"
 #include "site/site_home.h"
+#include "text/unicode.h"
 
 namespace qlok {
 namespace {
@@ -37,6 +38,8 @@ int Serve(ErrorLog& errors) {
   StandardInput input;
   StandardOutput output;
   CgiProcess process{ProcessEnvironment, input, output, errors, *clock};
+  // A refused registration's status and Retry-After.
+  std::u16string added_headers;
   CgiMain(
       process, [&home] { return LoadSiteConfig(home + "/site.conf"); },
       [&](std::u16string& posted, const SiteConfig& site) {
@@ -49,10 +52,15 @@ int Serve(ErrorLog& errors) {
             *clock,          *settings,    *processes,    *real.files,
             *real.databases, *real.mail,   *real.sleeper, site,
             real.deadline,   *real.outbox, errors};
+        services.visitor = {U16(ProcessEnvironment("REMOTE_ADDR")),
+                            U16(ProcessEnvironment("HTTP_USER_AGENT")),
+                            U16(ProcessEnvironment("HTTP_REFERER"))};
+        services.added_headers = &added_headers;
         size_t escape_growth = 0;
         std::u16string html = HandleRequest(posted, services, &escape_growth);
         return PageBody(std::move(html), escape_growth);
-      });
+      },
+      &added_headers);
   return 0;
 }
 

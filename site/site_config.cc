@@ -59,6 +59,10 @@ const std::map<SectionKey, TextField>& TextKeys() {
     add("smtp", "first_relay", &SiteConfig::first_relay);
     add("smtp", "second_relay", &SiteConfig::second_relay);
     add("manage", "page_url", &SiteConfig::manage_url);
+    add("site", "operator_name", &SiteConfig::operator_name);
+    add("site", "operator_address", &SiteConfig::operator_address);
+    add("site", "operator_contact", &SiteConfig::operator_contact);
+    add("mail", "bounce_address", &SiteConfig::bounce_address);
     static constexpr std::u16string Advertisement::*kAdFields[] = {
         &Advertisement::link, &Advertisement::text,
         &Advertisement::tracking_image, &Advertisement::banner_image,
@@ -112,6 +116,19 @@ const std::map<SectionKey, NumberKey>& NumberKeys() {
       {{"notify", "time_limit"},
        {&SiteConfig::notify_time_limit, 60, 86400,
         "a number of seconds from 60 to 86400"}},
+      {{"registration", "confirm_days"},
+       {&SiteConfig::confirm_days, 1, 365, "a number of days from 1 to 365"}},
+      {{"registration", "keep_stopped_days"},
+       {&SiteConfig::keep_stopped_days, 1, 3650,
+        "a number of days from 1 to 3650"}},
+      {{"registration", "mails_per_address_per_day"},
+       {&SiteConfig::mails_per_address_per_day, 1, 1000,
+        "a whole number from 1 to 1000"}},
+      {{"registration", "per_client_per_hour"},
+       {&SiteConfig::per_client_per_hour, 1, 100000,
+        "a whole number from 1 to 100000"}},
+      {{"mail", "bounces_to_stop"},
+       {&SiteConfig::bounces_to_stop, 1, 100, "a whole number from 1 to 100"}},
   };
   return *keys;
 }
@@ -122,6 +139,10 @@ const std::map<SectionKey, ChoiceKey>& ChoiceKeys() {
        {&SiteConfig::smtp_tls,
         {{"required", SiteConfig::kTlsRequired},
          {"opportunistic", SiteConfig::kTlsOpportunistic}}}},
+      {{"registration", "confirmation"},
+       {&SiteConfig::confirmation,
+        {{"required", SiteConfig::kConfirmationRequired},
+         {"none", SiteConfig::kConfirmationNone}}}},
   };
   return *keys;
 }

@@ -53,6 +53,24 @@ struct SiteConfig {
   // relay, after which the run stops and leaves the rest for the next run.
   int notify_give_up_after = 5;
   int notify_time_limit = 3600;  // time_limit: seconds a daily run may take
+  // [site] (who sends the mails: shown in every daily mail and manage page)
+  std::u16string operator_name;     // operator_name
+  std::u16string operator_address;  // operator_address: postal address
+  std::u16string operator_contact;  // operator_contact: mail or telephone
+  // [registration]
+  // confirmation: whether the owner of an address must confirm through the
+  // manage link before daily mails go ("none": the site confirms otherwise).
+  enum Confirmation { kConfirmationRequired, kConfirmationNone };
+  int confirmation = kConfirmationRequired;
+  int confirm_days = 7;        // confirm_days: unconfirmed ones are deleted
+  int keep_stopped_days = 30;  // keep_stopped_days: stopped ones are deleted
+  int mails_per_address_per_day = 3;  // first match mails to one address
+  int per_client_per_hour = 10;       // registrations from one client
+  // [mail]
+  // bounce_address: the envelope sender of match and daily mails, as
+  // local+TOKEN@domain; empty: the sender account's address.
+  std::u16string bounce_address;
+  int bounces_to_stop = 3;  // bounces_to_stop: hard bounces that stop one
 
   // Keys the file has that no program uses, as "line 12: [smtp] tsl", in
   // the order of the file. They are ignored; an operator's check shows them.

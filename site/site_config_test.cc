@@ -216,6 +216,56 @@ TEST_F(SiteConfigTest, NumbersAndWordsKeepToWhatTheirKeyTakes) {
   }
 }
 
+TEST_F(SiteConfigTest, SafeguardKeysHaveTheirDefaultsAndRanges) {
+  const SiteConfig defaults = LoadSiteConfig(path_);
+  EXPECT_EQ(defaults.confirmation, SiteConfig::kConfirmationRequired);
+  EXPECT_EQ(defaults.confirm_days, 7);
+  EXPECT_EQ(defaults.keep_stopped_days, 30);
+  EXPECT_EQ(defaults.mails_per_address_per_day, 3);
+  EXPECT_EQ(defaults.per_client_per_hour, 10);
+  EXPECT_EQ(defaults.bounces_to_stop, 3);
+  EXPECT_TRUE(defaults.operator_name.empty());
+  EXPECT_TRUE(defaults.bounce_address.empty());
+
+  Write(
+      "[site]\noperator_name = 株式会社例\noperator_address = 東京都\n"
+      "operator_contact = 03-0000-0000\n"
+      "[registration]\nconfirmation = none\nconfirm_days = 2\n"
+      "keep_stopped_days = 90\nmails_per_address_per_day = 5\n"
+      "per_client_per_hour = 40\n"
+      "[mail]\nbounce_address = bounces@jobs.test\nbounces_to_stop = 1\n");
+  const SiteConfig c = LoadSiteConfig(path_);
+  EXPECT_EQ(c.operator_name, u"株式会社例");
+  EXPECT_EQ(c.operator_address, u"東京都");
+  EXPECT_EQ(c.operator_contact, u"03-0000-0000");
+  EXPECT_EQ(c.confirmation, SiteConfig::kConfirmationNone);
+  EXPECT_EQ(c.confirm_days, 2);
+  EXPECT_EQ(c.keep_stopped_days, 90);
+  EXPECT_EQ(c.mails_per_address_per_day, 5);
+  EXPECT_EQ(c.per_client_per_hour, 40);
+  EXPECT_EQ(c.bounce_address, u"bounces@jobs.test");
+  EXPECT_EQ(c.bounces_to_stop, 1);
+  EXPECT_TRUE(c.unknown_keys.empty());
+
+  const struct {
+    std::string file;
+    std::string error;
+  } cases[] = {
+      {"[registration]\nconfirmation = off\n",
+       "confirmation must be required or none"},
+      {"[registration]\nconfirm_days = 0\n", "confirm_days must be"},
+      {"[registration]\nkeep_stopped_days = 3651\n", "keep_stopped_days"},
+      {"[registration]\nmails_per_address_per_day = 0\n",
+       "mails_per_address_per_day must be"},
+      {"[registration]\nper_client_per_hour = x\n", "per_client_per_hour"},
+      {"[mail]\nbounces_to_stop = 0\n", "bounces_to_stop must be"},
+  };
+  for (const auto& c : cases) {
+    Write(c.file);
+    EXPECT_THAT(LoadError(), HasSubstr(c.error)) << c.file;
+  }
+}
+
 TEST_F(SiteConfigTest, UnknownKeysAreNotedWithTheirLine) {
   Write(
       "[smtp]\ntsl = required\nfirst_relay = r\n[stmp]\nfirst_relay = x\n"

@@ -29,6 +29,7 @@
 #include "site/site_config.h"
 #include "site/site_home.h"
 #include "text/unicode.h"
+#include "tools/bounce_command.h"
 #include "tools/csv.h"
 #include "tools/database_upkeep.h"
 #include "tools/job_generator.h"
@@ -86,6 +87,8 @@ int RunNotifyCommand(const Invocation& invocation, std::ostream& out,
                      std::ostream& err);
 int RunRegistrationsCommand(const Invocation& invocation, std::ostream& out,
                             std::ostream& err);
+int RunBounceCommand(const Invocation& invocation, std::ostream& out,
+                     std::ostream& err);
 
 // One command of the table: its name, then its handler (so that an entry
 // cannot be written without one), then what its help says.
@@ -276,6 +279,23 @@ const std::vector<Command>& Commands() {
        "  --csv FILE          write every registration as CSV (without the\n"
        "                      tokens of the links) to FILE, or to standard\n"
        "                      output for -\n"},
+      {"bounce",
+       RunBounceCommand,
+       "read bounces of the match mails",
+       "",
+       0,
+       0,
+       {},
+       {"--maildir"},
+       "Reads one bounce from standard input (a mail server's pipe alias\n"
+       "for [mail] bounce_address runs it so) and counts a permanent\n"
+       "failure (a delivery status notification with status 5.x.x) against\n"
+       "its registration; after [mail] bounces_to_stop of them the\n"
+       "registration is stopped. Anything else is left alone (status 0,\n"
+       "one line). When the database fails, the status is 75, so that the\n"
+       "mail server keeps the bounce and tries again.\n"
+       "  --maildir DIR       read every new message of the Maildir DIR\n"
+       "                      instead, moving each to DIR/cur once read\n"},
   };
   return commands;
 }
@@ -692,6 +712,14 @@ int RunReindex(const Invocation& invocation, std::ostream& out,
   const int64_t count = RebuildGramIndex(*db);
   out << "rebuilt the word index of " << where << ": " << count << " jobs\n";
   return kAdminDone;
+}
+
+int RunBounceCommand(const Invocation& invocation, std::ostream& out,
+                     std::ostream& err) {
+  const std::string home = SiteHomeOf(invocation);
+  return RunBounce({home, ConnectionString(invocation, home, err),
+                    Option(invocation, "--maildir")},
+                   std::cin, out, err);
 }
 
 }  // namespace

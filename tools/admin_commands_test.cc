@@ -167,13 +167,13 @@ TEST_F(AdminTest, InitGenerateImportOnTheSiteDatabase) {
   ASSERT_EQ(Run({"site"}), kAdminDone);
   ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
   EXPECT_THAT(out_, ::testing::StartsWith(
-                        "created the job table 求人 in sqlite:jobs.db
-"
-                        "created the registration tables in sqlite:jobs.db
-"));
-  EXPECT_THAT(out_, ::testing::HasSubstr(
-                        "created the word index of 求人 in sqlite:jobs.db
-"));
+                        "created the job table 求人 in sqlite:jobs.db\n"
+                        "created the registration tables in sqlite:jobs.db\n"));
+  for (const char* line : {"created the word index of 求人 in sqlite:jobs.db\n",
+                           "created the consent table in sqlite:jobs.db\n",
+                           "created the send counts in sqlite:jobs.db\n"}) {
+    EXPECT_THAT(out_, ::testing::HasSubstr(line));
+  }
   // A second init fails and keeps the tables, in one line.
   EXPECT_EQ(Run({"init"}), kAdminFailed);
   EXPECT_EQ(err_,
@@ -236,6 +236,39 @@ TEST_F(AdminTest, TheWordIndexFollowsEveryWriteOfTheTool) {
   EXPECT_FALSE(ReadGramIndexState(*db).exists);
 }
 
+TEST_F(AdminTest, InitKeepsTheDailyMailOfRegistrationsMadeBeforeConsent) {
+  ASSERT_EQ(Run({"site"}), kAdminDone);
+  ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
+  {
+    // A site of the time before consent was kept: two registrations.
+    auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
+    db->Execute(u"DROP TABLE registration_consent; DROP TABLE send_counts");
+    db->Execute(
+        u"INSERT INTO registrations (address, number, settings, "
+        u"daily_maximum, created, changed, token) VALUES "
+        u"('a@example.jp', 1, 'x', 10, '2026-01-02 03:04:05', "
+        u"'2026-01-02 03:04:05', '11111111111111111111111111111111'), "
+        u"('b@example.jp', 1, 'x', 10, '2026-02-02 03:04:05', "
+        u"'2026-02-02 03:04:05', '22222222222222222222222222222222')");
+  }
+  ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
+  for (const char* line :
+       {"created the consent table in sqlite:jobs.db\n",
+        "created the send counts in sqlite:jobs.db\n",
+        "created consent rows for 2 registrations made before it (counted "
+        "as confirmed) in sqlite:jobs.db\n"}) {
+    EXPECT_THAT(out_, HasSubstr(line));
+  }
+  auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
+  auto rows = db->Open(
+      u"SELECT confirmed, confirmed_how FROM registration_consent "
+      u"ORDER BY registration_id",
+      0);
+  ASSERT_FALSE(rows->AtEnd());
+  EXPECT_EQ(rows->Field(u"confirmed_how").ToText(), u"earlier");
+  EXPECT_THAT(U8(rows->Field(u"confirmed").ToText()), HasSubstr("2026/01/02"));
+}
+
 TEST_F(AdminTest, InitAddsTheRegistrationTablesToAnOlderSite) {
   ASSERT_EQ(Run({"site"}), kAdminDone);
   {
@@ -245,8 +278,12 @@ TEST_F(AdminTest, InitAddsTheRegistrationTablesToAnOlderSite) {
     db->Execute(u"INSERT INTO 求人 VALUES ('既存', 3)");
   }
   ASSERT_EQ(Run({"init"}), kAdminDone) << err_;
-  EXPECT_THAT(out_, ::testing::StartsWith(
-                        "created the registration tables in sqlite:jobs.db\n"));
+  for (const char* line :
+       {"created the registration tables in sqlite:jobs.db\n",
+        "created the consent table in sqlite:jobs.db\n",
+        "created the send counts in sqlite:jobs.db\n"}) {
+    EXPECT_THAT(out_, ::testing::HasSubstr(line));
+  }
   EXPECT_EQ(Names(), std::vector<std::u16string>{u"既存"});
   auto db = OpenConnection(u"sqlite:jobs.db", home_.string());
   EXPECT_TRUE(db->Open(u"SELECT * FROM registrations", 0)->AtEnd());

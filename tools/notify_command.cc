@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 
+#include "consent/consent_store.h"
 #include "jobs/job_fingerprint.h"
 #include "jobs/schema.h"
 #include "mail/kept_mail.h"
@@ -103,6 +104,23 @@ class OperatorReport : public DailyRunReport {
   std::chrono::steady_clock::time_point last_{};
 };
 
+// Deletes the registrations never confirmed within [registration]
+// confirm_days and those stopped more than keep_stopped_days ago, with
+// their data, and says so when there were any.
+void ExpireRegistrations(ConsentStore& consents, const SiteConfig& site,
+                         Clock& clock, std::ostream& out) {
+  constexpr int64_t kDay = 24 * 60 * 60;
+  const DateTime now = clock.Now();
+  const Expired expired =
+      consents.Expire(AddSeconds(now, -kDay * site.confirm_days),
+                      AddSeconds(now, -kDay * site.keep_stopped_days));
+  if (expired.unconfirmed == 0 && expired.stopped == 0) return;
+  out << "notify: deleted " << expired.unconfirmed
+      << " registrations never confirmed within " << site.confirm_days
+      << " days and " << expired.stopped << " stopped more than "
+      << site.keep_stopped_days << " days ago\n";
+}
+
 }  // namespace
 
 int RunNotify(const NotifyArguments& arguments, std::ostream& out,
@@ -125,6 +143,9 @@ int RunNotify(const NotifyArguments& arguments, std::ostream& out,
   std::unique_ptr<Sleeper> sleeper = NewSystemSleeper();
   std::unique_ptr<Clock> clock = NewSystemClock();
 
+  std::unique_ptr<ConsentStore> consents = NewSqlConsentStore(*work);
+  if (!arguments.dry_run) ExpireRegistrations(*consents, site, *clock, out);
+
   OperatorReport report(arguments, out, err);
   std::unique_ptr<MonotonicClock> monotonic = NewSystemMonotonicClock();
   DailyRunOptions options;
@@ -133,6 +154,11 @@ int RunNotify(const NotifyArguments& arguments, std::ostream& out,
   options.give_up_after = site.notify_give_up_after;
   options.deadline.emplace(*monotonic, monotonic->Milliseconds(),
                            site.notify_time_limit * int64_t{1000});
+  // Daily mails go only to what the owner of the address confirmed.
+  options.may_mail = [&consents](const Registration& registration) {
+    const std::optional<Consent> consent = consents->Find(registration.id);
+    return consent && consent->confirmed;
+  };
   const DailyRunSummary summary = RunDailyMail(
       *store, *sweep, *sender, *sleeper, *clock, site, route, options, report);
   report.Finish();

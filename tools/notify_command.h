@@ -14,7 +14,11 @@ struct NotifyArguments {
   std::string only;                  // --only ADDRESS; empty for all
 };
 
-// Runs the daily mail of the site and ends with a summary line on `out`
+// Deletes first, with their data, the registrations never confirmed within
+// [registration] confirm_days and those stopped more than keep_stopped_days
+// ago (a line on `out` says how many; not with --dry-run). Then runs the
+// daily mail of the site, for the confirmed registrations alone
+// (consent/consent_store.h), and ends with a summary line on `out`
 // ("notify: R registrations, M mails, J jobs, F failures"); while it runs,
 // a counter on `err` when that is standard error on a terminal. With --dry-run
 // it lists on `out` who would get how many jobs and changes nothing. Each

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <memory>
 
+#include "consent/consent_store.h"
 #include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/failure.h"
@@ -39,8 +40,28 @@ void WriteCounts(RegistrationStore& store, std::ostream& out) {
   out << "\n";
 }
 
-void WriteList(RegistrationStore& store, const std::string& address,
-               std::ostream& out) {
+// What is kept of a registration's consent, as one line.
+std::string ConsentLine(const std::optional<Consent>& consent) {
+  if (!consent) return "  consent: none kept\n";
+  const Consent& c = *consent;
+  std::string line = "  consent: asked " + When(c.made);
+  if (!c.request.client.empty()) line += " from " + U8(c.request.client);
+  if (!c.request.user_agent.empty()) {
+    line += " (" + U8(c.request.user_agent) + ")";
+  }
+  if (!c.request.page.empty()) line += " on " + U8(c.request.page);
+  line += c.confirmed ? ", confirmed " + When(c.confirmed) + " by " +
+                            U8(c.confirmed_how)
+                      : ", not confirmed";
+  line += ", " + std::to_string(c.hard_bounces) + " hard bounces";
+  if (c.stop_reason == kStoppedForBounces) {
+    line += "; stopped by the site after its hard bounces";
+  }
+  return line + "\n";
+}
+
+void WriteList(RegistrationStore& store, ConsentStore& consents,
+               const std::string& address, std::ostream& out) {
   const std::vector<Registration> list = store.ListByAddress(U16(address));
   if (list.empty()) {
     out << "no registrations for " << address << "\n";
@@ -53,15 +74,20 @@ void WriteList(RegistrationStore& store, const std::string& address,
         << ", up to " << r.daily_maximum << " jobs a day, last daily mail "
         << (r.last_mailed ? When(r.last_mailed) : "none")
         << "\n  search: " << U8(BuildQuery(RequestOfSettings(r.settings)))
-        << "\n";
+        << "\n"
+        << ConsentLine(consents.Find(r.id));
   }
 }
 
 // Every registration as CSV, page by page; tokens stay out of it, since
 // they open the manage page.
-void WriteCsv(RegistrationStore& store, std::ostream& out) {
+// The consent columns follow the registration's.
+void WriteCsv(RegistrationStore& store, ConsentStore& consents,
+              std::ostream& out) {
   out << CsvLine({"id", "address", "number", "active", "daily_maximum",
-                  "created", "changed", "stopped", "last_mailed", "settings"});
+                  "created", "changed", "stopped", "last_mailed", "settings",
+                  "asked", "client", "user_agent", "page", "confirmed",
+                  "confirmed_how", "hard_bounces", "stop_reason"});
   int64_t after = 0;
   while (true) {
     const std::vector<Registration> page =
@@ -69,11 +95,16 @@ void WriteCsv(RegistrationStore& store, std::ostream& out) {
     if (page.empty()) break;
     for (const Registration& r : page) {
       after = r.id;
-      out << CsvLine({std::to_string(r.id), U8(r.address),
-                      std::to_string(r.number), r.active ? "1" : "0",
-                      std::to_string(r.daily_maximum), When(r.created),
-                      When(r.changed), When(r.stopped), When(r.last_mailed),
-                      U8(r.settings)});
+      const Consent c = consents.Find(r.id).value_or(Consent{});
+      const bool kept = c.registration_id != 0;
+      out << CsvLine(
+          {std::to_string(r.id), U8(r.address), std::to_string(r.number),
+           r.active ? "1" : "0", std::to_string(r.daily_maximum),
+           When(r.created), When(r.changed), When(r.stopped),
+           When(r.last_mailed), U8(r.settings), kept ? When(c.made) : "",
+           U8(c.request.client), U8(c.request.user_agent), U8(c.request.page),
+           When(c.confirmed), U8(c.confirmed_how),
+           kept ? std::to_string(c.hard_bounces) : "", U8(c.stop_reason)});
     }
   }
 }
@@ -107,6 +138,7 @@ int RunRegistrations(const RegistrationsArguments& arguments, std::ostream& out,
   std::unique_ptr<TextFiles> files = NewSiteTextFiles(arguments.home);
   std::unique_ptr<RegistrationStore> store = NewSqlRegistrationStore(
       *db, nullptr, [&files] { return LoadTokenKey(*files); });
+  std::unique_ptr<ConsentStore> consents = NewSqlConsentStore(*db);
   if (stop) {
     const int stopped =
         store->Stop(U16(words[1]), number, NewSystemClock()->Now());
@@ -116,7 +148,7 @@ int RunRegistrations(const RegistrationsArguments& arguments, std::ostream& out,
     return kAdminDone;
   }
   if (!words.empty()) {
-    WriteList(*store, words[0], out);
+    WriteList(*store, *consents, words[0], out);
     return kAdminDone;
   }
   if (!arguments.csv) {
@@ -124,7 +156,7 @@ int RunRegistrations(const RegistrationsArguments& arguments, std::ostream& out,
     return kAdminDone;
   }
   if (*arguments.csv == "-") {
-    WriteCsv(*store, out);
+    WriteCsv(*store, *consents, out);
     out.flush();
     if (!out) throw Failure("standard output cannot be written");
     return kAdminDone;
@@ -136,7 +168,7 @@ int RunRegistrations(const RegistrationsArguments& arguments, std::ostream& out,
     std::ofstream file(partial, std::ios::binary | std::ios::trunc);
     if (!file) throw Failure(partial + ": cannot be created");
     try {
-      WriteCsv(*store, file);
+      WriteCsv(*store, *consents, file);
     } catch (...) {
       file.close();
       std::remove(partial.c_str());

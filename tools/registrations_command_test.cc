@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "consent/consent_store.h"
 #include "platform/database.h"
 #include "platform/process_testing.h"
 #include "platform/text_files.h"
@@ -47,7 +48,10 @@ class RegistrationsCommandTest : public ::testing::Test {
       input.number = number;
       input.settings = u"_su=ss0\r\naaa=" + address + u"\r\naac=" + job_type +
                        u"\r\nasa=2\r\nzzz";
-      store->Save(input, now);
+      // Confirmed as a site that confirms otherwise would have it.
+      NewSqlConsentStore(*db)->Record(store->Save(input, now).id, true,
+                                      {u"192.0.2.7", u"Mozilla/5.0", u""}, now,
+                                      kConfirmedBySite);
     }
     db->Execute(
         u"INSERT INTO 求人 (社名, 職種1, rank) VALUES ('新', '事務', 1)");
@@ -120,7 +124,7 @@ TEST_F(RegistrationsCommandTest, ListStopAndExport) {
   EXPECT_EQ(rows[0][1], "address");
   EXPECT_EQ(rows[1][1], "taro@example.jp");
   EXPECT_EQ(rows[1][3], "0");  // stopped
-  EXPECT_THAT(rows[3].back(), HasSubstr("\r\naac=看護\r\n"));
+  EXPECT_THAT(rows[3][9], HasSubstr("\r\naac=看護\r\n"));
   EXPECT_FALSE(fs::exists(home_ / "out.csv.partial"));
 }
 
@@ -157,7 +161,10 @@ TEST_F(RegistrationsCommandTest,
     RegistrationInput input;
     input.address = u"late@example.jp";
     input.settings = u"_su=ss0\r\naaa=late@example.jp\r\nasa=2\r\nzzz";
-    NewSqlRegistrationStore(*db)->Save(input, DateTime{2026, 12, 9, 13, 0, 0});
+    const DateTime at{2026, 12, 9, 13, 0, 0};
+    NewSqlConsentStore(*db)->Record(
+        NewSqlRegistrationStore(*db)->Save(input, at).id, true, {}, at,
+        kConfirmedBySite);
   }
   ASSERT_EQ(Run({"notify", "--dry-run", "--only", "late@example.jp"}),
             kAdminDone);

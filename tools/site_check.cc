@@ -252,6 +252,17 @@ std::optional<SiteConfig> CheckSiteConf(const std::string& home,
                    "writes");
   }
   if (site.unknown_keys.empty()) report.Ok("site.conf", "every key is known");
+  if (site.operator_name.empty() || site.operator_address.empty() ||
+      site.operator_contact.empty()) {
+    report.Note("site.conf",
+                "[site] operator_name, operator_address or operator_contact "
+                "is empty: the daily mails and the manage page do not show "
+                "who sends the mails",
+                "a sender of such mail must show its name, its address and "
+                "how to reach it; write all three");
+  } else {
+    report.Ok("site.conf", "the mails and pages name their sender");
+  }
   return site;
 }
 

@@ -115,6 +115,28 @@ TEST_F(SiteCheckTest, AGoodSiteHomePasses) {
   EXPECT_THAT(report_, Not(HasSubstr("PROBLEM")));
 }
 
+TEST_F(SiteCheckTest, AnEmptySenderIsNotedUntilAllThreeAreWritten) {
+  const struct {
+    std::string site;
+    bool noted;
+  } cases[] = {
+      {"", true},
+      {"[site]\noperator_name = 株式会社例\n", true},
+      {"[site]\noperator_name = 株式会社例\noperator_address = 東京都\n", true},
+      {"[site]\noperator_name = 株式会社例\noperator_address = 東京都\n"
+       "operator_contact = 03-0000-0000\n",
+       false},
+  };
+  for (const auto& c : cases) {
+    WriteSiteConf(relay_.port(), c.site);
+    EXPECT_EQ(Check(), 0) << report_;
+    EXPECT_EQ(
+        report_.find("do not show who sends the mails") != std::string::npos,
+        c.noted)
+        << c.site;
+  }
+}
+
 TEST_F(SiteCheckTest, EachBrokenSiteHomeIsFound) {
   FakeSmtpRelay silent(Script{.silent = true});
   FakeSmtpRelay plain(Script{.ehlo_answer = "250 relay.test"});

@@ -103,6 +103,12 @@ std::string CommentedSiteConf() {
   out += "; scheme and host of the map page /m/m.cgi\n";
   Key(out, "map_base", c.map_base);
   out +=
+      "; who sends the mails: shown in every daily mail and manage page\n"
+      "; (the operator's name, postal address, and mail or telephone)\n";
+  Key(out, "operator_name", c.operator_name);
+  Key(out, "operator_address", c.operator_address);
+  Key(out, "operator_contact", c.operator_contact);
+  out +=
       "\n[employment_service]\n"
       "; the job-search site of the public employment service: the secure\n"
       "; address for the page, the plain one for the mail\n";
@@ -171,6 +177,30 @@ std::string CommentedSiteConf() {
     Key(out, ("account" + std::to_string(i + 1)).c_str(),
         c.sender_addresses[i]);
   }
+  out +=
+      "\n[registration]\n"
+      "; required: daily mails only after the owner of the address confirms\n"
+      "; through the manage link; none: the site confirms otherwise\n";
+  Key(out, "confirmation",
+      c.confirmation == SiteConfig::kConfirmationRequired ? u"required"
+                                                          : u"none");
+  out +=
+      "; days after which notify deletes what was never confirmed, and what\n"
+      "; was stopped\n";
+  Key(out, "confirm_days", Digits(c.confirm_days));
+  Key(out, "keep_stopped_days", Digits(c.keep_stopped_days));
+  out +=
+      "; registrations for one address in 24 hours, and from one client in\n"
+      "; an hour\n";
+  Key(out, "mails_per_address_per_day", Digits(c.mails_per_address_per_day));
+  Key(out, "per_client_per_hour", Digits(c.per_client_per_hour));
+  out +=
+      "\n[mail]\n"
+      "; the envelope sender of match and daily mails, tagged with each\n"
+      "; registration's token (local+TOKEN@domain); empty: the account's\n";
+  Key(out, "bounce_address", c.bounce_address);
+  out += "; hard bounces after which a registration is stopped\n";
+  Key(out, "bounces_to_stop", Digits(c.bounces_to_stop));
   return out;
 }
 

@@ -1,8 +1,10 @@
 #include "tools/site_tables.h"
 
+#include "consent/consent_store.h"
 #include "grams/gram_index.h"
 #include "jobs/job_columns.h"
 #include "jobs/schema.h"
+#include "limits/send_counts.h"
 #include "platform/failure.h"
 #include "platform/transaction.h"
 #include "registrations/registration_store.h"
@@ -18,9 +20,23 @@ std::vector<std::string> CreateSiteTables(Connection& db) {
     schema += JobTableSchema(db.Engine()) + u"\n";
     made.push_back("the job table " + U8(kJobTable));
   }
-  if (!TableExists(db, u"registrations")) {
+  const bool had_registrations = TableExists(db, u"registrations");
+  if (!had_registrations) {
     schema += RegistrationSchema(db.Engine());
     made.push_back("the registration tables");
+  }
+  // The tables of the safeguards come beside the registrations; a site
+  // made before them gets them from init too, and its registrations keep
+  // their daily mail (they count as confirmed earlier).
+  bool adopt = false;
+  if (!TableExists(db, u"registration_consent")) {
+    schema += u"\n" + ConsentSchema(db.Engine());
+    made.push_back("the consent table");
+    adopt = had_registrations;
+  }
+  if (!TableExists(db, u"send_counts")) {
+    schema += u"\n" + SendCountsSchema(db.Engine());
+    made.push_back("the send counts");
   }
   if (made.empty()) {
     throw Failure("the job table " + U8(kJobTable) +
@@ -31,6 +47,12 @@ std::vector<std::string> CreateSiteTables(Connection& db) {
   InTransaction(db, [&] {
     db.Execute(schema);
     if (new_jobs) CreateGramIndex(db);
+    if (adopt) {
+      const int64_t adopted =
+          NewSqlConsentStore(db)->AdoptEarlierRegistrations();
+      made.push_back("consent rows for " + std::to_string(adopted) +
+                     " registrations made before it (counted as confirmed)");
+    }
   });
   if (new_jobs) made.push_back("the word index of " + U8(kJobTable));
   return made;
