@@ -109,7 +109,7 @@ void CgiMain(CgiProcess& process, const std::function<SiteConfig()>& load_site,
   if (TakeRequest(process, fields, trap, load_site, site)) {
     const RequestHandler with_headers = [&](std::u16string& posted,
                                             const SiteConfig& site) {
-      std::u16string body = handler(posted, site);
+      PageBody body = handler(posted, site);
       if (added_headers != nullptr) fields.ResponseHeader += *added_headers;
       return body;
     };
