@@ -7,6 +7,7 @@ Usage: safeguards_server_test.py Q_LOK_CGI Q_LOK_MANAGE_CGI Q_LOK_ADMIN
                                  LIGHTTPD [POSTGRES_URI_FILE]
 """
 
+import hashlib
 import http.client
 import os
 import re
@@ -192,7 +193,8 @@ class SafeguardsThroughServer:
         # Asked for eight days ago.
         self.sql("UPDATE registration_consent SET made = made - %s "
                  "WHERE registration_id = (SELECT id FROM registrations "
-                 "WHERE token = '%s')" % (self.eight_days, token))
+                 "WHERE token = '%s')"  # tokens are kept as their SHA-256
+                 % (self.eight_days, hashlib.sha256(token.encode()).hexdigest()))
         result = self.admin("notify")
         self.assertIn(b"deleted 1 registrations never confirmed", result.stdout)
         status, _, _ = post(self.manage_url + "?t=" + token, None,

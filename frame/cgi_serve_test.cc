@@ -143,7 +143,7 @@ TEST(CgiServeTest, FailuresGiveTheErrorPageWithTheCauseOnlyInTheLog) {
   run.Run();
   EXPECT_THAT(run.output, StartsWith("Content-type: text/html\r\nStatus: "
                                      "500 Internal Server Error\r\n\r\n"));
-  EXPECT_THAT(run.output, HasSubstr("CGI-Program Runtime Error"));
+  EXPECT_THAT(run.output, HasSubstr(ToAnsi(u"エラーが発生しました")));
   EXPECT_THAT(run.output, ::testing::Not(HasSubstr("Allow")));
   EXPECT_THAT(run.output, ::testing::Not(HasSubstr("no such table")));
   EXPECT_THAT(run.errors, StartsWith("q_lok: "));

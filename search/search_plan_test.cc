@@ -267,8 +267,9 @@ TEST_P(SearchPlanTest, ChangesByHandMarkTheIndexStale) {
     rows += change[0] == u'I' ? 1 : change[0] == u'D' ? -1 : 0;
     EXPECT_TRUE(ReadGramIndexState(*db_).stale) << U8(change);
     EXPECT_NE(GramIndexProblem(*db_), std::nullopt) << U8(change);
-    SearchRequest request;
+    SearchRequest request;  // words of two fields: the index pays everywhere
     request.job_type_words[0] = u"事務";
+    request.place_words[0] = u"東京";
     EXPECT_EQ(PlanStatement(*db_, request).find(u"qlok_grams"),
               std::u16string::npos);
     EXPECT_EQ(RebuildGramIndex(*db_), rows);

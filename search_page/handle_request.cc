@@ -140,8 +140,9 @@ Mail FirstMatchMail(const SearchRequest& request, const MailJobs& mail_jobs,
 
 // Takes the registration's place within the site's limits. Over a limit:
 // one line on the error log, the refusal's headers, and its page; nothing
-// else is done. Failures of the counts are thrown, for the error page: a
-// registration that cannot be counted is not made.
+// else is done. Failures of the counts are thrown (the caller answers as for
+// a registration that could not be kept): one that cannot be counted is not
+// made.
 std::optional<std::u16string> RefuseOverLimits(const SearchRequest& request,
                                                JobDatabase& database,
                                                RequestServices& services) {
@@ -288,11 +289,25 @@ std::u16string AnswerRegistration(const PostedRequest& in,
   };
   // The limits are counted on the job query's connection, once its rows
   // are read (another statement would drop the rest of them).
-  auto refused = [&] {
-    return RefuseOverLimits(in.request, database, services);
+  // A registration whose place cannot be counted (a database that refuses,
+  // is full or stays locked) is not made: the visitor is asked to send it
+  // again, as when it cannot be kept.
+  auto refused = [&](int64_t hit_count) -> std::optional<std::u16string> {
+    try {
+      return RefuseOverLimits(in.request, database, services);
+    } catch (const std::exception& failure) {
+      services.errors << "q_lok: the registration of "
+                      << U8(BlankControlCharacters(in.request.address))
+                      << " was not kept: its sending limits could not be "
+                         "counted: "
+                      << U8(BlankControlCharacters(U16(failure.what())))
+                      << "\n";
+      services.errors.flush();
+      return AnswerNotKept(in, hit_count, database, services);
+    }
   };
   if (database.jobs->AtEnd()) {
-    if (std::optional<std::u16string> refusal = refused()) return *refusal;
+    if (std::optional<std::u16string> refusal = refused(0)) return *refusal;
     if (!KeepRegistrationOf(in.request, in.registration_record, database, 0,
                             services)) {
       return AnswerNotKept(in, 0, database, services);
@@ -303,7 +318,9 @@ std::u16string AnswerRegistration(const PostedRequest& in,
   // The count is taken as for a search, though the outcome does not show
   // it (only the page of a registration that could not be kept does).
   const int64_t hit_count = CountHits(*database.jobs, in.query_text);
-  if (std::optional<std::u16string> refusal = refused()) return *refusal;
+  if (std::optional<std::u16string> refusal = refused(hit_count)) {
+    return *refusal;
+  }
   const MailJobs mail_jobs =
       RenderMailJobs(*database.jobs, in.request.daily_maximum, services.site);
   const std::optional<KeptRegistration> kept = KeepRegistrationOf(
