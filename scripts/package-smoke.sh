@@ -74,7 +74,8 @@ cleanup() {
   [ -z "$receiver_pid" ] || kill "$receiver_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   # Back to the site home the package laid out.
-  rm -rf "$home/pw/qevo.txt" "$home/pw/mail.txt" "$home/site.conf" \
+  rm -rf "$home/pw/qevo.txt" "$home/pw/mail.txt" "$home/pw/token_key" \
+    "$home/site.conf" \
     "$home"/jobs.db* "$home"/settings/*
   : > "$home/received/worqlet.txt"
   rm -rf "$work"
