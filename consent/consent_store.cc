@@ -1,6 +1,7 @@
 #include "consent/consent_store.h"
 
 #include "platform/failure.h"
+#include "platform/recordset.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -16,24 +17,12 @@ constexpr char16_t kColumns[] =
     u"registration_id, made, confirmed, confirmed_how, client, user_agent, "
     u"page, hard_bounces, stop_reason";
 
-std::optional<DateTime> DateTimeField(const Recordset& row,
-                                      std::u16string_view column) {
-  const Value value = row.Field(column);
-  if (value.IsNull()) return std::nullopt;
-  if (value.kind() == Value::Kind::kDateTime ||
-      value.kind() == Value::Kind::kDate) {
-    return value.AsDateTime();
-  }
-  if (std::optional<DateTime> t = ParseDateTime(value.ToText())) return t;
-  throw Failure("registration_consent: column " + U8(column) +
-                " holds no date-time: " + U8(value.ToText()));
-}
-
 Consent ReadConsent(const Recordset& row) {
   Consent c;
   c.registration_id = row.Field(u"registration_id").AsInteger();
-  c.made = DateTimeField(row, u"made").value_or(DateTime{});
-  c.confirmed = DateTimeField(row, u"confirmed");
+  c.made =
+      DateTimeField(row, u"made", "registration_consent").value_or(DateTime{});
+  c.confirmed = DateTimeField(row, u"confirmed", "registration_consent");
   c.confirmed_how = row.Field(u"confirmed_how").ToText();
   c.request.client = row.Field(u"client").ToText();
   c.request.user_agent = row.Field(u"user_agent").ToText();

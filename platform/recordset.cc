@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/failure.h"
+#include "text/date_time.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -224,6 +225,20 @@ std::string StatementForMessage(std::string_view sql) {
     --cut;
   }
   return std::string(sql.substr(0, cut)) + "...";
+}
+
+std::optional<DateTime> DateTimeField(const Recordset& row,
+                                      std::u16string_view column,
+                                      std::string_view table) {
+  const Value value = row.Field(column);
+  if (value.IsNull()) return std::nullopt;
+  if (value.kind() == Value::Kind::kDateTime ||
+      value.kind() == Value::Kind::kDate) {
+    return value.AsDateTime();
+  }
+  if (std::optional<DateTime> t = ParseDateTime(value.ToText())) return t;
+  throw Failure(std::string(table) + ": column " + U8(column) +
+                " holds no date-time: " + U8(value.ToText()));
 }
 
 }  // namespace qlok

@@ -128,6 +128,14 @@ std::string IsoDate(const DateTime& t);
 // A statement shortened for a failure message.
 std::string StatementForMessage(std::string_view sql);
 
+// The date-time in `column` of the current row of `row`: nothing for null;
+// engines give date-times, or the stored text where a result column has no
+// declared type (SQLite's RETURNING). Throws Failure naming `table` and the
+// column for anything else.
+std::optional<DateTime> DateTimeField(const Recordset& row,
+                                      std::u16string_view column,
+                                      std::string_view table);
+
 }  // namespace qlok
 
 #endif  // QLOK_PLATFORM_RECORDSET_H_

@@ -4,6 +4,7 @@
 
 #include "platform/failure.h"
 #include "platform/random_token.h"
+#include "platform/recordset.h"
 #include "registrations/token_seal.h"
 #include "text/unicode.h"
 
@@ -20,21 +21,6 @@ namespace {
 constexpr char16_t kColumns[] =
     u"id, address, number, settings, daily_maximum, created, changed, "
     u"active, stopped, token, token_sealed, mark, sent_jobs, last_mailed";
-
-// A date-time field: engines give date-times, or the stored text where a
-// result column has no declared type (SQLite's RETURNING).
-std::optional<DateTime> DateTimeField(const Recordset& row,
-                                      std::u16string_view column) {
-  const Value value = row.Field(column);
-  if (value.IsNull()) return std::nullopt;
-  if (value.kind() == Value::Kind::kDateTime ||
-      value.kind() == Value::Kind::kDate) {
-    return value.AsDateTime();
-  }
-  if (std::optional<DateTime> t = ParseDateTime(value.ToText())) return t;
-  throw Failure("registrations: column " + U8(column) +
-                " holds no date-time: " + U8(value.ToText()));
-}
 
 std::vector<std::string> SplitFingerprints(const std::u16string& text) {
   std::vector<std::string> out;
@@ -74,14 +60,16 @@ Registration ReadRegistration(const Recordset& row, const std::string& key) {
   r.number = static_cast<int>(row.Field(u"number").AsInteger());
   r.settings = row.Field(u"settings").ToText();
   r.daily_maximum = static_cast<int>(row.Field(u"daily_maximum").AsInteger());
-  r.created = DateTimeField(row, u"created").value_or(DateTime{});
-  r.changed = DateTimeField(row, u"changed").value_or(DateTime{});
+  r.created =
+      DateTimeField(row, u"created", "registrations").value_or(DateTime{});
+  r.changed =
+      DateTimeField(row, u"changed", "registrations").value_or(DateTime{});
   r.active = row.Field(u"active").AsInteger() != 0;
-  r.stopped = DateTimeField(row, u"stopped");
+  r.stopped = DateTimeField(row, u"stopped", "registrations");
   r.token = StoredToken(row, key, r.address, r.number);
   r.mark = row.Field(u"mark").AsInteger();
   r.sent_jobs = SplitFingerprints(row.Field(u"sent_jobs").ToText());
-  r.last_mailed = DateTimeField(row, u"last_mailed");
+  r.last_mailed = DateTimeField(row, u"last_mailed", "registrations");
   return r;
 }
 
