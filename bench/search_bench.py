@@ -459,6 +459,7 @@ def index_size(engine, database):
     out = benchlib.PostgresServer.sql(
         database, "SELECT pg_total_relation_size('qlok_grams') + "
         "pg_total_relation_size('qlok_gram_state') + "
+        "pg_total_relation_size('qlok_gram_bands') + "
         "pg_relation_size('求人_row'), pg_table_size('求人')")
     index, table = out.strip().split("|")
     return int(index), int(table)

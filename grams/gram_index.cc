@@ -125,11 +125,15 @@ void WriteState(Connection& db, int64_t rows, int64_t high,
 GramIndexState ReadGramIndexState(Connection& db) {
   GramIndexState state;
   if (!TableExists(db, std::u16string(kGramStateTable))) return state;
+  // PostgreSQL: 2 for an index laid out by an earlier version, without
+  // bands, which searches cannot read.
   const std::u16string readable =
       IsSqlite(db.Engine())
           ? u"1"
-          : u"CASE WHEN has_table_privilege('qlok_grams', 'SELECT') THEN 1 "
-            u"ELSE 0 END";
+          : u"CASE WHEN to_regclass('qlok_gram_bands') IS NULL THEN 2 WHEN "
+            u"has_table_privilege('qlok_grams', 'SELECT') AND "
+            u"has_table_privilege('qlok_gram_bands', 'SELECT') THEN 1 ELSE 0 "
+            u"END";
   std::unique_ptr<Recordset> rows = db.Query(
       u"SELECT CASE WHEN stale THEN 1 ELSE 0 END AS stale, rows, high, " +
           readable + u" AS readable FROM qlok_gram_state",
@@ -139,7 +143,10 @@ GramIndexState ReadGramIndexState(Connection& db) {
   state.stale = rows->Field(u"stale").AsInteger() != 0;
   state.rows = rows->Field(u"rows").AsInteger();
   state.high = rows->Field(u"high").AsInteger();
-  state.readable = rows->Field(u"readable").AsInteger() != 0;
+  const int64_t readable_flag = rows->Field(u"readable").AsInteger();
+  state.earlier_layout = readable_flag == 2;
+  state.stale = state.stale || state.earlier_layout;
+  state.readable = readable_flag == 1;
   return state;
 }
 
@@ -202,9 +209,13 @@ std::optional<std::string> GramIndexProblem(Connection& db) {
       "; searches scan the whole table until \"q_lok-admin reindex\" "
       "rebuilds it";
   if (!state.exists) return "the word index is missing" + reindex;
+  if (state.earlier_layout) {
+    return "the word index was built by an earlier version" + reindex;
+  }
   if (!state.readable) {
     return std::string(
-        "this user may not read the word index (qlok_grams); searches scan "
+        "this user may not read the word index (qlok_grams, "
+        "qlok_gram_bands); searches scan "
         "the whole table until it is granted");
   }
   if (state.stale) {

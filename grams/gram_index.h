@@ -15,8 +15,10 @@
 // that the index lists candidates in the order a search shows them); jobs
 // with a rowid of 2^31 or more or a rank beyond 32 bits leave the index
 // stale (so on PostgreSQL). PostgreSQL: a table of (job's qlok_row, its
-// order key of rank and row, array of 32-bit gram keys) with a GIN index;
-// the job table gets the identity column qlok_row and an index on it.
+// order key of rank and row, its band, array of 32-bit gram keys mixed
+// with the band's salt) with a GIN index, and the bands (runs of jobs in
+// the order of every answer) in a table of their own; the job table gets
+// the identity column qlok_row and an index on it.
 //
 // Every function throws Failure when the engine refuses; the writing ones
 // run in the caller's transaction unless they say otherwise.
@@ -41,6 +43,10 @@ struct GramIndexState {
   // The connection's user may read the index (PostgreSQL: a role without
   // the grant scans the table instead of failing).
   bool readable = true;
+  // PostgreSQL: the index was laid out by an earlier version (it counts as
+  // stale, so that the next write of the job table or `reindex` builds it
+  // anew).
+  bool earlier_layout = false;
 };
 
 // The state of the connection's index; `exists` false when there is none.
@@ -107,8 +113,8 @@ JobSource TableSource(std::string_view engine, bool numbered);
 // The jobs the index names for `query`, which must restrict, in the order
 // of the result: SQLite's index gives its candidates in that order (its
 // document keys are rank and row key), PostgreSQL's are sorted by their
-// order key; the statement then reads each candidate's job in turn and
-// stops once it has its rows.
+// order key band by band; the statement then reads each candidate's job in
+// turn and stops once it has its rows.
 JobSource CandidateSource(std::string_view engine, const GramQuery& query);
 
 }  // namespace qlok

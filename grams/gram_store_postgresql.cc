@@ -1,13 +1,28 @@
 // The word index on PostgreSQL: a table of (job, its place in the order of
-// every answer, array of gram keys) with a GIN index over the arrays, whose
-// posting lists PostgreSQL compresses; the job table numbers its rows in
-// the identity column qlok_row, which the index refers to and searches
-// order ties by.
+// every answer, its band, array of gram keys) with a GIN index over the
+// arrays. The job table numbers its rows in the identity column qlok_row,
+// which the index refers to and searches order ties by.
+//
+// GIN hands out the jobs that hold a set of keys in no useful order, so the
+// jobs are cut into bands: runs of about kBandJobs jobs in the order of
+// every answer (best rank first, then row), whose lower bounds and a salt
+// each are kept in qlok_gram_bands. A job's keys are its grams' keys mixed
+// with its band's salt, so that each key names the jobs of one band. A
+// search walks the bands in order, asks the GIN index for the candidates of
+// one band at a time (the same keys mixed with that band's salt), sorts
+// those few by their place, reads their jobs, and stops once it has its
+// rows: a common word is answered from the first band or two, a rare one
+// with a few index lookups per band.
+#include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "grams/gram_store.h"
+#include "platform/failure.h"
 #include "text/unicode.h"
 
 namespace qlok {
@@ -18,8 +33,10 @@ constexpr char16_t kCreate[] =
     u"DEFAULT AS IDENTITY;"
     u"CREATE UNIQUE INDEX IF NOT EXISTS 求人_row ON 求人 (qlok_row);"
     u"CREATE TABLE qlok_grams (job BIGINT NOT NULL, ord BIGINT NOT NULL, "
-    u"grams INTEGER[] NOT NULL);"
+    u"band INTEGER NOT NULL, grams INTEGER[] NOT NULL);"
     u"CREATE INDEX qlok_grams_words ON qlok_grams USING gin (grams);"
+    u"CREATE TABLE qlok_gram_bands (band INTEGER PRIMARY KEY, low BIGINT NOT "
+    u"NULL, salt INTEGER NOT NULL);"
     u"CREATE TABLE qlok_gram_state (stale BOOLEAN NOT NULL, rows BIGINT NOT "
     u"NULL, high BIGINT NOT NULL);"
     u"INSERT INTO qlok_gram_state VALUES (false, 0, 0);"
@@ -38,6 +55,18 @@ constexpr char16_t kCreate[] =
 // Rows of the index written by one INSERT statement.
 constexpr size_t kRowsPerInsert = 500;
 
+// Bands are cut when the index is built, some kBandsWanted of them, each of
+// kMinBandJobs to kMaxBandJobs jobs: a band's candidates for a common word
+// fill a page, and a rare word costs one index lookup per key and band.
+constexpr int64_t kBandsWanted = 64;
+constexpr int64_t kMinBandJobs = 64;
+constexpr int64_t kMaxBandJobs = 16384;
+
+struct Band {
+  int64_t low = 0;  // the place in the order of the band's first job
+  int32_t salt = 0;
+};
+
 class PostgresGramStore : public GramStore {
  public:
   explicit PostgresGramStore(Connection& db) : db_(db) {}
@@ -46,42 +75,65 @@ class PostgresGramStore : public GramStore {
   std::u16string ReadOrder() const override { return u"qlok_row"; }
   bool ReadsInOnePass() const override { return false; }
 
-  void Create() override { db_.Execute(kCreate); }
+  void Create() override {
+    db_.Execute(kCreate);
+    bands_ = CutBands();
+    WriteBands(bands_);
+  }
 
   void Remove() override {
     db_.Execute(
         u"DROP TRIGGER IF EXISTS qlok_grams_touched ON 求人;"
         u"DROP FUNCTION IF EXISTS qlok_grams_touched();"
-        u"DROP TABLE IF EXISTS qlok_grams, qlok_grams_next, qlok_gram_state");
+        u"DROP TABLE IF EXISTS qlok_grams, qlok_grams_next, qlok_gram_bands, "
+        u"qlok_gram_state");
   }
 
-  // A rebuild fills a new table beside the old one, which searches go on
-  // reading until Finish puts the new one in its place.
+  // A rebuild fills a temporary table in the order the rows come (the job
+  // table's), then writes them into a new table beside the old one band by
+  // band in the order of every answer, which searches go on reading until
+  // Finish puts the new one in its place. The bands are cut anew from the
+  // job table as it is now. A band's rows lying together keep the GIN
+  // index's lists of them short (neighbouring rows) and quick to build.
   void StartOver() override {
-    target_ = u"qlok_grams_next";
+    target_ = u"qlok_grams_fill";
     db_.Execute(
-        u"DROP TABLE IF EXISTS qlok_grams_next;"
-        u"CREATE TABLE qlok_grams_next (job BIGINT NOT NULL, ord BIGINT NOT "
-        u"NULL, grams INTEGER[] NOT NULL)");
+        u"DROP TABLE IF EXISTS pg_temp.qlok_grams_fill;"
+        u"CREATE TEMPORARY TABLE qlok_grams_fill (job BIGINT NOT NULL, ord "
+        u"BIGINT NOT NULL, band INTEGER NOT NULL, grams INTEGER[] NOT NULL) "
+        u"ON COMMIT DROP");
+    if (!TableExists(db_, u"qlok_gram_bands")) {
+      // An index of an earlier version, without bands: those who read the
+      // index may read its bands.
+      db_.Execute(
+          u"CREATE TABLE qlok_gram_bands (band INTEGER PRIMARY KEY, low "
+          u"BIGINT NOT NULL, salt INTEGER NOT NULL)");
+      CopyGrants(u"qlok_grams", u"qlok_gram_bands");
+    }
+    bands_ = CutBands();
+    WriteBands(bands_);
   }
 
   bool Add(const std::vector<JobGrams>& jobs) override {
     for (const JobGrams& job : jobs) {
       if (!OrderKey(job.rank, job.job)) return false;
     }
+    if (bands_.empty()) bands_ = ReadBands();
     for (size_t begin = 0; begin < jobs.size(); begin += kRowsPerInsert) {
       const size_t end = std::min(jobs.size(), begin + kRowsPerInsert);
       std::string sql =
-          "INSERT INTO " + U8(target_) + " (job, ord, grams) VALUES ";
+          "INSERT INTO " + U8(target_) + " (job, ord, band, grams) VALUES ";
       for (size_t i = begin; i < end; ++i) {
+        const int64_t ord = *OrderKey(jobs[i].rank, jobs[i].job);
+        const size_t band = BandOf(ord);
         if (i > begin) sql += ",";
-        sql += "(" + std::to_string(jobs[i].job) + "," +
-               std::to_string(*OrderKey(jobs[i].rank, jobs[i].job)) + ",'{";
+        sql += "(" + std::to_string(jobs[i].job) + "," + std::to_string(ord) +
+               "," + std::to_string(band) + ",'{";
         bool first = true;
         for (const Gram& gram : jobs[i].grams) {
           if (!first) sql += ",";
           first = false;
-          sql += std::to_string(GramKey(gram));
+          sql += std::to_string(GramKey(gram) ^ bands_[band].salt);
         }
         sql += "}')";
       }
@@ -92,36 +144,117 @@ class PostgresGramStore : public GramStore {
 
   void Finish(bool rebuilt) override {
     if (rebuilt && target_ != u"qlok_grams") {
-      KeepGrants();
+      db_.Execute(
+          u"DROP TABLE IF EXISTS qlok_grams_next;"
+          u"CREATE TABLE qlok_grams_next (job BIGINT NOT NULL, ord BIGINT NOT "
+          u"NULL, band INTEGER NOT NULL, grams INTEGER[] NOT NULL);"
+          u"SET LOCAL work_mem = '256MB';"
+          u"INSERT INTO qlok_grams_next SELECT job, ord, band, grams FROM "
+          u"pg_temp.qlok_grams_fill ORDER BY band, ord;"
+          u"DROP TABLE pg_temp.qlok_grams_fill;"
+          u"RESET work_mem");
+      CopyGrants(u"qlok_grams", u"qlok_grams_next");
       db_.Execute(
           u"SET LOCAL maintenance_work_mem = '256MB';"
           u"CREATE INDEX qlok_grams_next_words ON qlok_grams_next USING gin "
           u"(grams);"
           u"DROP TABLE qlok_grams;"
           u"ALTER TABLE qlok_grams_next RENAME TO qlok_grams;"
-          u"ALTER INDEX qlok_grams_next_words RENAME TO qlok_grams_words");
+          u"ALTER INDEX qlok_grams_next_words RENAME TO qlok_grams_words;"
+          u"RESET maintenance_work_mem");
       target_ = u"qlok_grams";
     }
-    // The planner's estimate of how many jobs a gram names decides between
-    // the index and the scan of the job table.
-    db_.Execute(u"ANALYZE qlok_grams");
+    // The planner's estimates decide between the index and its
+    // alternatives.
+    db_.Execute(u"ANALYZE qlok_grams; ANALYZE qlok_gram_bands");
   }
 
- private:
-  // The new table gets the privileges others had on the old one (the
-  // search page's role reads it), before the old one is dropped.
-  void KeepGrants() {
+  // The bands of the job table as it is: every band_jobs-th job in the
+  // order of every answer starts one. An empty table has one band.
+  std::vector<Band> CutBands() {
+    int64_t rows = 0;
+    {
+      std::unique_ptr<Recordset> count =
+          db_.Query(u"SELECT count(*) AS n FROM 求人", {}, 1);
+      rows = count->Field(u"n").AsInteger();
+    }
+    const int64_t band_jobs =
+        std::clamp(rows / kBandsWanted, kMinBandJobs, kMaxBandJobs);
+    std::vector<Band> bands;
+    std::unique_ptr<Recordset> starts = db_.Query(
+        u"SELECT rank, qlok_row FROM (SELECT rank, qlok_row, row_number() "
+        u"OVER (ORDER BY rank DESC, qlok_row) AS n FROM 求人) AS placed "
+        u"WHERE n % $1 = 1 ORDER BY n",
+        {Value::Integer(band_jobs)}, 0);
+    for (; !starts->AtEnd(); starts->MoveNext()) {
+      const std::optional<int64_t> low =
+          OrderKey(starts->Field(u"rank").AsInteger(),
+                   starts->Field(u"qlok_row").AsInteger());
+      // A job the index cannot place fails Add, which leaves it stale.
+      if (!low) continue;
+      const int64_t band = static_cast<int64_t>(bands.size());
+      bands.push_back(
+          Band{bands.empty() ? std::numeric_limits<int64_t>::min() : *low,
+               BandSalt(band)});
+    }
+    if (bands.empty()) {
+      bands.push_back(Band{std::numeric_limits<int64_t>::min(), BandSalt(0)});
+    }
+    return bands;
+  }
+
+  std::vector<Band> ReadBands() {
+    std::vector<Band> bands;
+    std::unique_ptr<Recordset> rows = db_.Query(
+        u"SELECT low, salt FROM qlok_gram_bands ORDER BY band", {}, 0);
+    for (; !rows->AtEnd(); rows->MoveNext()) {
+      bands.push_back(
+          Band{rows->Field(u"low").AsInteger(),
+               static_cast<int32_t>(rows->Field(u"salt").AsInteger())});
+    }
+    if (bands.empty()) throw Failure("the word index has no bands");
+    return bands;
+  }
+
+  void WriteBands(const std::vector<Band>& bands) {
+    db_.Execute(u"DELETE FROM qlok_gram_bands");
+    for (size_t begin = 0; begin < bands.size(); begin += kRowsPerInsert) {
+      const size_t end = std::min(bands.size(), begin + kRowsPerInsert);
+      std::string sql = "INSERT INTO qlok_gram_bands (band, low, salt) VALUES ";
+      for (size_t i = begin; i < end; ++i) {
+        if (i > begin) sql += ",";
+        sql += "(" + std::to_string(i) + "," + std::to_string(bands[i].low) +
+               "," + std::to_string(bands[i].salt) + ")";
+      }
+      db_.Execute(U16(sql));
+    }
+  }
+
+  // The band of the job at place `ord`: the last one starting at or
+  // before it (jobs added after the bands were cut join the band whose
+  // stretch of the order they fall in, so bands stay in order).
+  size_t BandOf(int64_t ord) const {
+    const auto after = std::upper_bound(
+        bands_.begin() + 1, bands_.end(), ord,
+        [](int64_t value, const Band& band) { return value < band.low; });
+    return static_cast<size_t>(after - bands_.begin()) - 1;
+  }
+
+  // Grants others the privileges they have on table `from` (the search
+  // page's role reads the index) on table `to` too: a table that takes the
+  // place of another, or joins it.
+  void CopyGrants(std::u16string_view from, std::u16string_view to) {
     std::vector<std::u16string> grants;
     {
       std::unique_ptr<Recordset> rows = db_.Query(
           u"SELECT a.privilege_type AS what, CASE WHEN a.grantee = 0 THEN "
           u"'PUBLIC' ELSE a.grantee::regrole::text END AS who FROM pg_class "
-          u"c, aclexplode(c.relacl) a WHERE c.oid = 'qlok_grams'::regclass "
-          u"AND a.grantee <> c.relowner",
-          {}, 0);
+          u"c, aclexplode(c.relacl) a WHERE c.oid = to_regclass($1) AND "
+          u"a.grantee <> c.relowner",
+          {Value::Text(std::u16string(from))}, 0);
       for (; !rows->AtEnd(); rows->MoveNext()) {
-        grants.push_back(u"GRANT " + rows->Field(u"what").ToText() +
-                         u" ON qlok_grams_next TO " +
+        grants.push_back(u"GRANT " + rows->Field(u"what").ToText() + u" ON " +
+                         std::u16string(to) + u" TO " +
                          rows->Field(u"who").ToText());
       }
     }
@@ -130,16 +263,18 @@ class PostgresGramStore : public GramStore {
 
   Connection& db_;
   std::u16string target_ = u"qlok_grams";
+  std::vector<Band> bands_;
 };
 
-// "'{a,b}'" of one word's grams, deduplicated keys are not needed.
+// "ARRAY[k1 # qlok_bands.salt, ...]" of one word's grams: their keys in the
+// band at hand.
 std::u16string KeyArray(const std::vector<Gram>& grams) {
-  std::u16string out = u"'{";
+  std::u16string out = u"ARRAY[";
   for (size_t i = 0; i < grams.size(); ++i) {
     if (i > 0) out += u",";
-    out += Digits(GramKey(grams[i]));
+    out += u"(" + Digits(GramKey(grams[i])) + u" # qlok_bands.salt)";
   }
-  return out + u"}'";
+  return out + u"]";
 }
 
 }  // namespace
@@ -152,26 +287,30 @@ JobSource PostgresCandidates(const GramQuery& query) {
   std::u16string where;
   for (const auto& words : query.fields) {
     if (words.empty()) continue;
-    if (!where.empty()) where += u" AND ";
+    where += u" AND ";
     std::u16string any;
     for (const std::vector<Gram>& grams : words) {
       if (!any.empty()) any += u" OR ";
-      any += u"grams @> " + KeyArray(grams) + u"::integer[]";
+      any += u"grams @> " + KeyArray(grams);
     }
     where += u"(" + any + u")";
   }
-  // The candidates in the order of the answer, each joined to its job
-  // (the fences keep the two apart, so that the join is a loop over the
-  // candidates in that order): the statement stops once it has its rows,
-  // instead of reading every candidate's job and sorting them.
+  // Band by band in order (the fences keep the steps apart, so that each
+  // is a loop over the one before in its order): the band's candidates,
+  // sorted by their place, each joined to its job. The statement stops
+  // once it has its rows. A key of another band that happens to equal one
+  // of this band's is turned away by the band number.
   JobSource source;
   source.columns = u"求人.*";
   source.from =
-      u"(SELECT job, ord FROM qlok_grams WHERE " + where +
+      u"(SELECT band, salt FROM qlok_gram_bands ORDER BY band OFFSET 0) AS "
+      u"qlok_bands CROSS JOIN LATERAL (SELECT job, ord FROM qlok_grams WHERE "
+      u"qlok_grams.band = qlok_bands.band" +
+      where +
       u" ORDER BY ord OFFSET 0) AS qlok_candidates CROSS JOIN LATERAL "
       u"(SELECT * FROM 求人 WHERE 求人.qlok_row = qlok_candidates.job OFFSET "
       u"0) AS 求人";
-  source.order = u"qlok_candidates.ord";
+  source.order = u"qlok_bands.band, qlok_candidates.ord";
   return source;
 }
 

@@ -145,4 +145,9 @@ int32_t GramKey(const Gram& gram) {
   return static_cast<int32_t>(Mix(packed));
 }
 
+int32_t BandSalt(int64_t band) {
+  return static_cast<int32_t>(
+      Mix(static_cast<uint64_t>(band) + 0x9e3779b97f4a7c15ULL));
+}
+
 }  // namespace qlok

@@ -90,6 +90,11 @@ std::string GramToken(const Gram& gram);
 // the code units. Two grams may share a key; that only adds candidates.
 int32_t GramKey(const Gram& gram);
 
+// The salt of band `band` of the PostgreSQL index, mixed into the keys of
+// its jobs' grams so that a key names the jobs of one band: a 32-bit mix of
+// the band's number.
+int32_t BandSalt(int64_t band);
+
 // The place of a job in every search's order (best rank first, then the
 // row key) as one number: the rank, inverted, above 31 bits of the row
 // key. nullopt for a row key beyond 31 bits or a rank beyond 32.

@@ -273,8 +273,8 @@ class PostgresDailyMailTest(DailyMailThroughServer, unittest.TestCase):
         # The grants the README gives the search page's role.
         cls.psql(
             "GRANT USAGE ON SCHEMA {s} TO {r};"
-            "GRANT SELECT ON 求人, seen_jobs, qlok_grams, qlok_gram_state "
-            "TO {r};"
+            "GRANT SELECT ON 求人, seen_jobs, qlok_grams, qlok_gram_bands, "
+            "qlok_gram_state TO {r};"
             "GRANT SELECT, INSERT, UPDATE ON registrations TO {r};"
             "GRANT SELECT, INSERT, UPDATE, DELETE ON address_lookups TO {r};"
             "GRANT SELECT, INSERT, UPDATE ON registration_consent TO {r};"

@@ -25,14 +25,7 @@ std::u16string StatementFor(const SearchRequest& request,
                             std::string_view engine,
                             const GramIndexState& state);
 
-// True when the index pays on `engine` for a search of `words`: always on
-// SQLite, whose index gives its candidates in the answer's order; on
-// PostgreSQL only for words in two fields or more (words of one field alone
-// are answered sooner by the scan along the rank index).
-bool IndexPays(std::string_view engine, const GramQuery& words);
-
-// StatementFor with the state read from `db`, and the scan where the index
-// does not pay (IndexPays) (only when it can matter: on
+// StatementFor with the state read from `db` (only when it can matter: on
 // SQLite a search without words needs none). Throws Failure when the
 // engine refuses.
 std::u16string PlanStatement(Connection& db, const SearchRequest& request);
