@@ -233,6 +233,15 @@ std::optional<std::string> GramIndexProblem(Connection& db) {
   return std::nullopt;
 }
 
+std::u16string TableCountExpression(const GramIndexState& state) {
+  const std::u16string count = u"(SELECT count(*) FROM 求人)";
+  if (!state.exists) return count;
+  // The state row is read only while it is fresh; else the engine counts
+  // (coalesce evaluates no further than its first value that is not null).
+  return u"coalesce((SELECT rows FROM qlok_gram_state WHERE NOT stale), " +
+         count + u")";
+}
+
 LikeDialect DialectOf(std::string_view engine) {
   return IsSqlite(engine) ? LikeDialect::kSqlite : LikeDialect::kPostgresql;
 }

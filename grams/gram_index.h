@@ -87,6 +87,13 @@ void RemoveGramIndex(Connection& db);
 // of the table (a change the triggers did not see).
 std::optional<std::string> GramIndexProblem(Connection& db);
 
+// An SQL expression that counts the rows of the job table, for a
+// connection whose index is in `state`: the count the index keeps while
+// it is fresh (the program's writes keep it in their transaction, any other
+// write marks it stale), else count(*). Evaluated in the statement it
+// stands in, so the count and the rows are of one state of the table.
+std::u16string TableCountExpression(const GramIndexState& state);
+
 // How the connection's engine reads like patterns.
 LikeDialect DialectOf(std::string_view engine);
 

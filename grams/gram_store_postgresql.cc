@@ -58,9 +58,9 @@ constexpr size_t kRowsPerInsert = 500;
 // Bands are cut when the index is built, some kBandsWanted of them, each of
 // kMinBandJobs to kMaxBandJobs jobs: a band's candidates for a common word
 // fill a page, and a rare word costs one index lookup per key and band.
-constexpr int64_t kBandsWanted = 64;
+constexpr int64_t kBandsWanted = 256;
 constexpr int64_t kMinBandJobs = 64;
-constexpr int64_t kMaxBandJobs = 16384;
+constexpr int64_t kMaxBandJobs = 4096;
 
 struct Band {
   int64_t low = 0;  // the place in the order of the band's first job

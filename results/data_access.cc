@@ -40,11 +40,15 @@ std::unique_ptr<Connection> OpenJobDatabase(
 
 std::unique_ptr<Recordset> OpenJobQuery(Connection& connection,
                                         const std::u16string& query_text,
-                                        size_t keep_rows) {
+                                        size_t keep_rows,
+                                        const std::u16string& table_count) {
   if (const std::optional<std::u16string> table = BareTableName(query_text)) {
-    return connection.Open(u"SELECT *, (SELECT count(*) FROM " + *table +
-                               u") AS " + std::u16string(kEngineCount) +
-                               u" FROM " + *table + u" LIMIT " +
+    const std::u16string count = table_count.empty()
+                                     ? u"(SELECT count(*) FROM " + *table + u")"
+                                     : table_count;
+    return connection.Open(u"SELECT *, " + count + u" AS " +
+                               std::u16string(kEngineCount) + u" FROM " +
+                               *table + u" LIMIT " +
                                Digits(static_cast<int64_t>(keep_rows)),
                            keep_rows);
   }

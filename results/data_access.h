@@ -50,9 +50,12 @@ std::unique_ptr<Connection> OpenJobDatabase(
 // the count and the rows agree even while the table is being reloaded, and
 // the engine stops after the rows (PostgreSQL would otherwise send the
 // whole table).
+// `table_count` is the SQL expression that counts the table (the word
+// index's count, TableCountExpression); empty: count(*).
 std::unique_ptr<Recordset> OpenJobQuery(Connection& connection,
                                         const std::u16string& query_text,
-                                        size_t keep_rows);
+                                        size_t keep_rows,
+                                        const std::u16string& table_count = {});
 
 // The column in which the engine counts the whole table.
 inline constexpr std::u16string_view kEngineCount = u"qlok_hits";

@@ -23,14 +23,10 @@ std::u16string StatementFor(const SearchRequest& request,
   return AssembleStatement(FillConditionSlots(request), source);
 }
 
-std::u16string PlanStatement(Connection& db, const SearchRequest& request) {
-  const std::string engine = db.Engine();
-  const GramQuery words = WordsOf(request, DialectOf(engine));
-  GramIndexState state;
-  if (engine != "sqlite" || words.Restricts()) {
-    state = ReadGramIndexState(db);
-  }
-  return StatementFor(request, engine, state);
+SearchPlan PlanSearch(Connection& db, const SearchRequest& request) {
+  const GramIndexState state = ReadGramIndexState(db);
+  return {StatementFor(request, db.Engine(), state),
+          TableCountExpression(state)};
 }
 
 }  // namespace qlok

@@ -25,10 +25,17 @@ std::u16string StatementFor(const SearchRequest& request,
                             std::string_view engine,
                             const GramIndexState& state);
 
-// StatementFor with the state read from `db` (only when it can matter: on
-// SQLite a search without words needs none). Throws Failure when the
-// engine refuses.
-std::u16string PlanStatement(Connection& db, const SearchRequest& request);
+// What runs for a search: its statement, and the expression that counts
+// the job table when the statement is the bare table name (the search has
+// no condition).
+struct SearchPlan {
+  std::u16string statement;
+  std::u16string table_count;
+};
+
+// StatementFor and TableCountExpression with the index's state read from
+// `db`. Throws Failure when the engine refuses.
+SearchPlan PlanSearch(Connection& db, const SearchRequest& request);
 
 }  // namespace qlok
 

@@ -237,19 +237,30 @@ TEST_P(SearchPlanTest, ChangesByHandMarkTheIndexStale) {
       u"UPDATE 求人 SET 職種1 = '事務' WHERE 社名 = 'job3'",
       u"DELETE FROM 求人 WHERE 社名 = 'job4'",
   };
+  // The whole table's count: the index's while it is fresh, the engine's
+  // while it is stale; right either way.
+  auto table_count = [&] {
+    std::unique_ptr<Recordset> rows = db_->Query(
+        u"SELECT " + PlanSearch(*db_, SearchRequest{}).table_count + u" AS n",
+        {}, 1);
+    return rows->Field(u"n").AsInteger();
+  };
   int64_t rows = 20;
+  EXPECT_EQ(table_count(), rows);
   for (const std::u16string& change : changes) {
     db_->Execute(change);
     rows += change[0] == u'I' ? 1 : change[0] == u'D' ? -1 : 0;
     EXPECT_TRUE(ReadGramIndexState(*db_).stale) << U8(change);
+    EXPECT_EQ(table_count(), rows) << U8(change);
     EXPECT_NE(GramIndexProblem(*db_), std::nullopt) << U8(change);
     SearchRequest request;
     request.job_type_words[0] = u"事務";
-    EXPECT_EQ(PlanStatement(*db_, request).find(u"qlok_grams"),
+    EXPECT_EQ(PlanSearch(*db_, request).statement.find(u"qlok_grams"),
               std::u16string::npos);
     EXPECT_EQ(RebuildGramIndex(*db_), rows);
     EXPECT_EQ(GramIndexProblem(*db_), std::nullopt);
-    EXPECT_NE(PlanStatement(*db_, request).find(u"qlok_grams"),
+    EXPECT_EQ(table_count(), rows) << U8(change);
+    EXPECT_NE(PlanSearch(*db_, request).statement.find(u"qlok_grams"),
               std::u16string::npos);
   }
   RemoveGramIndex(*db_);
@@ -271,7 +282,7 @@ TEST_P(SearchPlanTest, AnIndexOfAnEarlierLayoutIsBuiltAnewNotRead) {
   EXPECT_TRUE(state.exists && state.stale && state.earlier_layout);
   SearchRequest request;
   request.job_type_words[0] = u"事務";
-  EXPECT_EQ(PlanStatement(*db_, request).find(u"qlok_grams"),
+  EXPECT_EQ(PlanSearch(*db_, request).statement.find(u"qlok_grams"),
             std::u16string::npos);
   const std::optional<std::string> problem = GramIndexProblem(*db_);
   ASSERT_NE(problem, std::nullopt);
@@ -282,7 +293,7 @@ TEST_P(SearchPlanTest, AnIndexOfAnEarlierLayoutIsBuiltAnewNotRead) {
     EXPECT_EQ(UpdateGramIndex(*db_, before, false), 200);
   });
   EXPECT_EQ(GramIndexProblem(*db_), std::nullopt);
-  EXPECT_NE(PlanStatement(*db_, request).find(u"qlok_grams"),
+  EXPECT_NE(PlanSearch(*db_, request).statement.find(u"qlok_grams"),
             std::u16string::npos);
   EXPECT_GT(CompareSearches(gen, 200), 20);
 }

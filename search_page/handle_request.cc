@@ -191,35 +191,35 @@ PostedRequest ReadPostedRequest(std::u16string& posted,
   return in;
 }
 
-// Opens the job database (the connection open alone is tried twice), runs
-// the query and logs the request. Every failure goes to the page shell's
-// trap.
-// The statement that runs for the request: over the word index's
-// candidates where it can narrow the search. Should reading the index fail,
-// the query text runs as it stands (the scan) and the reason goes to the
+// What runs for the request: the statement, over the word index's
+// candidates where it can narrow the search, and how the whole table is
+// counted. Should reading the index fail, the query text runs as it stands
+// (the scan, the table counted by the engine) and the reason goes to the
 // error log; a query text that failed to build stays as it is.
-std::u16string StatementToRun(Connection& db, const SearchRequest& request,
-                              const std::u16string& query_text,
-                              ErrorLog& errors) {
-  if (query_text.empty()) return query_text;
+SearchPlan PlanToRun(Connection& db, const SearchRequest& request,
+                     const std::u16string& query_text, ErrorLog& errors) {
+  if (query_text.empty()) return {query_text, {}};
   try {
-    return PlanStatement(db, request);
+    return PlanSearch(db, request);
   } catch (const std::exception& failure) {
     errors << "q_lok.cgi: the word index was not used: " << failure.what()
            << "\n";
-    return query_text;
+    return {query_text, {}};
   }
 }
 
+// Opens the job database (the connection open alone is tried twice), runs
+// the query and logs the request. Every failure goes to the page shell's
+// trap.
 void OpenSearch(const PostedRequest& in, int turn_number,
                 RequestServices& services, JobDatabase& database) {
   const std::u16string connection_string = LoadConnectionString(services.files);
   database.connection = OpenJobDatabase(services.databases, connection_string);
   database.connection->RefuseChangesTo(std::u16string(kJobTable));
-  database.jobs = OpenJobQuery(*database.connection,
-                               StatementToRun(*database.connection, in.request,
-                                              in.query_text, services.errors),
-                               RowsToKeep(in.request));
+  const SearchPlan plan = PlanToRun(*database.connection, in.request,
+                                    in.query_text, services.errors);
+  database.jobs = OpenJobQuery(*database.connection, plan.statement,
+                               RowsToKeep(in.request), plan.table_count);
   AppendRegistrationLog(services.files, services.clock, in.request.address,
                         turn_number, in.query_text);
 }
