@@ -95,6 +95,7 @@ class SqlJobSweep : public JobSweep {
     std::vector<std::u16string> insert_columns = columns;
     insert_columns.push_back(u"qlok_serial");
     insert_columns.push_back(u"qlok_fingerprint");
+    insert_columns.push_back(u"qlok_row_key");
     std::unique_ptr<RowWriter> writer =
         work_.PrepareInsert(std::u16string(kJobTable), insert_columns);
     std::vector<Value> values;
@@ -118,6 +119,7 @@ class SqlJobSweep : public JobSweep {
           }
           values.push_back(Value::Integer(job.serial));
           values.push_back(Value::Text(U16(print)));
+          values.push_back(jobs.Field(u"qlok_row_key"));
           writer->Insert(values);
         }
       });
@@ -129,12 +131,19 @@ class SqlJobSweep : public JobSweep {
 
   std::unique_ptr<Recordset> Candidates(
       const std::u16string& query_text) override {
+    // Jobs of equal rank come in the order of their rows in the job table,
+    // as on the search page.
+    constexpr std::u16string_view kRankOrder = u" ORDER BY rank DESC";
     std::u16string statement = query_text;
     if (StatementForSource(query_text) != query_text) {
       // The bare table name, which the query builder writes for a search
       // without conditions.
       statement = u"SELECT * FROM " + std::u16string(kJobTable) +
-                  u" ORDER BY rank DESC";
+                  std::u16string(kRankOrder);
+    }
+    const size_t order = statement.rfind(kRankOrder);
+    if (order != std::u16string::npos) {
+      statement.insert(order + kRankOrder.size(), u", qlok_row_key");
     }
     return work_.Open(statement, 0);
   }
@@ -148,8 +157,10 @@ class SqlJobSweep : public JobSweep {
   template <typename Each>
   void ForEachBatch(Each&& each) {
     if (reader_->Engine() != "sqlite") {
-      std::unique_ptr<Recordset> jobs =
-          reader_->Open(std::u16string(kJobTable), 0);
+      std::unique_ptr<Recordset> jobs = reader_->Open(
+          u"SELECT *, " + PostgresRowKey() + u" AS qlok_row_key FROM " +
+              std::u16string(kJobTable),
+          0);
       each(*jobs);
       return;
     }
@@ -164,12 +175,22 @@ class SqlJobSweep : public JobSweep {
       bound.reset();
       if (high.IsNull()) return;
       std::unique_ptr<Recordset> jobs = reader_->Query(
-          u"SELECT * FROM " + table +
+          u"SELECT *, rowid AS qlok_row_key FROM " + table +
               u" WHERE rowid > $1 AND rowid <= $2 ORDER BY rowid",
           {Value::Integer(last), high}, 0);
       each(*jobs);
       last = high.AsInteger();
     }
+  }
+
+  // PostgreSQL: the column that numbers the job table's rows, which only
+  // a table with the word index has; else NULL (ties then in no order).
+  std::u16string PostgresRowKey() {
+    std::unique_ptr<Recordset> rows = reader_->Query(
+        u"SELECT count(*) AS n FROM pg_attribute WHERE attrelid = "
+        u"to_regclass($1) AND attname = 'qlok_row' AND NOT attisdropped",
+        {Value::Text(std::u16string(kJobTable))}, 1);
+    return rows->Field(u"n").AsInteger() > 0 ? u"qlok_row" : u"NULL::bigint";
   }
 
   bool LockQuery(const std::u16string& sql) {
@@ -228,6 +249,7 @@ class SqlJobSweep : public JobSweep {
     work_.Execute(u"ALTER TABLE " + table + u" ADD COLUMN qlok_serial BIGINT");
     work_.Execute(u"ALTER TABLE " + table +
                   u" ADD COLUMN qlok_fingerprint TEXT");
+    work_.Execute(u"ALTER TABLE " + table + u" ADD COLUMN qlok_row_key BIGINT");
   }
 
   // Stores the new serials; marks the contents that left the table since

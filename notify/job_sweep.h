@@ -50,8 +50,10 @@ class JobSweep {
 
   // Runs `query_text`, a statement over 求人 as the query builder writes
   // it, or the bare table name (then in rank order, highest first), over
-  // the candidates alone. Its rows have every job column and besides
-  // qlok_serial and qlok_fingerprint. Throws Failure.
+  // the candidates alone; jobs of equal rank in the order of their rows in
+  // the job table, as on the search page (PostgreSQL: once the word index
+  // has numbered the rows). Its rows have every job column and besides
+  // qlok_serial, qlok_fingerprint and qlok_row_key. Throws Failure.
   virtual std::unique_ptr<Recordset> Candidates(
       const std::u16string& query_text) = 0;
 };

@@ -281,6 +281,23 @@ class PostgresDailyMailTest(DailyMailThroughServer, unittest.TestCase):
             "GRANT SELECT, INSERT, DELETE ON send_counts TO {r};"
             .format(s=cls.schema, r=cls.role))
 
+    def test_ties_of_rank_come_in_row_order(self):
+        # A row changed by hand moves to the end of the table's storage,
+        # which the sweep reads in storage order; the mail still lists jobs
+        # of equal rank in the order of their rows, as the search page does.
+        self.load(("前からの同順", "同順の仕事", 90))
+        before = self.mails_so_far()
+        self.register("jiro@example.jp", "同順")
+        self.new_mails(before, 2)  # the first match mail and the record
+        self.load(*[("同順%d" % n, "同順の仕事", 30) for n in range(1, 5)])
+        self.psql("UPDATE 求人 SET 職種2 = 職種2 WHERE 社名 = '同順1'")
+        before = self.mails_so_far()
+        self.notify()
+        [daily] = self.new_mails(before, 1)
+        self.assertEqual(daily["To"], "jiro@example.jp")
+        self.assertEqual(self.companies(daily),
+                         ["同順1", "同順2", "同順3", "同順4"])
+
     def test_the_search_page_role_cannot_change_the_job_table(self):
         for sql in ["INSERT INTO 求人 (社名) VALUES ('x')",
                     "UPDATE 求人 SET rank = 1", "DELETE FROM 求人",
