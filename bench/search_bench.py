@@ -460,7 +460,9 @@ def index_size(engine, database):
         database, "SELECT pg_total_relation_size('qlok_grams') + "
         "pg_total_relation_size('qlok_gram_state') + "
         "pg_total_relation_size('qlok_gram_bands') + "
-        "pg_relation_size('求人_row'), pg_table_size('求人')")
+        "pg_relation_size('求人_row') + "
+        "coalesce(pg_relation_size(to_regclass('求人_rank_row')), 0), "
+        "pg_table_size('求人')")
     index, table = out.strip().split("|")
     return int(index), int(table)
 

@@ -19,9 +19,10 @@ constexpr size_t kBatchJobs = 4000;
 
 bool IsSqlite(std::string_view engine) { return engine == "sqlite"; }
 
-std::unique_ptr<GramStore> StoreOf(Connection& db) {
+std::unique_ptr<GramStore> StoreOf(Connection& db,
+                                   const GramIndexOptions& options = {}) {
   if (IsSqlite(db.Engine())) return NewSqliteGramStore(db);
-  return NewPostgresGramStore(db);
+  return NewPostgresGramStore(db, options.min_band_jobs);
 }
 
 bool Before(const Gram& a, const Gram& b) {
@@ -150,8 +151,8 @@ GramIndexState ReadGramIndexState(Connection& db) {
   return state;
 }
 
-void CreateGramIndex(Connection& db) {
-  std::unique_ptr<GramStore> store = StoreOf(db);
+void CreateGramIndex(Connection& db, const GramIndexOptions& options) {
+  std::unique_ptr<GramStore> store = StoreOf(db, options);
   store->Create();
   const auto [rows, high] = TableExtent(db, store->RowKey());
   bool indexed = true;
@@ -164,9 +165,9 @@ void CreateGramIndex(Connection& db) {
 }
 
 int64_t UpdateGramIndex(Connection& db, const GramIndexState& before,
-                        bool rebuild) {
+                        bool rebuild, const GramIndexOptions& options) {
   if (!before.exists) return 0;
-  std::unique_ptr<GramStore> store = StoreOf(db);
+  std::unique_ptr<GramStore> store = StoreOf(db, options);
   const auto [rows, high] = TableExtent(db, store->RowKey());
   // More new jobs than indexed ones: building the whole index in one go
   // (one sorted write of each list, one GIN build) costs less than adding
@@ -180,15 +181,15 @@ int64_t UpdateGramIndex(Connection& db, const GramIndexState& before,
   return indexed.value_or(0);
 }
 
-int64_t RebuildGramIndex(Connection& db) {
+int64_t RebuildGramIndex(Connection& db, const GramIndexOptions& options) {
   int64_t indexed = 0;
   InTransaction(db, [&] {
     GramIndexState before = ReadGramIndexState(db);
     if (!before.exists) {
-      StoreOf(db)->Create();
+      StoreOf(db, options)->Create();
       before.exists = true;
     }
-    indexed = UpdateGramIndex(db, before, /*rebuild=*/true);
+    indexed = UpdateGramIndex(db, before, /*rebuild=*/true, options);
   });
   return indexed;
 }

@@ -18,7 +18,8 @@
 // order key of rank and row, its band, array of 32-bit gram keys mixed
 // with the band's salt) with a GIN index, and the bands (runs of jobs in
 // the order of every answer) in a table of their own; the job table gets
-// the identity column qlok_row and an index on it.
+// the identity column qlok_row, an index on it and one on (rank DESC,
+// qlok_row), the order of every answer.
 //
 // Every function throws Failure when the engine refuses; the writing ones
 // run in the caller's transaction unless they say otherwise.
@@ -49,13 +50,21 @@ struct GramIndexState {
   bool earlier_layout = false;
 };
 
+// How the index is built. PostgreSQL cuts the jobs into bands of some
+// 1/256 of the table each, at least min_band_jobs and at most 4,096 jobs
+// (tests cut small tables into many bands with a smaller minimum); SQLite
+// has no bands.
+struct GramIndexOptions {
+  int64_t min_band_jobs = 1024;
+};
+
 // The state of the connection's index; `exists` false when there is none.
 GramIndexState ReadGramIndexState(Connection& db);
 
 // Creates the empty index, its state (fresh, no rows) and the triggers on
 // the job table, which must exist and be empty of rows the index lacks
 // (init calls it right after creating the table).
-void CreateGramIndex(Connection& db);
+void CreateGramIndex(Connection& db, const GramIndexOptions& options = {});
 
 // Before the program writes jobs in a transaction: the state of the index
 // as it was (for UpdateGramIndex); from now on to the end of the
@@ -70,11 +79,11 @@ GramIndexState StartKeepingGramIndex(Connection& db);
 // above `before.high`; a database without the index is left without it. Returns
 // the rows indexed.
 int64_t UpdateGramIndex(Connection& db, const GramIndexState& before,
-                        bool rebuild);
+                        bool rebuild, const GramIndexOptions& options = {});
 
 // Rebuilds the index from every row of the job table in one transaction of
 // its own, creating it when missing. Returns the rows indexed.
-int64_t RebuildGramIndex(Connection& db);
+int64_t RebuildGramIndex(Connection& db, const GramIndexOptions& options = {});
 
 // Removes the index, its state and its triggers (PostgreSQL keeps the
 // column qlok_row); searches then scan the table. Nothing to remove is no

@@ -49,7 +49,9 @@ class GramStore {
 };
 
 std::unique_ptr<GramStore> NewSqliteGramStore(Connection& db);
-std::unique_ptr<GramStore> NewPostgresGramStore(Connection& db);
+// `min_band_jobs`: see GramIndexOptions.
+std::unique_ptr<GramStore> NewPostgresGramStore(Connection& db,
+                                                int64_t min_band_jobs);
 
 // Where the rows of a search over the candidates of `query` come from.
 JobSource SqliteCandidates(const GramQuery& query);

@@ -19,6 +19,8 @@
 # when that user cannot reach FOLDER, or the socket path would be too long,
 # the cluster goes into a folder under ${TMPDIR:-/tmp} instead, recorded in
 # FOLDER/cluster. Run as anyone else, it runs as the caller.
+# $QLOK_PG_SETTINGS, when set, adds server settings ("-c huge_pages=on",
+# say) to those the script gives.
 set -eu
 
 action=${1:-}
@@ -106,7 +108,7 @@ if ! as_server "$bindir/initdb" -D "$cluster/data" -U postgres -A trust \
 fi
 rm -f "$cluster/initdb.log"
 if ! as_server "$bindir/pg_ctl" -D "$cluster/data" -l "$cluster/server.log" \
-    -w -t 60 -o "-c listen_addresses='' -k $socket -c fsync=off" \
+    -w -t 60 -o "-c listen_addresses='' -k $socket -c fsync=off ${QLOK_PG_SETTINGS:-}" \
     start >/dev/null; then
   cat "$cluster/server.log" >&2 || true
   exit 1
