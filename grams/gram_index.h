@@ -18,8 +18,8 @@
 // order key of rank and row, its band, array of 32-bit gram keys mixed
 // with the band's salt) with a GIN index, and the bands (runs of jobs in
 // the order of every answer) in a table of their own; the job table gets
-// the identity column qlok_row, an index on it and one on (rank DESC,
-// qlok_row), the order of every answer.
+// the identity column qlok_row, an index on it and, from the first
+// rebuild, one on (rank DESC, qlok_row), the order of every answer.
 //
 // Every function throws Failure when the engine refuses; the writing ones
 // run in the caller's transaction unless they say otherwise.
