@@ -470,13 +470,17 @@ std::unique_ptr<Connection> OpenPostgresConnection(
   // dates it reads stays its own); no JIT compilation, whose tens of
   // milliseconds per statement outweigh what it saves the programs' short
   // statements (the planner asks for it by the cost of the whole plan, also
-  // when the statement stops after its first rows); and the server cancels
-  // any statement that runs longer than the timeout. The URI is expanded into
+  // when the statement stops after its first rows); no memoizing of the
+  // inner side of a nested loop, which copies every job a search looks up
+  // by its row key into a cache that no later row asks again (a tenth of a
+  // search over the word index); and the server cancels any statement that
+  // runs longer than the timeout. The URI is expanded into
   // its parts after them, so that what it names itself (a connect timeout, say)
   // takes precedence; a setting it displaced is made with a statement below.
   const std::string connect_timeout =
       std::to_string(options.connect_timeout_seconds);
-  std::string startup_options = "-c DateStyle=ISO -c jit=off";
+  std::string startup_options =
+      "-c DateStyle=ISO -c jit=off -c enable_memoize=off";
   if (options.statement_timeout_seconds > 0) {
     startup_options +=
         " -c statement_timeout=" +
