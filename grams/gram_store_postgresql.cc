@@ -178,6 +178,7 @@ class PostgresGramStore : public GramStore {
     db_.Execute(u"ANALYZE qlok_grams; ANALYZE qlok_gram_bands");
   }
 
+ private:
   // The bands of the job table as it is: every band_jobs-th job in the
   // order of every answer starts one. An empty table has one band.
   std::vector<Band> CutBands() {
