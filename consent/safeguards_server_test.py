@@ -18,11 +18,10 @@ import urllib.parse
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
-sys.path.insert(0, os.path.join(ROOT, "search_page"))
 from cgi_server import CgiServer  # noqa: E402
-from search_server_test import form, page_text  # noqa: E402
-from test_site import (load_jobs, make_site, postgres_schema,  # noqa: E402
-                       received_mails, relay_conf, serve_mail)
+from test_site import (form, load_jobs, make_site,  # noqa: E402
+                       page_text, postgres_schema, received_mails,
+                       relay_conf, serve_mail)
 
 CGI, MANAGE, ADMIN, LIGHTTPD = None, None, None, None
 POSTGRES_URI_FILE = None

@@ -22,9 +22,9 @@ import urllib.request
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(HERE, "testing"))
-sys.path.insert(0, os.path.join(ROOT, "search_page"))
+sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 from web_servers import GROUP, USER, WEB_SERVERS, Site  # noqa: E402
-from search_server_test import JOBS_CSV  # noqa: E402
+from test_site import JOBS_CSV  # noqa: E402
 
 CGI, ADMIN = None, None
 

@@ -25,10 +25,9 @@ from urllib.parse import quote_plus
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 from cgi_server import CgiServer, request  # noqa: E402
-sys.path.insert(0, os.path.join(ROOT, "search_page"))
-from search_server_test import page_text  # noqa: E402
 from test_site import (SITE_ADDRESS, load_jobs, make_site,  # noqa: E402
-                       postgres_schema, received_mails, serve_mail)
+                       page_text, postgres_schema, received_mails,
+                       serve_mail)
 
 MANAGE, CGI, ADMIN, TOOL, LIGHTTPD = None, None, None, None, None
 POSTGRES_URI_FILE = None

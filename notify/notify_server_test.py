@@ -19,11 +19,9 @@ from urllib.parse import parse_qs, urlsplit
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
-sys.path.insert(0, os.path.join(ROOT, "search_page"))
 from cgi_server import CgiServer, request  # noqa: E402
-from search_server_test import form, page_text  # noqa: E402
-from test_site import (SITE_ADDRESS, make_site, relay_conf,  # noqa: E402
-                       serve_mail)
+from test_site import (SITE_ADDRESS, form, make_site,  # noqa: E402
+                       page_text, relay_conf, serve_mail)
 
 CGI, ADMIN, LIGHTTPD = None, None, None
 POSTGRES_URI_FILE = None

@@ -32,8 +32,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "frame", "testing"))
 from cgi_server import CgiServer, request  # noqa: E402
-from search_server_test import (JOBS_CSV, LOGIN, SITE_ADDRESS,  # noqa: E402
-                                form, start_receiver)
+from test_site import (JOBS_CSV, LOGIN, SITE_ADDRESS, form,  # noqa: E402
+                       start_receiver)
 
 CGI, ADMIN, LIGHTTPD, CHROMIUM, ARTIFACTS = None, None, None, None, None
 MANAGE = None

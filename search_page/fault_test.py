@@ -25,10 +25,8 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
-sys.path.insert(0, os.path.join(ROOT, "search_page"))
-from search_server_test import LOGIN, form  # noqa: E402
-from test_site import (SITE_ADDRESS, received_mails, relay_conf,  # noqa: E402
-                       start_receiver)
+from test_site import (LOGIN, SITE_ADDRESS, form,  # noqa: E402
+                       received_mails, relay_conf, start_receiver)
 
 CGI, ADMIN = None, None
 

@@ -30,9 +30,8 @@ import unittest
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
 from cgi_server import SANITIZER_VARIABLES, CgiServer, request  # noqa: E402
-from search_server_test import LOGIN, form, start_receiver  # noqa: E402
 sys.path.insert(0, os.path.join(ROOT, "frame", "testing"))
-from test_site import postgres_schema  # noqa: E402
+from test_site import LOGIN, form, postgres_schema, start_receiver  # noqa: E402
 
 CGI, ADMIN, LIGHTTPD, MANAGE, POSTGRES_URI_FILE = None, None, None, None, None
 

@@ -1,6 +1,8 @@
 """What the whole-program tests share to set up a site: a site home made
-by q_lok-admin with the first account's login, its job table, a mail
-receiver with the relays of site.conf pointed at it, and the mails it saved.
+by q_lok-admin with the first account's login, its job table (and a small
+one of known jobs), a mail receiver with the relays of site.conf pointed at
+it, and the mails it saved; and the search form as a browser posts it, and
+a page as text.
 
 The helpers that take a test class register their clean-up on it, so the
 site and the receiver go when the class's tests are over."""
@@ -13,6 +15,7 @@ import tempfile
 import time
 import unittest
 import uuid
+from urllib.parse import quote_plus
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__))))
@@ -119,3 +122,37 @@ def received_mails(folder, count, timeout=10):
             mail["eml"] = f.read()
         mails.append(mail)
     return mails
+
+
+# Three office jobs (two general, one for people with disabilities), a
+# night shift, a nurse without shifts and a job without a rank.
+JOBS_CSV = """\
+社名,職種1,就労場所1,始時,終時,雇,ken,パート,rank,障専,齢下,齢上
+第一商事,一般事務,東京都港区,8:30,17:30,1,1,0,90,0,18,60
+第二物産,経理事務,大阪府大阪市,9:00,18:00,1,0,1,80,0,0,99
+第三工業,事務補助,東京都港区,10:00,15:00,0,0,1,70,1,0,99
+夜間警備,警備,東京都新宿区,22:00,2000/01/02 5:00:00,1,1,0,60,0,18,65
+看護の会,看護師,神奈川県横浜市,,,1,1,0,50,0,20,59
+ウェブ工房,WEBデザイナー,福岡県福岡市,,,0,0,0,,0,0,99
+"""
+
+
+def form(**fields):
+    """A form body as the browser sends the search form: Shift_JIS,
+    URL-encoded, in the form's order, checked boxes between aai and asa."""
+    parts = [("_su", "is1")]
+    for name in ("aaa", "aa6", "aa8", "aab", "aac", "aad", "aae", "aaf",
+                 "aag", "aah"):
+        parts.append((name, fields.get(name, {"aa6": "1", "aa8": "100"}
+                                       .get(name, ""))))
+    parts.append(("aai", "0"))
+    parts += [(box, "1") for box in fields.get("boxes", [])]
+    parts += [("asa", fields.get("asa", "2")), ("zzz", "end")]
+    return "&".join(n + "=" + quote_plus(v, encoding="cp932")
+                    for n, v in parts).encode("ascii")
+
+
+def page_text(body):
+    """The page as text; the response ends in two zero bytes."""
+    assert body.endswith(b"\r\n\x00\x00"), body[-20:]
+    return body[:-2].decode("cp932")
