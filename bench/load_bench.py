@@ -39,6 +39,7 @@ import time
 import benchlib
 
 sys.path.insert(0, os.path.join(benchlib.ROOT, "frame", "testing"))
+sys.path.insert(0, os.path.join(benchlib.ROOT, "search_page"))
 from cgi_server import CgiServer, request  # noqa: E402
 from load_test import local_zone_at_noon, planned_request  # noqa: E402
 from test_site import LOGIN, start_receiver  # noqa: E402
