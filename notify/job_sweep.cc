@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "grams/gram_index.h"
 #include "jobs/job_columns.h"
 #include "jobs/schema.h"
 #include "platform/failure.h"
@@ -186,11 +187,12 @@ class SqlJobSweep : public JobSweep {
   // PostgreSQL: the column that numbers the job table's rows, which only
   // a table with the word index has; else NULL (ties then in no order).
   std::u16string PostgresRowKey() {
+    const std::u16string column(RowKeyColumn("postgresql"));
     std::unique_ptr<Recordset> rows = reader_->Query(
         u"SELECT count(*) AS n FROM pg_attribute WHERE attrelid = "
-        u"to_regclass($1) AND attname = 'qlok_row' AND NOT attisdropped",
-        {Value::Text(std::u16string(kJobTable))}, 1);
-    return rows->Field(u"n").AsInteger() > 0 ? u"qlok_row" : u"NULL::bigint";
+        u"to_regclass($1) AND attname = $2 AND NOT attisdropped",
+        {Value::Text(std::u16string(kJobTable)), Value::Text(column)}, 1);
+    return rows->Field(u"n").AsInteger() > 0 ? column : u"NULL::bigint";
   }
 
   bool LockQuery(const std::u16string& sql) {

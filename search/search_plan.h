@@ -34,7 +34,8 @@ struct SearchPlan {
 };
 
 // StatementFor and TableCountExpression with the index's state read from
-// `db`. Throws Failure when the engine refuses.
+// `db` (on SQLite only when it matters: for words, or the whole table).
+// Throws Failure when the engine refuses.
 SearchPlan PlanSearch(Connection& db, const SearchRequest& request);
 
 }  // namespace qlok
